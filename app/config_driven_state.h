@@ -1,0 +1,60 @@
+// The one record of a run: the command line, the machine probes, the
+// progress window, and the counters and name lists the passes fill in.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QVProgressMessageBox;
+
+class ConfigDrivenState {
+ public:
+  explicit ConfigDrivenState(std::string runningFrom);
+  ~ConfigDrivenState();
+
+  ConfigDrivenState(ConfigDrivenState&&) noexcept;
+  ConfigDrivenState& operator=(ConfigDrivenState&&) = delete;
+  ConfigDrivenState(const ConfigDrivenState&) = delete;
+  ConfigDrivenState& operator=(const ConfigDrivenState&) = delete;
+
+  // Builds the run state from the program's arguments (program path first).
+  // Never fails: a bad command line ends up in ArgsParseResult and the log.
+  static ConfigDrivenState ParseCLArgs(int argc, char* argv[]);
+
+  void DumpToLog() const;
+
+  bool IsLauncherUpgradeRequired() const;
+  bool IsSetupClientUpgradeRequired() const;
+
+  bool Is64BitOS;
+  bool IsUserAdmin;
+  bool IsUserLocalSystem;
+  std::string RunningFrom;
+  bool kdcUpgradeNeeded = false;
+  uint32_t upgradeRequiredMask = 0;
+  std::unique_ptr<QVProgressMessageBox> ProgressBox;
+  int32_t ArgsParseResult = 0;
+  std::string zarArg;
+  std::string elevateForArg;
+  std::string msiInteractiveArg;
+  bool msiInteractive = false;
+  std::string forceReRunArg;
+  bool forceReRun = false;
+  std::string fixMachineWideArg;
+  bool fixMachineWide = true;
+  std::string kuhMSIProdCodeArg;
+  uint32_t ActiveXDetected = 0;
+  uint32_t ActiveXReplaced = 0;
+  uint32_t IEProcessCount = 0;
+  std::string ProcessesKilledList;
+  uint32_t ProcessesKilled = 0;
+  std::string AppsInstalledList;
+  uint32_t AppsInstalled = 0;
+  std::string AppsUnInstalledList;
+  uint32_t AppsUnInstalled = 0;
+};
+
+// Adds `name` to a ", "-separated name list unless it is empty or already
+// occurs in the list (as a case-sensitive substring).
+void AppendUniqueToList(std::string& list, const std::string& name);

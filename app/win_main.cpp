@@ -1,0 +1,11 @@
+// GUI entry point. The helper has no window of its own; it hands the C
+// runtime's narrow arguments to the run driver.
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "app/run_driver.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  return run_driver::main(__argc, __argv);
+}

@@ -1,0 +1,68 @@
+#include "logging/log_file.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cerrno>
+
+namespace {
+
+// The logger cannot log while it opens its own file, so this owner closes
+// silently instead of through SafeCloseHandle.
+class SilentHandle {
+ public:
+  explicit SilentHandle(HANDLE handle) : handle_(handle) {}
+  ~SilentHandle() {
+    if (valid()) CloseHandle(handle_);
+  }
+  SilentHandle(const SilentHandle&) = delete;
+  SilentHandle& operator=(const SilentHandle&) = delete;
+
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  void release() { handle_ = nullptr; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+FILE* OpenLogFileForAppend(const std::string& path, int* error) {
+  *error = 0;
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself instead of its target;
+  // share mode 0 keeps other processes out while the run holds the file.
+  SilentHandle file(CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA,
+                                0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
+  if (!file.valid()) {
+    *error = GetLastError() == ERROR_SHARING_VIOLATION ? EACCES : ENOENT;
+    return nullptr;
+  }
+
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+      info.nNumberOfLinks > 1) {
+    *error = EACCES;
+    return nullptr;
+  }
+
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()),
+                                 _O_APPEND | _O_TEXT);
+  if (fd == -1) {
+    *error = errno;
+    return nullptr;
+  }
+  file.release();  // the descriptor owns the handle now
+
+  FILE* stream = _fdopen(fd, "a+");
+  if (stream == nullptr) {
+    *error = errno;
+    _close(fd);
+  }
+  return stream;
+}

@@ -1,0 +1,179 @@
+#include "logging/primitive_logger.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <ctime>
+#include <string>
+
+#include "logging/log_file.h"
+#include "logging/logger_constants.h"
+
+using namespace logger_constants;
+
+namespace {
+
+std::once_flag g_create_once;
+std::once_flag g_shutdown_once;
+std::atomic<PrimitiveLogger*> g_logger{nullptr};
+std::atomic<bool> g_torn_down{false};
+
+// Shared by all log calls; only touched while the logger's lock is held.
+char g_message[kMessageBufferSize];
+
+// The file-name part of the executable's path; kept once known.
+std::string g_process_name;
+
+// "%Y-%m-%d %H:%M:%S UTC" followed by the ISO 8601 offset of local time.
+// msvcrt's %z prints a zone name, so the offset is computed here.
+std::string FormatTimeStamp() {
+  const time_t now = time(nullptr);
+  struct tm local = {};
+  if (localtime_s(&local, &now) != 0) return std::string();
+
+  char buffer[kTimeBufferSize] = {};
+  strftime(buffer, sizeof(buffer), kTimeFormat, &local);
+
+  struct tm as_utc = local;
+  const long long offset_seconds = static_cast<long long>(_mkgmtime(&as_utc)) - now;
+  const long long offset_minutes = (offset_seconds >= 0 ? offset_seconds : -offset_seconds) / 60;
+  char offset[8] = {};
+  snprintf(offset, sizeof(offset), "%c%02d%02d", offset_seconds < 0 ? '-' : '+',
+           static_cast<int>(offset_minutes / 60), static_cast<int>(offset_minutes % 60));
+  return std::string(buffer) + offset;
+}
+
+// Everything after the last backslash, or the whole path when there is none
+// or it is the last character.
+std::string ProcessNameFromPath(const std::string& path) {
+  const size_t slash = path.find_last_of('\\');
+  if (slash == std::string::npos || slash + 1 == path.size()) return path;
+  return path.substr(slash + 1);
+}
+
+const std::string& ProcessName() {
+  if (g_process_name.empty()) g_process_name = ProcessNameFromPath(GetModulePath());
+  return g_process_name;
+}
+
+}  // namespace
+
+PrimitiveLogger* PrimitiveLogger::Instance() {
+  std::call_once(g_create_once, [] {
+    if (!g_torn_down.load()) g_logger.store(new PrimitiveLogger());
+  });
+  return g_logger.load();
+}
+
+void PrimitiveLogger::Log(const char* tag, const char* format, ...) {
+  PrimitiveLogger* logger = Instance();
+  if (logger == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  logger->WriteV(tag, format, args);
+  va_end(args);
+}
+
+PrimitiveLogger::PrimitiveLogger() {
+  // COM on the main thread lives as long as the logger; the result is not
+  // needed, a failure only matters to COM's later users.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  EnableLogToFile();
+}
+
+PrimitiveLogger::~PrimitiveLogger() = default;
+
+void PrimitiveLogger::EnableLogToFile() {
+  char folder[MAX_PATH] = {};
+  const DWORD length = ExpandEnvironmentStringsA(kLogFolder, folder, MAX_PATH);
+  // An unset %Public% stays unexpanded; it would put the log under the
+  // current directory, so it counts as a failed expansion.
+  if (length == 0 || length > MAX_PATH || std::string(folder).find('%') != std::string::npos) {
+    return;
+  }
+
+  const int created = SHCreateDirectoryExA(nullptr, folder, nullptr);
+  if (created == ERROR_SUCCESS || created == ERROR_ALREADY_EXISTS ||
+      created == ERROR_FILE_EXISTS) {
+    path_ = std::string(folder) + kLogFilePrefix + std::to_string(GetCurrentProcessId()) +
+            kLogFileExtension;
+    int error = 0;
+    file_ = OpenLogFileForAppend(path_, &error);
+    if (file_ == nullptr) {
+      Write("PrimitiveLogger::EnableLogToFile", "Failed to open log file (%d) at:  %s", error,
+            path_.c_str());
+    }
+  }
+  Write("PL.Ctor", kStartBanner, static_cast<unsigned long long>(GetTickCount64()));
+}
+
+void PrimitiveLogger::Write(const char* tag, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  WriteV(tag, format, args);
+  va_end(args);
+}
+
+void PrimitiveLogger::WriteV(const char* tag, const char* format, va_list args) {
+  std::lock_guard<std::mutex> guard(lock_);
+
+  // msvcrt's own engine: its %p prints the pointer's digits in upper case.
+  // A longer message is cut at the buffer's end.
+  _vsnprintf(g_message, sizeof(g_message) - 1, format, args);
+  g_message[sizeof(g_message) - 1] = '\0';
+
+  if (file_ == nullptr) return;
+
+  const std::string time_stamp = FormatTimeStamp();
+  fprintf(file_, kLineFormat, time_stamp.c_str(), GetCurrentUserName().c_str(),
+          ProcessName().c_str(), static_cast<long>(GetCurrentProcessId()), tag, g_message);
+}
+
+void PrimitiveLogger::Close() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (file_ == nullptr) return;
+  fflush(file_);
+  fclose(file_);
+  file_ = nullptr;
+}
+
+void ShutdownLogger() {
+  std::call_once(g_shutdown_once, [] {
+    g_torn_down.store(true);
+    // Stops a first log call after this point from creating a new logger.
+    std::call_once(g_create_once, [] {});
+    PrimitiveLogger* logger = g_logger.load();
+    if (logger == nullptr) return;
+
+    logger->Write("PL.Dtor", kExitBanner, static_cast<unsigned long long>(GetTickCount64()));
+    logger->Close();
+    CoUninitialize();
+    g_logger.store(nullptr);
+    delete logger;
+  });
+}
+
+const std::string& GetCurrentUserName() {
+  static const std::string user_name = [] {
+    char buffer[kUserNameBufferSize] = {};
+    DWORD size = sizeof(buffer);
+    if (GetUserNameA(buffer, &size)) return std::string(buffer);
+    return std::string(kUnknownUserName);
+  }();
+  return user_name;
+}
+
+std::string GetModulePath() {
+  static std::mutex lock;
+  static std::string module_path;
+  std::lock_guard<std::mutex> guard(lock);
+  if (module_path.empty()) {
+    char buffer[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) module_path = buffer;
+  }
+  return module_path;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace progress_constants {
+
+constexpr wchar_t kTitle[] = L"Orvane Upgrade Helper Progress Window";
+constexpr wchar_t kStartingMessage[] = L"Please wait for upgrade to finish...";
+constexpr uint32_t kNumberOfStates = 5;
+constexpr wchar_t kFinishingMessage[] = L"Finishing...";
+
+// Each shown message stays at least this long; the dialog also gets this
+// long to come up before start() returns.
+constexpr DWORD kMessagePauseMs = 1000;
+// How often the progress thread looks for a finish request.
+constexpr DWORD kUpdateWaitMs = 1000;
+
+constexpr DWORD kStartingLine = 1;
+constexpr DWORD kMessageLine = 2;
+
+}  // namespace progress_constants
