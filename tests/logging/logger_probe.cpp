@@ -1,0 +1,57 @@
+// Logs what a logger test asks for, in a process of its own so that the test
+// can read the finished log file. Exit codes other than 0 report a failed
+// expectation inside the probe.
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "logging/primitive_logger.h"
+#include "logging/safe_close_handle.h"
+
+namespace {
+
+int LogLines() {
+  PrimitiveLogger::Log("probe::lines", "first line\nsecond line\nthird line");
+  PrimitiveLogger::Log("probe::lines", "numbers %lu %llu %d", 7ul, 12345678901ull, -3);
+  PrimitiveLogger::Log("probe::lines", "wide %ls", L"text");
+  std::string longMessage(9000, 'x');
+  longMessage += "END";
+  PrimitiveLogger::Log("probe::long", "%s", longMessage.c_str());
+  PrimitiveLogger::Log("probe::lines", "after long");
+  ShutdownLogger();
+  ShutdownLogger();  // a second teardown does nothing
+  PrimitiveLogger::Log("probe::late", "logged after the teardown");
+  return 0;
+}
+
+int CloseHandles() {
+  HANDLE null = nullptr;
+  SafeCloseHandle(null);
+  HANDLE invalid = INVALID_HANDLE_VALUE;
+  SafeCloseHandle(invalid);
+  if (null != nullptr || invalid != INVALID_HANDLE_VALUE) return 2;
+
+  HANDLE guarded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SetHandleInformation(guarded, HANDLE_FLAG_PROTECT_FROM_CLOSE, HANDLE_FLAG_PROTECT_FROM_CLOSE);
+  PrimitiveLogger::Log("probe::handles", "protected %p", guarded);
+  HANDLE kept = guarded;
+  SafeCloseHandle(kept);
+  if (kept != guarded) return 3;
+  SetHandleInformation(guarded, HANDLE_FLAG_PROTECT_FROM_CLOSE, 0);
+
+  HANDLE normal = guarded;
+  SafeCloseHandle(normal);
+  if (normal != nullptr) return 4;
+  ShutdownLogger();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "lines") return LogLines();
+  if (mode == "handles") return CloseHandles();
+  return 1;
+}

@@ -1,0 +1,146 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "tests/support/test_support.h"
+
+using namespace test_support;
+
+namespace {
+
+std::string ProbeCommand(const std::string& mode) {
+  return "\"" + TestProgramPath("logger_probe.exe") + "\" " + mode;
+}
+
+// Runs the probe after `plant` has prepared the file its log will go to.
+ChildResult RunProbe(const std::string& mode,
+                     const std::function<void(const std::string& logPath)>& plant = {}) {
+  return RunChild(ProbeCommand(mode), [&plant](DWORD pid) {
+    const std::string logPath = LogPathForPid(pid);
+    DeleteFileA(logPath.c_str());
+    if (plant) plant(logPath);
+  });
+}
+
+std::string PrefixPattern(const std::string& tag) {
+  return R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} UTC[+-]\d{4}\]  \[[^\]]+\]  \[logger_probe\.exe\]  p\d+  \()" +
+         std::regex_replace(tag, std::regex(R"([()\[\].:*+?])"), R"(\$&)") + R"(\)  )";
+}
+
+}  // namespace
+
+TEST(Logger, WritesBannersLinesAndCutsLongMessages) {
+  const ChildResult run = RunProbe("lines");
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u);
+  const auto content = ReadFileBytes(LogPathForPid(run.pid));
+  ASSERT_TRUE(content.has_value());
+  const auto lines = SplitCrLfLines(*content);
+  ASSERT_GE(lines.size(), 12u);
+
+  const std::string pid = "p" + std::to_string(run.pid) + "  ";
+  // Start banner, then the empty line its own "\n" makes.
+  EXPECT_TRUE(std::regex_match(
+      lines[0], std::regex(PrefixPattern("PL.Ctor") + R"(===Tessaly Remedion Launched at \d+ ticks===)")))
+      << lines[0];
+  EXPECT_NE(lines[0].find(pid), std::string::npos);
+  EXPECT_EQ(lines[1], "");
+
+  // A multi-line message: one prefixed line, then bare continuation lines.
+  EXPECT_TRUE(std::regex_match(lines[2], std::regex(PrefixPattern("probe::lines") + "first line")))
+      << lines[2];
+  EXPECT_EQ(lines[3], "second line");
+  EXPECT_EQ(lines[4], "third line");
+  EXPECT_TRUE(std::regex_match(lines[5], std::regex(PrefixPattern("probe::lines") +
+                                                    "numbers 7 12345678901 -3")))
+      << lines[5];
+  EXPECT_TRUE(std::regex_match(lines[6], std::regex(PrefixPattern("probe::lines") + "wide text")));
+
+  // 8191 characters of message survive; the rest is cut, the run goes on.
+  EXPECT_TRUE(std::regex_match(lines[7], std::regex(PrefixPattern("probe::long") + "x{8191}")))
+      << lines[7].size();
+  EXPECT_TRUE(std::regex_match(lines[8], std::regex(PrefixPattern("probe::lines") + "after long")));
+
+  // Exit banner, then two empty lines; nothing after the teardown.
+  EXPECT_TRUE(std::regex_match(
+      lines[9], std::regex(PrefixPattern("PL.Dtor") + R"(===Tessaly Remedion Exiting at \d+ ticks===)")));
+  EXPECT_EQ(lines[10], "");
+  EXPECT_EQ(lines[11], "");
+  EXPECT_EQ(lines.size(), 12u);
+  EXPECT_EQ(content->find("after the teardown"), std::string::npos);
+}
+
+TEST(Logger, AppendsToAnOrdinaryFileAndRefusesLinks) {
+  ScopedTempDir temp;
+
+  // An earlier process's file of the same name is appended to, not truncated.
+  const ChildResult appended = RunProbe("lines", [](const std::string& logPath) {
+    WriteFileBytes(logPath, "line of an earlier run\r\n");
+  });
+  ASSERT_TRUE(appended.finished);
+  const auto appendedContent = ReadFileBytes(LogPathForPid(appended.pid));
+  ASSERT_TRUE(appendedContent.has_value());
+  EXPECT_EQ(appendedContent->rfind("line of an earlier run\r\n[", 0), 0u);
+  EXPECT_NE(appendedContent->find("Exiting at"), std::string::npos);
+
+  // A hard link planted under the log name would redirect the writes to
+  // another file: the run goes on without a log and the file is untouched.
+  const std::string victim = temp.path() + "\\victim.txt";
+  ASSERT_TRUE(WriteFileBytes(victim, "victim"));
+  const ChildResult linked = RunProbe("lines", [&victim](const std::string& logPath) {
+    ASSERT_TRUE(CreateHardLinkA(logPath.c_str(), victim.c_str(), nullptr)) << GetLastError();
+  });
+  ASSERT_TRUE(linked.finished);
+  EXPECT_EQ(linked.exitCode, 0u);
+  EXPECT_EQ(ReadFileBytes(victim).value_or(""), "victim");
+  DeleteFileA(LogPathForPid(linked.pid).c_str());
+
+  // The same for a symbolic link at the final name.
+  bool symlinkPlanted = false;
+  const ChildResult symlinked = RunProbe("lines", [&](const std::string& logPath) {
+    symlinkPlanted = CreateSymbolicLinkA(logPath.c_str(), victim.c_str(), 0) != FALSE;
+  });
+  ASSERT_TRUE(symlinked.finished);
+  EXPECT_EQ(symlinked.exitCode, 0u);
+  EXPECT_EQ(ReadFileBytes(victim).value_or(""), "victim");
+  DeleteFileA(LogPathForPid(symlinked.pid).c_str());
+  if (!symlinkPlanted) GTEST_SKIP() << "this Wine cannot create symbolic links";
+}
+
+TEST(Logger, UnavailableFolderMeansNoLogAndANormalRun) {
+  ScopedTempDir temp;
+  // A file stands where the "Tessaly" folder should be.
+  ASSERT_TRUE(WriteFileBytes(temp.path() + "\\Tessaly", "not a folder"));
+  ScopedEnvVar publicFolder("Public", temp.path().c_str());
+
+  const ChildResult run = RunHelper("");
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_FALSE(ReadFileBytes(LogPathForPid(run.pid)).has_value());
+}
+
+TEST(SafeCloseHandle, LeavesNullInvalidAndProtectedHandlesAndClearsClosedOnes) {
+  const ChildResult run = RunProbe("handles");
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u) << "2: null/invalid changed, 3: protected cleared, 4: not cleared";
+  const auto content = ReadFileBytes(LogPathForPid(run.pid));
+  ASSERT_TRUE(content.has_value());
+
+  std::smatch handle;
+  const std::string digits = "[0-9A-F]{" + std::to_string(2 * sizeof(void*)) + "}";
+  ASSERT_TRUE(std::regex_search(*content, handle, std::regex("protected (" + digits + ")")));
+  EXPECT_NE(content->find("(SafeCloseHandle)  Unable to get handle info (0x" + handle[1].str() +
+                          "); Error:  "),
+            std::string::npos);
+  // Only the protected handle was reported.
+  EXPECT_EQ(std::regex_search(*content, std::regex(R"(Unable to close handle)")), false);
+  size_t reports = 0;
+  for (size_t at = content->find("(SafeCloseHandle)"); at != std::string::npos;
+       at = content->find("(SafeCloseHandle)", at + 1)) {
+    ++reports;
+  }
+  EXPECT_EQ(reports, 1u);
+}

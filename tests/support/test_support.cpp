@@ -1,0 +1,121 @@
+#include "tests/support/test_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace test_support {
+
+namespace {
+
+std::string RequiredEnv(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') {
+    throw std::runtime_error(std::string("environment variable not set: ") + name);
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string HelperExePath() { return RequiredEnv("REMEDION_HELPER_EXE"); }
+
+std::string TestProgramPath(const std::string& fileName) {
+  return RequiredEnv("REMEDION_TEST_BIN_DIR") + "\\" + fileName;
+}
+
+ChildResult RunChild(const std::string& commandLine,
+                     const std::function<void(DWORD pid)>& beforeResume, DWORD timeoutMs) {
+  ChildResult result;
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  std::string mutableLine = commandLine;
+  if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                      nullptr, nullptr, &startup, &info)) {
+    return result;
+  }
+  result.pid = info.dwProcessId;
+  if (beforeResume) beforeResume(info.dwProcessId);
+  ResumeThread(info.hThread);
+  CloseHandle(info.hThread);
+
+  if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+    result.finished = true;
+    GetExitCodeProcess(info.hProcess, &result.exitCode);
+  } else {
+    TerminateProcess(info.hProcess, 1);
+    WaitForSingleObject(info.hProcess, 5000);
+  }
+  CloseHandle(info.hProcess);
+  return result;
+}
+
+ChildResult RunHelper(const std::string& arguments, DWORD timeoutMs) {
+  std::string line = "\"" + HelperExePath() + "\"";
+  if (!arguments.empty()) line += " " + arguments;
+  return RunChild(line, [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); }, timeoutMs);
+}
+
+std::string LogPathForPid(DWORD pid) {
+  char folder[MAX_PATH] = {};
+  ExpandEnvironmentStringsA("%Public%\\Tessaly\\Logging\\", folder, MAX_PATH);
+  return std::string(folder) + "Tessaly_KB61207_" + std::to_string(pid) + ".log";
+}
+
+std::optional<std::string> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  return static_cast<bool>(out);
+}
+
+std::vector<std::string> SplitCrLfLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      if (start < text.size()) lines.push_back(text.substr(start));
+      return lines;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+}
+
+ScopedEnvVar::ScopedEnvVar(const std::string& name, const char* value) : name_(name) {
+  char buffer[32768];
+  const DWORD length = GetEnvironmentVariableA(name.c_str(), buffer, sizeof(buffer));
+  if (length > 0 && length < sizeof(buffer)) previous_ = std::string(buffer, length);
+  SetEnvironmentVariableA(name.c_str(), value);
+}
+
+ScopedEnvVar::~ScopedEnvVar() {
+  SetEnvironmentVariableA(name_.c_str(), previous_ ? previous_->c_str() : nullptr);
+}
+
+ScopedTempDir::ScopedTempDir() {
+  char base[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, base);
+  static unsigned counter = 0;
+  path_ = std::string(base) + "remedion_test_" + std::to_string(GetCurrentProcessId()) + "_" +
+          std::to_string(GetTickCount()) + "_" + std::to_string(++counter);
+  std::filesystem::create_directories(path_);
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+}  // namespace test_support

@@ -1,0 +1,73 @@
+// Helpers shared by the test programs: running Windows programs as children,
+// reading their log files, and restoring what a test changes.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// Path of the helper executable under test (REMEDION_HELPER_EXE).
+std::string HelperExePath();
+
+// Path of a program built beside the test programs (REMEDION_TEST_BIN_DIR).
+std::string TestProgramPath(const std::string& fileName);
+
+struct ChildResult {
+  DWORD pid = 0;
+  DWORD exitCode = STILL_ACTIVE;
+  bool finished = false;
+};
+
+// Starts `commandLine` suspended, lets `beforeResume` see its process id (to
+// plant or clear files named after it), resumes it and waits up to
+// `timeoutMs`. A child that does not finish in time is killed.
+ChildResult RunChild(const std::string& commandLine,
+                     const std::function<void(DWORD pid)>& beforeResume = {},
+                     DWORD timeoutMs = 120000);
+
+// Runs the helper with `arguments` after removing any stale log of its pid.
+ChildResult RunHelper(const std::string& arguments, DWORD timeoutMs = 120000);
+
+// The log file the logger writes for process `pid` under the current %Public%.
+std::string LogPathForPid(DWORD pid);
+
+std::optional<std::string> ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// Splits on CR LF (the log's line ends on Windows); keeps empty lines.
+std::vector<std::string> SplitCrLfLines(const std::string& text);
+
+// Sets or removes an environment variable for the test process and its
+// children, and restores the former value when it goes out of scope.
+class ScopedEnvVar {
+ public:
+  ScopedEnvVar(const std::string& name, const char* value);
+  ~ScopedEnvVar();
+  ScopedEnvVar(const ScopedEnvVar&) = delete;
+  ScopedEnvVar& operator=(const ScopedEnvVar&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> previous_;
+};
+
+// A fresh, empty folder under the temporary folder, removed with its content
+// when it goes out of scope.
+class ScopedTempDir {
+ public:
+  ScopedTempDir();
+  ~ScopedTempDir();
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+  const std::string& path() const { return path_; }  // ends without a backslash
+
+ private:
+  std::string path_;
+};
+
+}  // namespace test_support
