@@ -1,0 +1,122 @@
+#include "system/registry_store.h"
+
+#include <windows.h>
+#include <mbstring.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <type_traits>
+
+#include "logging/primitive_logger.h"
+#include "system/system_constants.h"
+
+using namespace system_constants;
+
+namespace {
+
+struct RegKeyCloser {
+  void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using UniqueRegKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegKeyCloser>;
+
+// Built on first use (thread-safe static initialisation) and then only read.
+HKEY HiveRoot(int hive) {
+  static const std::map<int, HKEY> hives = {
+      {kHiveCurrentUser, HKEY_CURRENT_USER},
+      {kHiveLocalMachine, HKEY_LOCAL_MACHINE},
+      {kHiveClassesRoot, HKEY_CLASSES_ROOT},
+  };
+  const auto found = hives.find(hive);
+  return found == hives.end() ? nullptr : found->second;
+}
+
+// Opens `subKey` for reading; null on any failure, which the caller treats
+// like a missing value.
+UniqueRegKey OpenForRead(HKEY root, const std::string& subKey) {
+  HKEY key = nullptr;
+  if (root == nullptr ||
+      RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | kRegistryView, &key) != ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return UniqueRegKey(key);
+}
+
+// Opens `subKey` of HKEY_CURRENT_USER for writing, creating it and its
+// missing parents when it does not exist. Null with the error in
+// GetLastError when neither works.
+UniqueRegKey OpenOrCreateForWrite(const std::string& subKey) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, KEY_WRITE | kRegistryView, &key) ==
+      ERROR_SUCCESS) {
+    return UniqueRegKey(key);
+  }
+  const LSTATUS created = RegCreateKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr,
+                                          REG_OPTION_NON_VOLATILE, KEY_WRITE | kRegistryView,
+                                          nullptr, &key, nullptr);
+  if (created != ERROR_SUCCESS) {
+    // Registry calls return their error rather than setting the thread's;
+    // the write's outcome line reports it through GetLastError.
+    SetLastError(static_cast<DWORD>(created));
+    return nullptr;
+  }
+  return UniqueRegKey(key);
+}
+
+}  // namespace
+
+std::string GetStringFromReg(int hive, const std::string& valueName,
+                             const std::string& defaultText, const std::string& subKey) {
+  std::string result;
+  if (const UniqueRegKey key = OpenForRead(HiveRoot(hive), subKey)) {
+    char buffer[kRegValueBufferSize] = {};
+    DWORD size = kRegValueBufferSize;
+    // Data longer than the buffer fails with ERROR_MORE_DATA and gives the
+    // default; any type is taken as text up to its first NUL.
+    if (RegQueryValueExA(key.get(), valueName.c_str(), nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS) {
+      result.assign(buffer, strnlen(buffer, sizeof(buffer)));
+    }
+  }
+  if (result.empty()) result = defaultText;
+  PrimitiveLogger::Log("GetStringFromReg", "Status of %s in reg is %s", valueName.c_str(),
+                       result.c_str());
+  return result;
+}
+
+bool WriteValToReg(const std::string& valueName, const std::string& valueText,
+                   const std::string& subKey) {
+  constexpr char kTag[] = "WriteValToReg";
+  PrimitiveLogger::Log(kTag, ">>>  Writing %s with value %s to reg", valueName.c_str(),
+                       valueText.c_str());
+  const UniqueRegKey key = OpenOrCreateForWrite(subKey);
+  bool stored = false;
+  if (key) {
+    const LSTATUS status = RegSetValueExA(key.get(), valueName.c_str(), 0, REG_SZ,
+                                          reinterpret_cast<const BYTE*>(valueText.c_str()),
+                                          static_cast<DWORD>(valueText.size() + 1));
+    stored = status == ERROR_SUCCESS;
+    if (!stored) SetLastError(static_cast<DWORD>(status));
+  }
+  PrimitiveLogger::Log(kTag, "<<<  Reg Write %s with value %s to reg:  %s; LastError:  %lu",
+                       valueName.c_str(), valueText.c_str(), stored ? "True" : "False",
+                       GetLastError());
+  return stored;
+}
+
+void MarkPerUserCompStatusInRegistry() {
+  constexpr char kTag[] = "MarkPerUserCompStatusInRegistry";
+  PrimitiveLogger::Log(kTag, ">>>");
+  // The write logs its own outcome; an unset marker only means the next run
+  // does the work again.
+  WriteValToReg(kPerUserCompsFixedValue, kMarkerSetText, kRemedionKey);
+  PrimitiveLogger::Log(kTag, "Marking PerUser component completion status in reg");
+}
+
+bool IsPerUserCompStatusMarkedInRegistry() {
+  PrimitiveLogger::Log("IsPerUserCompStatusMarkedInRegistry", ">>>");
+  const std::string marker =
+      GetStringFromReg(kHiveCurrentUser, kPerUserCompsFixedValue, kMarkerUnsetText, kRemedionKey);
+  return _mbsicmp(reinterpret_cast<const unsigned char*>(marker.c_str()),
+                  reinterpret_cast<const unsigned char*>(kMarkerSetText)) == 0;
+}

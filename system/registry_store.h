@@ -1,0 +1,26 @@
+// The program's small persistent store in the registry: text values under its
+// own key, and the per-user completion marker. Reads never fail to the
+// caller; platform failures are logged, never thrown.
+#pragma once
+
+#include <string>
+
+// The text of `valueName` under `subKey` of the hive chosen by `hive`
+// (0 HKEY_CURRENT_USER, 1 HKEY_LOCAL_MACHINE, 2 HKEY_CLASSES_ROOT), read as
+// text whatever its type; `defaultText` when the key or value is missing or
+// unreadable, the data exceeds 512 bytes, the text is empty or the selector
+// is unknown.
+std::string GetStringFromReg(int hive, const std::string& valueName,
+                             const std::string& defaultText, const std::string& subKey);
+
+// Stores `valueText` as REG_SZ under HKEY_CURRENT_USER\`subKey`, creating
+// the key and its missing parents. True when the value was stored.
+bool WriteValToReg(const std::string& valueName, const std::string& valueText,
+                   const std::string& subKey);
+
+// Sets the completion marker "PerUserCompsFixed" = "True"; the outcome is
+// only logged.
+void MarkPerUserCompStatusInRegistry();
+
+// Whether the completion marker holds "True" in any letter case.
+bool IsPerUserCompStatusMarkedInRegistry();

@@ -1,0 +1,44 @@
+// Names, sizes and defaults of the system services: the file-system
+// utilities, the temporary installer files and the registry and INI store.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace system_constants {
+
+// Temporary installer files.
+constexpr size_t kTempPathBufferSize = MAX_PATH;  // 260
+// GetTempFileNameA puts at most three prefix characters into a name.
+constexpr size_t kTempPrefixLength = 3;
+// Zero asks GetTempFileNameA to pick the number and create the file.
+constexpr UINT kTempUniqueSystemPicked = 0;
+
+// Registry store.
+constexpr int kHiveCurrentUser = 0;
+constexpr int kHiveLocalMachine = 1;
+constexpr int kHiveClassesRoot = 2;
+constexpr DWORD kRegValueBufferSize = 512;
+
+// The helper ships as a 32-bit program, which Windows gives the 32-bit
+// registry view without asking; the 64-bit build used for testing asks for
+// that view explicitly so that both read and write the same keys.
+#ifdef _WIN64
+constexpr REGSAM kRegistryView = KEY_WOW64_32KEY;
+#else
+constexpr REGSAM kRegistryView = 0;
+#endif
+
+constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
+constexpr char kPerUserCompsFixedValue[] = "PerUserCompsFixed";
+constexpr char kMarkerSetText[] = "True";
+constexpr char kMarkerUnsetText[] = "False";
+
+// Version INI file of the desktop client.
+constexpr char kIniSection[] = "Tessaly";
+constexpr char kIniVersionKey[] = "DisplayVersion";
+constexpr char kNotInIni[] = "NotInINI";
+constexpr DWORD kIniBufferSize = 1024;
+
+}  // namespace system_constants
