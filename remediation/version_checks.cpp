@@ -1,0 +1,208 @@
+#include "remediation/version_checks.h"
+
+#include <windows.h>
+
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/config_driven_state.h"
+#include "app/run_state_constants.h"
+#include "logging/primitive_logger.h"
+#include "progress/qv_progress_message_box.h"
+#include "remediation/version_constants.h"
+
+using namespace version_constants;
+
+namespace {
+
+constexpr char kUpgradeTag[] = "isUpgradeRequired";
+constexpr char kFileVersionTag[] = "getFileVersion";
+constexpr char kCompareTag[] = "compareVersion";
+
+std::once_flag g_progress_start_once;
+
+// Paths are narrow texts in the ANSI code page, as the "A" calls take them;
+// the file-system library wants them in UTF-16.
+std::filesystem::path PathFromAnsi(const char* path) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+  if (length <= 1) return std::filesystem::path();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length);
+  wide.resize(static_cast<size_t>(length) - 1);
+  return std::filesystem::path(wide);
+}
+
+uint32_t GetComponentVersionStatus(const std::string& path, char (&version)[kVersionTextBufferSize]) {
+  std::memset(version, 0, sizeof(version));
+  const uint32_t size = sizeof(version);
+  return getFileVersion(path.c_str(), version, size);
+}
+
+// One component's share of the mask: its bit when the executable is missing
+// or older than the current release. A version that cannot be read leaves
+// the component alone.
+void CheckComponent(ConfigDrivenState& state, const std::string& path, uint32_t bit,
+                    const char* label) {
+  char version[kVersionTextBufferSize];
+  const uint32_t status = GetComponentVersionStatus(path, version);
+  if (status == kVersionStatusSuccess) {
+    if (compareVersion(version) < 0) {
+      state.upgradeRequiredMask |= bit;
+      PrimitiveLogger::Log(kUpgradeTag, "%s Upgrade is Required", label);
+    } else {
+      PrimitiveLogger::Log(kUpgradeTag, "%s Upgrade NOT Required", label);
+    }
+    return;
+  }
+  PrimitiveLogger::Log(kUpgradeTag, "Failed to get %s version, Error: %lu", label,
+                       static_cast<unsigned long>(status));
+  if (status == kVersionStatusFileMissing) state.upgradeRequiredMask |= bit;
+}
+
+// Reads one decimal field at `*position`; a position that is not at a digit
+// gives 0 and stays. Unsigned arithmetic: an absurdly long field wraps
+// instead of overflowing.
+uint32_t ReadField(const char*& position) {
+  uint32_t value = 0;
+  while (std::isdigit(static_cast<unsigned char>(*position))) {
+    value = value * 10u + static_cast<uint32_t>(*position - '0');
+    ++position;
+  }
+  return value;
+}
+
+void SkipSeparators(const char*& position) {
+  while (*position == ' ' || *position == ',' || *position == '.') ++position;
+}
+
+}  // namespace
+
+bool isUpgradeRequired(ConfigDrivenState& state) {
+  state.upgradeRequiredMask = 0;
+
+  char folder[kExpandedFolderBufferSize] = {};
+  const DWORD needed = ExpandEnvironmentStringsA(kComponentsFolder, folder, sizeof(folder));
+  if (needed == 0) {
+    PrimitiveLogger::Log(kUpgradeTag, "ExpandEnvironmentStrings failed with last error: %lu",
+                         GetLastError());
+    return false;
+  }
+  // A result longer than the buffer reports its size and leaves the buffer
+  // unfinished; building paths from it would look at the wrong files.
+  if (needed > sizeof(folder)) {
+    PrimitiveLogger::Log(kUpgradeTag, "ExpandEnvironmentStrings failed with last error: %lu",
+                         static_cast<unsigned long>(ERROR_INSUFFICIENT_BUFFER));
+    return false;
+  }
+
+  const std::string launcherPath = std::string(folder) + kLauncherRelativePath;
+  const std::string setupClientPath = std::string(folder) + kSetupClientRelativePath;
+
+  PrimitiveLogger::Log(kUpgradeTag, "Getting KVAL version");
+  CheckComponent(state, launcherPath, run_state_constants::kLauncherUpgradeBit, "KVAL");
+
+  PrimitiveLogger::Log(kUpgradeTag, "Getting Kelvo Setup Client version");
+  CheckComponent(state, setupClientPath, run_state_constants::kSetupClientUpgradeBit, "KSC");
+
+  if (state.upgradeRequiredMask == run_state_constants::kLauncherUpgradeBit ||
+      state.upgradeRequiredMask == run_state_constants::kSetupClientUpgradeBit ||
+      state.upgradeRequiredMask == run_state_constants::kBothUpgradeBits) {
+    std::call_once(g_progress_start_once, [&state] {
+      if (state.ProgressBox) state.ProgressBox->start();
+    });
+  }
+  return true;
+}
+
+uint32_t getFileVersion(const char* filePath, char* version, const uint32_t& versionSize) {
+  if (filePath == nullptr || version == nullptr) {
+    PrimitiveLogger::Log(kFileVersionTag, "Parameters in '%s' are Null", "getFileVersion");
+    return kVersionStatusFailure;
+  }
+
+  if (!std::filesystem::exists(PathFromAnsi(filePath))) {
+    PrimitiveLogger::Log(kFileVersionTag, "File '%s' does not exists", filePath);
+    return kVersionStatusFileMissing;
+  }
+
+  DWORD handle = 0;
+  const DWORD infoSize = GetFileVersionInfoSizeA(filePath, &handle);
+  if (infoSize == 0) {
+    PrimitiveLogger::Log(kFileVersionTag, "GetFileVersionInfoSize Failed with last Error: %lu",
+                         GetLastError());
+    return kVersionStatusFailure;
+  }
+
+  std::vector<unsigned char> block(infoSize, 0);
+  if (!GetFileVersionInfoA(filePath, handle, infoSize, block.data())) {
+    PrimitiveLogger::Log(kFileVersionTag, "GetFileVersionInfo Failed with last Error: %lu",
+                         GetLastError());
+    return kVersionStatusFailure;
+  }
+
+  void* record = nullptr;
+  UINT recordLength = kFixedFileInfoSize;
+  if (!VerQueryValueA(block.data(), "\\", &record, &recordLength) || record == nullptr ||
+      recordLength < sizeof(VS_FIXEDFILEINFO)) {
+    PrimitiveLogger::Log(kFileVersionTag, "VerQueryValue Failed");
+    return kVersionStatusFailure;
+  }
+
+  // The release line is the product's major version; the file version's
+  // minor and build numbers name the release within it.
+  const auto* info = static_cast<const VS_FIXEDFILEINFO*>(record);
+  const std::string text = std::to_string(HIWORD(info->dwProductVersionMS)) + "." +
+                           std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+                           std::to_string(HIWORD(info->dwFileVersionLS));
+  if (text.size() + 1 > versionSize) {
+    PrimitiveLogger::Log(kFileVersionTag, "Version '%s' does not fit %lu bytes", text.c_str(),
+                         static_cast<unsigned long>(versionSize));
+    return kVersionStatusFailure;
+  }
+  std::memcpy(version, text.c_str(), text.size() + 1);
+  return kVersionStatusSuccess;
+}
+
+int compareVersion(const char* clientVersion) {
+  const char* client = clientVersion != nullptr ? clientVersion : "";
+  const char* server = kServerVersion;
+  PrimitiveLogger::Log(kCompareTag, "ClientVersion: \"%s\" ServerVersion: \"%s\"", client, server);
+  if (*client == '\0') {
+    PrimitiveLogger::Log(kCompareTag, "ClientVersion is empty, need upgrade");
+    return -1;
+  }
+
+  for (;;) {
+    PrimitiveLogger::Log(kCompareTag, "ClientVersion: \"%s\" ServerVersion: \"%s\"", client,
+                         server);
+    const uint32_t clientField = ReadField(client);
+    const uint32_t serverField = ReadField(server);
+    PrimitiveLogger::Log(kCompareTag, "Client: %d Server: %d", static_cast<int>(clientField),
+                         static_cast<int>(serverField));
+    if (clientField > serverField) {
+      PrimitiveLogger::Log(kCompareTag, "ClientVersion is greater, return 1");
+      return 1;
+    }
+    if (clientField < serverField) {
+      PrimitiveLogger::Log(kCompareTag, "ClientVersion is smaller, return -1");
+      return -1;
+    }
+
+    SkipSeparators(client);
+    SkipSeparators(server);
+    const bool clientEnded = *client == '\0';
+    const bool serverEnded = *server == '\0';
+    if (clientEnded && serverEnded) {
+      PrimitiveLogger::Log(kCompareTag, "Versions are identical");
+      return 0;
+    }
+    if (clientEnded || serverEnded) {
+      PrimitiveLogger::Log(kCompareTag, "ERROR: Client/Server version mismatch, return -1");
+      return -1;
+    }
+  }
+}

@@ -1,0 +1,285 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/config_driven_state.h"
+#include "progress/qv_progress_message_box.h"
+#include "remediation/version_checks.h"
+#include "tests/support/stand_in_programs.h"
+#include "tests/support/test_support.h"
+
+using namespace test_support;
+
+namespace {
+
+constexpr char kLauncherExe[] = "KelvoApplicationLauncher.exe";
+constexpr char kSetupClientExe[] = "KelvoSetupClient.exe";
+
+// The messages logged under `tag`, in order.
+std::vector<std::string> Messages(const std::string& log, const std::string& tag) {
+  std::vector<std::string> messages;
+  const std::string marker = "(" + tag + ")  ";
+  for (const std::string& line : SplitCrLfLines(log)) {
+    const size_t at = line.find(marker);
+    if (at != std::string::npos) messages.push_back(line.substr(at + marker.size()));
+  }
+  return messages;
+}
+
+size_t Count(const std::vector<std::string>& messages, const std::string& message) {
+  return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));
+}
+
+struct ProbeRun {
+  ChildResult result;
+  std::string log;
+};
+
+ProbeRun RunProbe(const std::string& arguments) {
+  ProbeRun run;
+  run.result = RunChild("\"" + TestProgramPath("version_probe.exe") + "\" " + arguments,
+                        [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
+  run.log = ReadFileBytes(LogPathForPid(run.result.pid)).value_or("");
+  return run;
+}
+
+// A roaming application-data folder of its own, with the components copied
+// in from the stand-in builds of the versions asked for ("" for absent).
+class ComponentsFolder {
+ public:
+  ComponentsFolder(const std::string& launcherVersion, const std::string& setupClientVersion)
+      : appData_("APPDATA", temp_.path().c_str()) {
+    if (!launcherVersion.empty()) {
+      Install("KVAL", StandInPath("KelvoApplicationLauncher-" + launcherVersion, kLauncherExe),
+              kLauncherExe);
+    }
+    if (!setupClientVersion.empty()) {
+      Install("Setup Client",
+              StandInPath("KelvoSetupClient-" + setupClientVersion, kSetupClientExe),
+              kSetupClientExe);
+    }
+  }
+
+  std::string Path(const std::string& relative) const {
+    return temp_.path() + "\\Tessaly\\" + relative;
+  }
+
+  void Install(const std::string& folder, const std::string& source, const std::string& name) {
+    std::filesystem::create_directories(Path(folder));
+    ASSERT_TRUE(CopyFileA(source.c_str(), Path(folder + "\\" + name).c_str(), FALSE)) << source;
+  }
+
+ private:
+  ScopedTempDir temp_;
+  ScopedEnvVar appData_;
+};
+
+uint32_t MaskFor(ConfigDrivenState& state) {
+  state.ProgressBox.reset();  // the window itself is looked at by the probe test
+  state.upgradeRequiredMask = 0xFFFF;  // must be cleared, not or-ed into
+  EXPECT_TRUE(isUpgradeRequired(state));
+  return state.upgradeRequiredMask;
+}
+
+}  // namespace
+
+TEST(CompareVersion, ComparesFieldsAsNumbersAndDemandsTheSameFieldCount) {
+  EXPECT_EQ(compareVersion("22.7.2"), 0);
+  EXPECT_EQ(compareVersion("22.7.3"), 1);
+  EXPECT_EQ(compareVersion("22.10.0"), 1);  // 10 > 7 as numbers, not as text
+  EXPECT_EQ(compareVersion("23.0.0"), 1);
+  EXPECT_EQ(compareVersion("22.7.1"), -1);
+  EXPECT_EQ(compareVersion("21.12.9"), -1);
+  EXPECT_EQ(compareVersion("22.7"), -1);
+  EXPECT_EQ(compareVersion("22.7.2.0"), -1);
+  EXPECT_EQ(compareVersion(""), -1);
+  EXPECT_EQ(compareVersion(nullptr), -1);
+  // Runs of blanks, commas and full stops separate fields alike.
+  EXPECT_EQ(compareVersion("22, 7 ..2"), 0);
+  // A field too long for 32 bits wraps instead of overflowing.
+  EXPECT_EQ(compareVersion("99999999999999999999.7.2"), 1);
+}
+
+TEST(CompareVersion, LogsEachFieldAndTheDecision) {
+  const ProbeRun newer = RunProbe("compare 22.7.3");
+  ASSERT_TRUE(newer.result.finished);
+  EXPECT_EQ(newer.result.exitCode, 2u);  // 1
+  EXPECT_EQ(Messages(newer.log, "compareVersion"),
+            (std::vector<std::string>{
+                R"(ClientVersion: "22.7.3" ServerVersion: "22.7.2")",
+                R"(ClientVersion: "22.7.3" ServerVersion: "22.7.2")", "Client: 22 Server: 22",
+                R"(ClientVersion: "7.3" ServerVersion: "7.2")", "Client: 7 Server: 7",
+                R"(ClientVersion: "3" ServerVersion: "2")", "Client: 3 Server: 2",
+                "ClientVersion is greater, return 1"}));
+
+  const ProbeRun same = RunProbe("compare 22.7.2");
+  EXPECT_EQ(same.result.exitCode, 1u);  // 0
+  const auto sameMessages = Messages(same.log, "compareVersion");
+  ASSERT_FALSE(sameMessages.empty());
+  EXPECT_EQ(sameMessages.back(), "Versions are identical");
+
+  const ProbeRun older = RunProbe("compare 21.12.9");
+  EXPECT_EQ(older.result.exitCode, 0u);  // -1
+  const auto olderMessages = Messages(older.log, "compareVersion");
+  EXPECT_EQ(Count(olderMessages, "Client: 21 Server: 22"), 1u);
+  ASSERT_FALSE(olderMessages.empty());
+  EXPECT_EQ(olderMessages.back(), "ClientVersion is smaller, return -1");
+
+  for (const char* shorterOrLonger : {"22.7", "22.7.2.0"}) {
+    const ProbeRun mismatch = RunProbe(std::string("compare ") + shorterOrLonger);
+    EXPECT_EQ(mismatch.result.exitCode, 0u) << shorterOrLonger;
+    const auto messages = Messages(mismatch.log, "compareVersion");
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back(), "ERROR: Client/Server version mismatch, return -1");
+  }
+
+  const ProbeRun empty = RunProbe("compare \"\"");
+  EXPECT_EQ(empty.result.exitCode, 0u);
+  EXPECT_EQ(Messages(empty.log, "compareVersion"),
+            (std::vector<std::string>{R"(ClientVersion: "" ServerVersion: "22.7.2")",
+                                      "ClientVersion is empty, need upgrade"}));
+}
+
+TEST(GetFileVersion, ReadsProductMajorWithFileMinorAndBuild) {
+  char version[16] = {};
+  uint32_t size = sizeof(version);
+  // Product version 22.0.0.0, file version 21.7.2.5.
+  EXPECT_EQ(getFileVersion(
+                StandInPath("KelvoApplicationLauncher-22.0-21.7.2.5", kLauncherExe).c_str(),
+                version, size),
+            0u);
+  EXPECT_STREQ(version, "22.7.2");
+
+  std::memset(version, 0, sizeof(version));
+  EXPECT_EQ(getFileVersion(StandInPath("KelvoSetupClient-22.7.3.0", kSetupClientExe).c_str(),
+                           version, size),
+            0u);
+  EXPECT_STREQ(version, "22.7.3");
+}
+
+TEST(GetFileVersion, ReportsMissingFilesUnreadableVersionsAndTooSmallBuffers) {
+  char version[16] = {};
+  uint32_t size = sizeof(version);
+  EXPECT_EQ(getFileVersion("C:\\no\\such\\folder\\x.exe", version, size), 2u);
+  EXPECT_EQ(getFileVersion(nullptr, version, size), 1u);
+  const std::string launcher = StandInPath("KelvoApplicationLauncher-22.7.2.0", kLauncherExe);
+  EXPECT_EQ(getFileVersion(launcher.c_str(), nullptr, size), 1u);
+
+  ScopedTempDir temp;
+  const std::string text = temp.path() + "\\plain.exe";
+  ASSERT_TRUE(WriteFileBytes(text, "not a program"));
+  EXPECT_EQ(getFileVersion(text.c_str(), version, size), 1u);
+
+  // "22.7.2" needs 7 bytes: a 6-byte buffer gets nothing, and no byte past
+  // it is touched.
+  char guarded[16];
+  std::memset(guarded, '#', sizeof(guarded));
+  const uint32_t small = 6;
+  EXPECT_EQ(getFileVersion(launcher.c_str(), guarded, small), 1u);
+  for (char c : guarded) EXPECT_EQ(c, '#');
+  const uint32_t exact = 7;
+  EXPECT_EQ(getFileVersion(launcher.c_str(), guarded, exact), 0u);
+  EXPECT_STREQ(guarded, "22.7.2");
+}
+
+TEST(IsUpgradeRequired, SetsTheBitOfEachMissingOrOlderComponent) {
+  char program[] = "C:\\x\\OrvaneUpgradeHelper.exe";
+  char* argv[] = {program, nullptr};
+  ConfigDrivenState state = ConfigDrivenState::ParseCLArgs(1, argv);
+
+  {
+    ComponentsFolder both("22.7.3.0", "22.7.2.0");
+    EXPECT_EQ(MaskFor(state), 0u);
+  }
+  {
+    ComponentsFolder olderLauncher("22.7.1.0", "22.7.3.0");
+    EXPECT_EQ(MaskFor(state), 0x200u);
+  }
+  {
+    ComponentsFolder olderSetupClient("22.7.2.0", "22.7.1.0");
+    EXPECT_EQ(MaskFor(state), 0x400u);
+  }
+  {
+    ComponentsFolder launcherMissing("", "22.7.2.0");
+    EXPECT_EQ(MaskFor(state), 0x200u);
+  }
+  {
+    ComponentsFolder bothMissing("", "");
+    EXPECT_EQ(MaskFor(state), 0x600u);
+  }
+  {
+    // The product-22 file with file version 21.7.2.5 counts as current.
+    ComponentsFolder mixed("", "22.7.2.0");
+    mixed.Install("KVAL", StandInPath("KelvoApplicationLauncher-22.0-21.7.2.5", kLauncherExe),
+                  kLauncherExe);
+    EXPECT_EQ(MaskFor(state), 0u);
+  }
+  {
+    // A version block that cannot be read is not a reason to reinstall.
+    ComponentsFolder unreadable("", "22.7.2.0");
+    std::filesystem::create_directories(unreadable.Path("KVAL"));
+    ASSERT_TRUE(WriteFileBytes(unreadable.Path("KVAL\\KelvoApplicationLauncher.exe"), "text"));
+    EXPECT_EQ(MaskFor(state), 0u);
+  }
+}
+
+TEST(IsUpgradeRequired, AFolderThatDoesNotFitThePathBufferIsAFailedExpansion) {
+  char program[] = "C:\\x\\OrvaneUpgradeHelper.exe";
+  char* argv[] = {program, nullptr};
+  ConfigDrivenState state = ConfigDrivenState::ParseCLArgs(1, argv);
+  state.ProgressBox.reset();
+  const std::string longFolder = "C:\\" + std::string(250, 'a');
+  ScopedEnvVar appData("APPDATA", longFolder.c_str());
+  state.upgradeRequiredMask = 0x600;
+  EXPECT_FALSE(isUpgradeRequired(state));
+  EXPECT_EQ(state.upgradeRequiredMask, 0u);
+}
+
+TEST(IsUpgradeRequired, LogsMissingComponentsAndStartsTheProgressWindowOnce) {
+  {
+    ComponentsFolder bothMissing("", "");
+    const ProbeRun run = RunProbe("upgrade");
+    ASSERT_TRUE(run.result.finished);
+    EXPECT_EQ(run.result.exitCode, 0x600u);
+    const auto messages = Messages(run.log, "isUpgradeRequired");
+    EXPECT_EQ(Count(messages, "Getting KVAL version"), 2u);
+    EXPECT_EQ(Count(messages, "Failed to get KVAL version, Error: 2"), 2u);
+    EXPECT_EQ(Count(messages, "Getting Kelvo Setup Client version"), 2u);
+    EXPECT_EQ(Count(messages, "Failed to get KSC version, Error: 2"), 2u);
+    const std::string missing =
+        "File '" + bothMissing.Path("KVAL\\KelvoApplicationLauncher.exe") + "' does not exists";
+    EXPECT_EQ(Count(Messages(run.log, "getFileVersion"), missing), 2u);
+    EXPECT_EQ(Count(Messages(run.log, "QVProgressMessageBox::start::<lambda()>"), "Progress window started"),
+              1u);
+  }
+  {
+    ComponentsFolder launcherMissing("", "22.7.2.0");
+    const ProbeRun run = RunProbe("upgrade");
+    EXPECT_EQ(run.result.exitCode, 0x200u);
+    const auto messages = Messages(run.log, "isUpgradeRequired");
+    EXPECT_EQ(Count(messages, "KSC Upgrade NOT Required"), 2u);
+    EXPECT_EQ(Count(Messages(run.log, "QVProgressMessageBox::start::<lambda()>"), "Progress window started"),
+              1u);
+  }
+  {
+    ComponentsFolder current("22.7.3.0", "22.7.2.0");
+    const ProbeRun run = RunProbe("upgrade");
+    EXPECT_EQ(run.result.exitCode, 0u);
+    const auto messages = Messages(run.log, "isUpgradeRequired");
+    EXPECT_EQ(Count(messages, "KVAL Upgrade NOT Required"), 2u);
+    EXPECT_EQ(Count(messages, "KSC Upgrade NOT Required"), 2u);
+    EXPECT_EQ(run.log.find("Progress window started"), std::string::npos);
+  }
+  {
+    ComponentsFolder olderLauncher("22.7.1.0", "22.7.2.0");
+    const ProbeRun run = RunProbe("upgrade");
+    EXPECT_EQ(run.result.exitCode, 0x200u);
+    EXPECT_EQ(Count(Messages(run.log, "isUpgradeRequired"), "KVAL Upgrade is Required"), 2u);
+  }
+}
