@@ -1,0 +1,96 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/known_folders.h"
+#include "tests/support/test_support.h"
+
+using namespace test_support;
+
+TEST(KnownFolders, EnvironmentComesFirstAndGetsOneBackslashAppended) {
+  {
+    ScopedEnvVar pub("Public", "D:\\Pub");
+    EXPECT_EQ(GetKnownFolderPath(KnownFolder::Public), "D:\\Pub\\");
+  }
+  {
+    // No check for a backslash already there.
+    ScopedEnvVar pub("Public", "D:\\Pub\\");
+    EXPECT_EQ(GetKnownFolderPath(KnownFolder::Public), "D:\\Pub\\\\");
+  }
+  {
+    // Unset, the shell's public folder answers, again with one backslash.
+    ScopedEnvVar pub("Public", nullptr);
+    const std::string shellPublic = GetKnownFolderPath(KnownFolder::Public);
+    ASSERT_GE(shellPublic.size(), 4u);
+    EXPECT_EQ(shellPublic.substr(1, 2), ":\\");
+    EXPECT_EQ(shellPublic.back(), '\\');
+    EXPECT_NE(shellPublic[shellPublic.size() - 2], '\\');
+    EXPECT_TRUE(std::filesystem::is_directory(shellPublic));
+  }
+  {
+    // A value too long for the 260-byte buffer names no folder; the shell is
+    // not asked.
+    const std::string tooLong = "C:\\" + std::string(300, 'p');
+    ScopedEnvVar pub("Public", tooLong.c_str());
+    EXPECT_EQ(GetKnownFolderPath(KnownFolder::Public), "");
+  }
+  // Every identifier has a row: with the variables of this process all seven
+  // resolve to folders.
+  for (int id = 0; id <= 6; ++id) {
+    const std::string folder = GetKnownFolderPath(static_cast<KnownFolder>(id));
+    ASSERT_FALSE(folder.empty()) << id;
+    EXPECT_EQ(folder.back(), '\\') << id;
+  }
+}
+
+TEST(KnownFolders, MsiExecPathFallsBackToTheShellsWindowsFolder) {
+  char windows[MAX_PATH] = {};
+  ASSERT_NE(GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+  {
+    ScopedEnvVar winDir("WinDir", nullptr);
+    EXPECT_EQ(_stricmp(GetMsiExecPath().c_str(),
+                       (std::string(windows) + "\\System32\\MsiExec.exe").c_str()),
+              0)
+        << GetMsiExecPath();
+  }
+  ScopedEnvVar winDir("WinDir", "E:\\Win");
+  EXPECT_EQ(GetMsiExecPath(), "E:\\Win\\System32\\MsiExec.exe");
+}
+
+TEST(KnownFolders, VersionIniPathIsExpandedUnderThe32BitProgramFiles) {
+  ScopedEnvVar base("REMEDION_TEST_BASE", "F:\\Apps");
+  {
+    ScopedEnvVar x86("ProgramFiles(x86)", "%REMEDION_TEST_BASE%\\x86");
+    EXPECT_EQ(GetVersionIniPath(), "F:\\Apps\\x86\\Tessaly\\Kelvo\\TessalyVersion.ini");
+  }
+  {
+    // Expanded beyond the 260-byte buffer: no path rather than a cut one.
+    const std::string longBase = "F:\\" + std::string(240, 'a');
+    ScopedEnvVar longer("REMEDION_TEST_BASE", longBase.c_str());
+    ScopedEnvVar x86("ProgramFiles(x86)", "%REMEDION_TEST_BASE%");
+    EXPECT_EQ(GetVersionIniPath(), "");
+  }
+}
+
+TEST(KnownFolders, LauncherMsiTempPathIsMadeOnceAndLeavesNothingBehind) {
+  ScopedTempDir temp;
+  ScopedTempDir other;
+  ScopedEnvVar tmp("TMP", temp.path().c_str());
+  ScopedEnvVar tempVar("TEMP", temp.path().c_str());
+
+  const std::string first = GetLauncherMsiTempPath();
+  const std::filesystem::path path(first);
+  EXPECT_EQ(path.parent_path().string(), temp.path());
+  EXPECT_EQ(path.filename().string().substr(0, 3), "KSL");
+  EXPECT_EQ(path.extension().string(), ".msi");
+
+  // Later calls return the kept text even after the temporary folder moved.
+  ScopedEnvVar tmpOther("TMP", other.path().c_str());
+  EXPECT_EQ(GetLauncherMsiTempPath(), first);
+  EXPECT_EQ(GetLauncherMsiTempPath(), first);
+  EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+  EXPECT_TRUE(std::filesystem::is_empty(other.path()));
+}

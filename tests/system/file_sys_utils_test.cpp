@@ -1,0 +1,150 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "system/file_sys_utils.h"
+#include "system/temp_installer_path.h"
+#include "tests/support/test_support.h"
+#include "tests/system/own_log_cleanup.h"
+#include "tests/system/system_probe_support.h"
+
+using namespace test_support;
+using system_probe::RunProbe;
+
+namespace {
+
+bool IsFolderEmpty(const std::string& folder) {
+  return std::filesystem::is_empty(std::filesystem::path(folder));
+}
+
+}  // namespace
+
+TEST(FileSysUtils, ExistsSeesFilesFoldersAndTreatsBadNamesAsMissing) {
+  ScopedTempDir temp;
+  const std::string file = temp.path() + "\\a.txt";
+  ASSERT_TRUE(WriteFileBytes(file, "x"));
+
+  EXPECT_TRUE(FileSysUtils::Exists(file));
+  EXPECT_TRUE(FileSysUtils::Exists(temp.path()));
+  EXPECT_TRUE(FileSysUtils::Exists(temp.path() + "\\"));
+  // Missing entries, missing folders on the way and invalid names are all
+  // "not found", not errors.
+  EXPECT_FALSE(FileSysUtils::Exists(temp.path() + "\\missing.txt"));
+  EXPECT_FALSE(FileSysUtils::Exists(temp.path() + "\\no\\such\\folder\\x.exe"));
+  EXPECT_FALSE(FileSysUtils::Exists(temp.path() + "\\bad<name>.txt"));
+  EXPECT_FALSE(FileSysUtils::Exists(file + "\\below-a-file"));
+  EXPECT_FALSE(FileSysUtils::Exists(""));
+}
+
+TEST(FileSysUtils, DeleteIfExistsRemovesFilesAndWholeTrees) {
+  ScopedTempDir temp;
+  EXPECT_TRUE(FileSysUtils::DeleteIfExists(temp.path() + "\\missing.txt"));
+  EXPECT_TRUE(FileSysUtils::DeleteIfExists(temp.path() + "\\bad<name>.txt"));
+
+  const std::string file = temp.path() + "\\single.exe";
+  ASSERT_TRUE(WriteFileBytes(file, "MZ"));
+  EXPECT_TRUE(FileSysUtils::DeleteIfExists(file));
+  EXPECT_FALSE(FileSysUtils::Exists(file));
+
+  const std::string tree = temp.path() + "\\tree";
+  std::filesystem::create_directories(tree + "\\sub\\deeper");
+  std::filesystem::create_directories(tree + "\\empty");
+  ASSERT_TRUE(WriteFileBytes(tree + "\\top.txt", "1"));
+  ASSERT_TRUE(WriteFileBytes(tree + "\\sub\\mid.txt", "2"));
+  ASSERT_TRUE(WriteFileBytes(tree + "\\sub\\deeper\\low.txt", "3"));
+  EXPECT_TRUE(FileSysUtils::DeleteIfExists(tree));
+  EXPECT_FALSE(FileSysUtils::Exists(tree));
+  EXPECT_TRUE(IsFolderEmpty(temp.path()));
+}
+
+TEST(FileSysUtils, CleanUpOfAMissingFileLogsOnlyTheEntryTrace) {
+  ScopedTempDir temp;
+  const auto run = RunProbe("cleanup \"" + temp.path() + "\\missing.exe\"");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u);
+  ASSERT_EQ(run.messages.size(), 1u);
+  EXPECT_EQ(run.messages[0], "(FileSysUtils::DeleteIfExists)  >>>");
+}
+
+TEST(FileSysUtils, CleanUpOfALockedFileLogsThePlatformErrorAndTheFailure) {
+  ScopedTempDir temp;
+  const std::string file = temp.path() + "\\held.exe";
+  ASSERT_TRUE(WriteFileBytes(file, "MZ"));
+
+  {
+    // Held in this process too: the in-process result must be false, and
+    // nothing may escape.
+    HANDLE held = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(FileSysUtils::DeleteIfExists(file));
+    EXPECT_FALSE(FileSysUtils::DeleteIfExists(temp.path()));
+    EXPECT_NO_THROW(CleanUpFile(file));
+    CloseHandle(held);
+    EXPECT_TRUE(FileSysUtils::Exists(file));
+  }
+
+  const auto run = RunProbe("cleanup-locked \"" + file + "\"");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 1u) << "the held file must survive";
+  ASSERT_EQ(run.messages.size(), 3u);
+  EXPECT_EQ(run.messages[0], "(FileSysUtils::DeleteIfExists)  >>>");
+  // 32 is ERROR_SHARING_VIOLATION: the platform's code, not a C errno.
+  EXPECT_TRUE(std::regex_match(
+      run.messages[1],
+      std::regex(R"(\(FileSysUtils::DeleteIfExists\)  FileSystem Error \(32\) in FS op:  .*held\.exe.*)")))
+      << run.messages[1];
+  EXPECT_EQ(run.messages[2], "(CleanUpFile)  Clean-up of " + file + " failed");
+
+  // Released, the same file goes.
+  EXPECT_EQ(RunProbe("cleanup \"" + file + "\"").child.exitCode, 0u);
+}
+
+TEST(TempInstallerPath, NamesAFreeFileWithThreePrefixCharactersAndTheExtension) {
+  ScopedTempDir temp;
+  ScopedEnvVar tmp("TMP", temp.path().c_str());
+  ScopedEnvVar tempVar("TEMP", temp.path().c_str());
+
+  const std::regex shape(R"((KSC)([0-9A-Fa-f]+)\.exe)");
+  const std::string first = GetTempPathForUnSafeInstaller("KSC", "exe");
+  const std::string second = GetTempPathForUnSafeInstaller("KSCZ_LONGER", "exe");
+  for (const std::string& name : {first, second}) {
+    const std::filesystem::path path(name);
+    EXPECT_EQ(path.parent_path().string(), temp.path()) << name;
+    EXPECT_TRUE(std::regex_match(path.filename().string(), shape)) << name;
+  }
+  EXPECT_NE(first, second);
+
+  const std::string dotted = GetTempPathForUnSafeInstaller("KSL", ".msi");
+  EXPECT_TRUE(std::regex_match(std::filesystem::path(dotted).filename().string(),
+                               std::regex(R"(KSL[0-9A-Fa-f]+\.msi)")))
+      << dotted;
+
+  // Neither the names nor the system's placeholder files stay behind.
+  EXPECT_TRUE(IsFolderEmpty(temp.path()));
+}
+
+TEST(TempInstallerPath, AMissingTemporaryFolderGivesNoNameAndTheErrorCode) {
+  ScopedTempDir temp;
+  const std::string missing = temp.path() + "\\gone";
+  ScopedEnvVar tmp("TMP", missing.c_str());
+  ScopedEnvVar tempVar("TEMP", missing.c_str());
+
+  std::string name = "unset";
+  EXPECT_NO_THROW(name = GetTempPathForUnSafeInstaller("KSC", "exe"));
+  EXPECT_EQ(name, "");
+
+  const auto run = RunProbe("temp-name KSC exe");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 1u);
+  ASSERT_EQ(run.messages.size(), 2u);
+  EXPECT_TRUE(std::regex_match(
+      run.messages[0],
+      std::regex(R"(\(GetTempPathForUnSafeInstaller\)  Failed to get temp file name:  [1-9]\d*)")))
+      << run.messages[0];
+  EXPECT_EQ(run.messages[1], "(probe)  name=[]");
+}

@@ -1,0 +1,210 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "system/ini_store.h"
+#include "system/registry_store.h"
+#include "tests/support/test_support.h"
+#include "tests/system/own_log_cleanup.h"
+#include "tests/system/scoped_registry_tree.h"
+#include "tests/system/system_probe_support.h"
+
+using namespace test_support;
+using registry_test::ScopedRegistryTree;
+using system_probe::RunProbe;
+
+namespace {
+
+constexpr char kTestKey[] = "SOFTWARE\\RemedionTest";
+constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
+constexpr char kMarker[] = "PerUserCompsFixed";
+
+bool SetValue(HKEY root, const std::string& subKey, const std::string& name, DWORD type,
+              const std::string& data, REGSAM view = 0) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool stored =
+      RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                     static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return stored;
+}
+
+// REG_SZ data as the registry stores it, with the terminating NUL.
+bool SetText(HKEY root, const std::string& subKey, const std::string& name,
+             const std::string& text, REGSAM view = 0) {
+  return SetValue(root, subKey, name, REG_SZ, std::string(text.c_str(), text.size() + 1), view);
+}
+
+struct StoredValue {
+  DWORD type = REG_NONE;
+  std::string data;
+};
+
+std::optional<StoredValue> ReadRaw(HKEY root, const std::string& subKey, const std::string& name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+  StoredValue value;
+  char buffer[1024] = {};
+  DWORD size = sizeof(buffer);
+  const LSTATUS status = RegQueryValueExA(key, name.c_str(), nullptr, &value.type,
+                                          reinterpret_cast<BYTE*>(buffer), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  value.data.assign(buffer, size);
+  return value;
+}
+
+}  // namespace
+
+TEST(GetStringFromReg, ReadsAnyTypeAsTextWithinItsBufferElseTheDefault) {
+  ScopedRegistryTree test(HKEY_CURRENT_USER, "SOFTWARE", "RemedionTest", 0);
+  EXPECT_EQ(GetStringFromReg(0, "Anything", "NoKey", kTestKey), "NoKey");
+
+  ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "Text", "22.7.3.1234"));
+  ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "Empty", ""));
+  ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, kTestKey, "Binary", REG_BINARY, "7.8"));
+  ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, kTestKey, "Embedded", REG_BINARY, std::string("ab\0cd", 5)));
+  ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "Fits", std::string(511, 'f')));
+  ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "TooLong", std::string(512, 'l')));
+  ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, kTestKey, "FullBinary", REG_BINARY, std::string(512, 'b')));
+
+  EXPECT_EQ(GetStringFromReg(0, "Text", "d", kTestKey), "22.7.3.1234");
+  EXPECT_EQ(GetStringFromReg(0, "Missing", "d", kTestKey), "d");
+  EXPECT_EQ(GetStringFromReg(0, "Empty", "d", kTestKey), "d");
+  EXPECT_EQ(GetStringFromReg(0, "Binary", "d", kTestKey), "7.8");
+  EXPECT_EQ(GetStringFromReg(0, "Embedded", "d", kTestKey), "ab");
+  // 511 characters and the NUL fill the 512-byte buffer; one more does not fit.
+  EXPECT_EQ(GetStringFromReg(0, "Fits", "d", kTestKey), std::string(511, 'f'));
+  EXPECT_EQ(GetStringFromReg(0, "TooLong", "d", kTestKey), "d");
+  // Data that fills the buffer without a NUL is read to its end, not past it.
+  EXPECT_EQ(GetStringFromReg(0, "FullBinary", "d", kTestKey), std::string(512, 'b'));
+
+  // Only 0, 1 and 2 name a hive, even where the value exists under HKCU.
+  for (int selector : {-1, 3, 100}) {
+    EXPECT_EQ(GetStringFromReg(selector, "Text", "NoHive", kTestKey), "NoHive") << selector;
+  }
+  EXPECT_EQ(GetStringFromReg(2, "Text", "NotInHKCR", kTestKey), "NotInHKCR");
+}
+
+TEST(WriteValToReg, CreatesMissingKeysAndStoresNulTerminatedText) {
+  ScopedRegistryTree test(HKEY_CURRENT_USER, "SOFTWARE", "RemedionTest", 0);
+  const std::string deep = std::string(kTestKey) + "\\Parent\\Child";
+
+  EXPECT_TRUE(WriteValToReg("Version", "22.7.2", deep));
+  auto stored = ReadRaw(HKEY_CURRENT_USER, deep, "Version");
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(stored->type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(stored->data, std::string("22.7.2\0", 7));
+
+  // An existing key is opened, and the value replaced.
+  EXPECT_TRUE(WriteValToReg("Version", "", deep));
+  stored = ReadRaw(HKEY_CURRENT_USER, deep, "Version");
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(stored->data, std::string(1, '\0'));
+
+  // A key that cannot be created: the outcome line says False and carries
+  // the registry's error, which the registry calls do not leave in
+  // GetLastError themselves.
+  const std::string tooLong = std::string(kTestKey) + "\\" + std::string(300, 'K');
+  const auto failed = RunProbe("write \"" + tooLong + "\"");
+  ASSERT_TRUE(failed.child.finished);
+  EXPECT_EQ(failed.child.exitCode, 11u);
+  ASSERT_EQ(failed.messages.size(), 2u);
+  EXPECT_TRUE(std::regex_match(
+      failed.messages[1],
+      std::regex(R"(\(WriteValToReg\)  <<<  Reg Write ProbeValue with value abc to reg:  False; LastError:  [1-9]\d*)")))
+      << failed.messages[1];
+}
+
+TEST(CompletionMarker, IsWrittenToAMissingKeyAndLogged) {
+  ScopedRegistryTree tessaly(HKEY_CURRENT_USER, "SOFTWARE", "TESSALY", 0);
+
+  const auto read = RunProbe("marker-read");
+  ASSERT_TRUE(read.child.finished);
+  EXPECT_EQ(read.child.exitCode, 11u) << "no key: not marked";
+  EXPECT_EQ(read.messages, (std::vector<std::string>{
+                               "(IsPerUserCompStatusMarkedInRegistry)  >>>",
+                               "(GetStringFromReg)  Status of PerUserCompsFixed in reg is False",
+                           }));
+
+  const auto write = RunProbe("marker-write");
+  ASSERT_TRUE(write.child.finished);
+  ASSERT_EQ(write.messages.size(), 4u);
+  EXPECT_EQ(write.messages[0], "(MarkPerUserCompStatusInRegistry)  >>>");
+  EXPECT_EQ(write.messages[1], "(WriteValToReg)  >>>  Writing PerUserCompsFixed with value True to reg");
+  EXPECT_TRUE(std::regex_match(
+      write.messages[2],
+      std::regex(R"(\(WriteValToReg\)  <<<  Reg Write PerUserCompsFixed with value True to reg:  True; LastError:  \d+)")))
+      << write.messages[2];
+  EXPECT_EQ(write.messages[3],
+            "(MarkPerUserCompStatusInRegistry)  Marking PerUser component completion status in reg");
+
+  const auto stored = ReadRaw(HKEY_CURRENT_USER, kRemedionKey, kMarker);
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(stored->type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(stored->data, std::string("True\0", 5));
+  EXPECT_TRUE(IsPerUserCompStatusMarkedInRegistry());
+}
+
+TEST(CompletionMarker, CountsOnlyTheWordTrueInAnyLetterCase) {
+  ScopedRegistryTree tessaly(HKEY_CURRENT_USER, "SOFTWARE", "TESSALY", 0);
+  EXPECT_FALSE(IsPerUserCompStatusMarkedInRegistry());
+
+  const std::pair<std::string, bool> cases[] = {
+      {"True", true},   {"TRUE", true},  {"true", true},  {"tRuE", true},
+      {"True ", false}, {" True", false}, {"1", false},    {"", false},
+      {"False", false}, {"Truee", false}, {"Tru", false},  {std::string(600, 'T'), false},
+  };
+  for (const auto& [text, marked] : cases) {
+    ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kRemedionKey, kMarker, text));
+    EXPECT_EQ(IsPerUserCompStatusMarkedInRegistry(), marked) << "[" << text << "]";
+  }
+  // Stored under another type, the text still counts.
+  ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, kRemedionKey, kMarker, REG_BINARY, "true"));
+  EXPECT_TRUE(IsPerUserCompStatusMarkedInRegistry());
+}
+
+TEST(GetStringFromReg, ReadsMachineValuesThroughThe32BitView) {
+  ScopedRegistryTree view32(HKEY_LOCAL_MACHINE, "SOFTWARE", "TESSALY", KEY_WOW64_32KEY);
+  ScopedRegistryTree view64(HKEY_LOCAL_MACHINE, "SOFTWARE", "TESSALY", KEY_WOW64_64KEY);
+  EXPECT_EQ(GetStringFromReg(1, "KDCVersion", "NotInREG", kRemedionKey), "NotInREG");
+
+  // A 32-bit program does not see the 64-bit view's value.
+  ASSERT_TRUE(SetText(HKEY_LOCAL_MACHINE, kRemedionKey, "KDCVersion", "9.9.9.64", KEY_WOW64_64KEY));
+  EXPECT_EQ(GetStringFromReg(1, "KDCVersion", "NotInREG", kRemedionKey), "NotInREG");
+
+  ASSERT_TRUE(
+      SetText(HKEY_LOCAL_MACHINE, kRemedionKey, "KDCVersion", "22.7.3.4321", KEY_WOW64_32KEY));
+  EXPECT_EQ(GetStringFromReg(1, "KDCVersion", "NotInREG", kRemedionKey), "22.7.3.4321");
+}
+
+TEST(GetVersionFromINI, ReadsDisplayVersionOrNotInINI) {
+  ScopedTempDir programFiles;
+  ScopedEnvVar folder("ProgramFiles(x86)", programFiles.path().c_str());
+  const std::string iniFolder = programFiles.path() + "\\Tessaly\\Kelvo";
+  const std::string ini = iniFolder + "\\TessalyVersion.ini";
+
+  EXPECT_EQ(GetVersionFromINI(), "NotInINI");
+
+  std::filesystem::create_directories(iniFolder);
+  ASSERT_TRUE(WriteFileBytes(ini, "[Other]\r\nDisplayVersion=1.0\r\n"));
+  EXPECT_EQ(GetVersionFromINI(), "NotInINI");
+  ASSERT_TRUE(WriteFileBytes(ini, "[Tessaly]\r\nVersion=1.0\r\n"));
+  EXPECT_EQ(GetVersionFromINI(), "NotInINI");
+
+  ASSERT_TRUE(WriteFileBytes(ini, "[Other]\r\nDisplayVersion=1.0\r\n[Tessaly]\r\nDisplayVersion=22.7.3.1234\r\n"));
+  EXPECT_EQ(GetVersionFromINI(), "22.7.3.1234");
+
+  // A value longer than the buffer is cut to what fits, as the platform does.
+  ASSERT_TRUE(WriteFileBytes(ini, "[Tessaly]\r\nDisplayVersion=" + std::string(1500, '9') + "\r\n"));
+  EXPECT_EQ(GetVersionFromINI(), std::string(1023, '9'));
+}
