@@ -16,9 +16,7 @@ constexpr char kDeleteTag[] = "FileSysUtils::DeleteIfExists";
 
 namespace FileSysUtils {
 
-bool Exists(const std::string& path) {
-  return fs::exists(fs::path(AnsiToWide(path)));
-}
+bool Exists(const std::string& path) { return fs::exists(fs::path(AnsiToWide(path))); }
 
 bool DeleteIfExists(const std::string& path) {
   PrimitiveLogger::Log(kDeleteTag, ">>>");

@@ -51,9 +51,9 @@ UniqueRegKey OpenOrCreateForWrite(const std::string& subKey) {
       ERROR_SUCCESS) {
     return UniqueRegKey(key);
   }
-  const LSTATUS created = RegCreateKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr,
-                                          REG_OPTION_NON_VOLATILE, KEY_WRITE | kRegistryView,
-                                          nullptr, &key, nullptr);
+  const LSTATUS created =
+      RegCreateKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_WRITE | kRegistryView, nullptr, &key, nullptr);
   if (created != ERROR_SUCCESS) {
     // Registry calls return their error rather than setting the thread's;
     // the write's outcome line reports it through GetLastError.
@@ -65,8 +65,8 @@ UniqueRegKey OpenOrCreateForWrite(const std::string& subKey) {
 
 }  // namespace
 
-std::string GetStringFromReg(int hive, const std::string& valueName,
-                             const std::string& defaultText, const std::string& subKey) {
+std::string GetStringFromReg(int hive, const std::string& valueName, const std::string& defaultText,
+                             const std::string& subKey) {
   std::string result;
   if (const UniqueRegKey key = OpenForRead(HiveRoot(hive), subKey)) {
     char buffer[kRegValueBufferSize] = {};

@@ -10,8 +10,8 @@
 // text whatever its type; `defaultText` when the key or value is missing or
 // unreadable, the data exceeds 512 bytes, the text is empty or the selector
 // is unknown.
-std::string GetStringFromReg(int hive, const std::string& valueName,
-                             const std::string& defaultText, const std::string& subKey);
+std::string GetStringFromReg(int hive, const std::string& valueName, const std::string& defaultText,
+                             const std::string& subKey);
 
 // Stores `valueText` as REG_SZ under HKEY_CURRENT_USER\`subKey`, creating
 // the key and its missing parents. True when the value was stored.

@@ -17,8 +17,7 @@ constexpr char kTag[] = "GetTempPathForUnSafeInstaller";
 
 }  // namespace
 
-std::string GetTempPathForUnSafeInstaller(const std::string& prefix,
-                                          const std::string& extension) {
+std::string GetTempPathForUnSafeInstaller(const std::string& prefix, const std::string& extension) {
   char tempFolder[kTempPathBufferSize] = {};
   const DWORD folderLength = GetTempPathA(kTempPathBufferSize, tempFolder);
   if (folderLength == 0) {

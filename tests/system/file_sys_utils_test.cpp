@@ -96,7 +96,8 @@ TEST(FileSysUtils, CleanUpOfALockedFileLogsThePlatformErrorAndTheFailure) {
   // 32 is ERROR_SHARING_VIOLATION: the platform's code, not a C errno.
   EXPECT_TRUE(std::regex_match(
       run.messages[1],
-      std::regex(R"(\(FileSysUtils::DeleteIfExists\)  FileSystem Error \(32\) in FS op:  .*held\.exe.*)")))
+      std::regex(
+          R"(\(FileSysUtils::DeleteIfExists\)  FileSystem Error \(32\) in FS op:  .*held\.exe.*)")))
       << run.messages[1];
   EXPECT_EQ(run.messages[2], "(CleanUpFile)  Clean-up of " + file + " failed");
 

@@ -39,8 +39,8 @@ bool SetValue(HKEY root, const std::string& subKey, const std::string& name, DWO
 }
 
 // REG_SZ data as the registry stores it, with the terminating NUL.
-bool SetText(HKEY root, const std::string& subKey, const std::string& name,
-             const std::string& text, REGSAM view = 0) {
+bool SetText(HKEY root, const std::string& subKey, const std::string& name, const std::string& text,
+             REGSAM view = 0) {
   return SetValue(root, subKey, name, REG_SZ, std::string(text.c_str(), text.size() + 1), view);
 }
 
@@ -72,10 +72,12 @@ TEST(GetStringFromReg, ReadsAnyTypeAsTextWithinItsBufferElseTheDefault) {
   ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "Text", "22.7.3.1234"));
   ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "Empty", ""));
   ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, kTestKey, "Binary", REG_BINARY, "7.8"));
-  ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, kTestKey, "Embedded", REG_BINARY, std::string("ab\0cd", 5)));
+  ASSERT_TRUE(
+      SetValue(HKEY_CURRENT_USER, kTestKey, "Embedded", REG_BINARY, std::string("ab\0cd", 5)));
   ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "Fits", std::string(511, 'f')));
   ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "TooLong", std::string(512, 'l')));
-  ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, kTestKey, "FullBinary", REG_BINARY, std::string(512, 'b')));
+  ASSERT_TRUE(
+      SetValue(HKEY_CURRENT_USER, kTestKey, "FullBinary", REG_BINARY, std::string(512, 'b')));
 
   EXPECT_EQ(GetStringFromReg(0, "Text", "d", kTestKey), "22.7.3.1234");
   EXPECT_EQ(GetStringFromReg(0, "Missing", "d", kTestKey), "d");
@@ -121,7 +123,8 @@ TEST(WriteValToReg, CreatesMissingKeysAndStoresNulTerminatedText) {
   ASSERT_EQ(failed.messages.size(), 2u);
   EXPECT_TRUE(std::regex_match(
       failed.messages[1],
-      std::regex(R"(\(WriteValToReg\)  <<<  Reg Write ProbeValue with value abc to reg:  False; LastError:  [1-9]\d*)")))
+      std::regex(
+          R"(\(WriteValToReg\)  <<<  Reg Write ProbeValue with value abc to reg:  False; LastError:  [1-9]\d*)")))
       << failed.messages[1];
 }
 
@@ -140,13 +143,16 @@ TEST(CompletionMarker, IsWrittenToAMissingKeyAndLogged) {
   ASSERT_TRUE(write.child.finished);
   ASSERT_EQ(write.messages.size(), 4u);
   EXPECT_EQ(write.messages[0], "(MarkPerUserCompStatusInRegistry)  >>>");
-  EXPECT_EQ(write.messages[1], "(WriteValToReg)  >>>  Writing PerUserCompsFixed with value True to reg");
+  EXPECT_EQ(write.messages[1],
+            "(WriteValToReg)  >>>  Writing PerUserCompsFixed with value True to reg");
   EXPECT_TRUE(std::regex_match(
       write.messages[2],
-      std::regex(R"(\(WriteValToReg\)  <<<  Reg Write PerUserCompsFixed with value True to reg:  True; LastError:  \d+)")))
+      std::regex(
+          R"(\(WriteValToReg\)  <<<  Reg Write PerUserCompsFixed with value True to reg:  True; LastError:  \d+)")))
       << write.messages[2];
-  EXPECT_EQ(write.messages[3],
-            "(MarkPerUserCompStatusInRegistry)  Marking PerUser component completion status in reg");
+  EXPECT_EQ(
+      write.messages[3],
+      "(MarkPerUserCompStatusInRegistry)  Marking PerUser component completion status in reg");
 
   const auto stored = ReadRaw(HKEY_CURRENT_USER, kRemedionKey, kMarker);
   ASSERT_TRUE(stored.has_value());
@@ -160,9 +166,9 @@ TEST(CompletionMarker, CountsOnlyTheWordTrueInAnyLetterCase) {
   EXPECT_FALSE(IsPerUserCompStatusMarkedInRegistry());
 
   const std::pair<std::string, bool> cases[] = {
-      {"True", true},   {"TRUE", true},  {"true", true},  {"tRuE", true},
-      {"True ", false}, {" True", false}, {"1", false},    {"", false},
-      {"False", false}, {"Truee", false}, {"Tru", false},  {std::string(600, 'T'), false},
+      {"True", true},   {"TRUE", true},   {"true", true}, {"tRuE", true},
+      {"True ", false}, {" True", false}, {"1", false},   {"", false},
+      {"False", false}, {"Truee", false}, {"Tru", false}, {std::string(600, 'T'), false},
   };
   for (const auto& [text, marked] : cases) {
     ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kRemedionKey, kMarker, text));
@@ -201,10 +207,12 @@ TEST(GetVersionFromINI, ReadsDisplayVersionOrNotInINI) {
   ASSERT_TRUE(WriteFileBytes(ini, "[Tessaly]\r\nVersion=1.0\r\n"));
   EXPECT_EQ(GetVersionFromINI(), "NotInINI");
 
-  ASSERT_TRUE(WriteFileBytes(ini, "[Other]\r\nDisplayVersion=1.0\r\n[Tessaly]\r\nDisplayVersion=22.7.3.1234\r\n"));
+  ASSERT_TRUE(WriteFileBytes(
+      ini, "[Other]\r\nDisplayVersion=1.0\r\n[Tessaly]\r\nDisplayVersion=22.7.3.1234\r\n"));
   EXPECT_EQ(GetVersionFromINI(), "22.7.3.1234");
 
   // A value longer than the buffer is cut to what fits, as the platform does.
-  ASSERT_TRUE(WriteFileBytes(ini, "[Tessaly]\r\nDisplayVersion=" + std::string(1500, '9') + "\r\n"));
+  ASSERT_TRUE(
+      WriteFileBytes(ini, "[Tessaly]\r\nDisplayVersion=" + std::string(1500, '9') + "\r\n"));
   EXPECT_EQ(GetVersionFromINI(), std::string(1023, '9'));
 }

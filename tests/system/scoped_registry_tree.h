@@ -24,8 +24,8 @@ class ScopedRegistryTree {
       return;
     }
     HKEY backup = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, backup_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, &backup, nullptr) == ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, backup_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &backup, nullptr) == ERROR_SUCCESS) {
       existed_ = RegCopyTreeA(source, nullptr, backup) == ERROR_SUCCESS;
       RegCloseKey(backup);
     }
