@@ -4,7 +4,6 @@
 
 #include <cctype>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "logging/primitive_logger.h"
 #include "progress/qv_progress_message_box.h"
 #include "remediation/version_constants.h"
+#include "system/file_sys_utils.h"
 
 using namespace version_constants;
 
@@ -24,17 +24,6 @@ constexpr char kFileVersionTag[] = "getFileVersion";
 constexpr char kCompareTag[] = "compareVersion";
 
 std::once_flag g_progress_start_once;
-
-// Paths are narrow texts in the ANSI code page, as the "A" calls take them;
-// the file-system library wants them in UTF-16.
-std::filesystem::path PathFromAnsi(const char* path) {
-  const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-  if (length <= 1) return std::filesystem::path();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length);
-  wide.resize(static_cast<size_t>(length) - 1);
-  return std::filesystem::path(wide);
-}
 
 uint32_t GetComponentVersionStatus(const std::string& path, char (&version)[kVersionTextBufferSize]) {
   std::memset(version, 0, sizeof(version));
@@ -124,7 +113,7 @@ uint32_t getFileVersion(const char* filePath, char* version, const uint32_t& ver
     return kVersionStatusFailure;
   }
 
-  if (!std::filesystem::exists(PathFromAnsi(filePath))) {
+  if (!FileSysUtils::Exists(filePath)) {
     PrimitiveLogger::Log(kFileVersionTag, "File '%s' does not exists", filePath);
     return kVersionStatusFileMissing;
   }

@@ -1,0 +1,263 @@
+#include "process/win_process.h"
+
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+#include "logging/primitive_logger.h"
+#include "process/process_constants.h"
+#include "system/file_sys_utils.h"
+
+using namespace process_constants;
+
+namespace {
+
+constexpr char kInvalidLaunchMessage[] = "Invalid attempt to LaunchAndWait; Returning false";
+constexpr char kInvalidLaunchException[] = "Invalid Process Launch Attempt detected";
+constexpr char kJobTag[] = "WinProcess::LaunchAsJob";
+constexpr char kJobWaitTag[] = "WinProcess::WaitForJobToComplete";
+
+const char* BoolText(bool value) { return value ? "True" : "False"; }
+
+// An executable that exists, or no executable and a whole command line.
+bool IsLaunchable(const std::string& executablePath, const std::string& commandLine) {
+  if (!executablePath.empty()) return FileSysUtils::Exists(executablePath);
+  return !commandLine.empty();
+}
+
+std::string MakeJobName() {
+  FILETIME now = {};
+  GetSystemTimeAsFileTime(&now);
+  const unsigned long long ticks =
+      (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  const long long milliseconds =
+      static_cast<long long>((ticks - kUnixEpochAsFileTime) / kFileTimeUnitsPerMillisecond);
+  return std::string(kJobNamePrefix) + std::to_string(milliseconds);
+}
+
+bool IsValidHandle(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+
+}  // namespace
+
+WinProcess::WinProcess(std::string executablePath, std::string commandLine)
+    : executablePath_(std::move(executablePath)), commandLine_(std::move(commandLine)) {
+  std::memset(&startupInfo_, 0, sizeof(startupInfo_));
+  if (!IsLaunchable(executablePath_, commandLine_)) {
+    PrimitiveLogger::Log("WinProcess::WinProcess", kInvalidLaunchMessage);
+    throw std::runtime_error(kInvalidLaunchException);
+  }
+  // No show-window or other startup flag: the child gets the system
+  // defaults. The size is 68 in the shipped 32-bit program.
+  std::memset(&startupInfo_, 0, sizeof(startupInfo_));
+  startupInfo_.cb = sizeof(startupInfo_);
+}
+
+WinProcess::~WinProcess() { Reset(); }
+
+void WinProcess::Reset() {
+  thread_.reset();
+  process_.reset();
+  job_.reset();
+  completionPort_.reset();
+  launchedAsJob_ = false;
+  launched_ = false;
+  exitCode_ = 0;
+  processId_ = 0;
+}
+
+std::string WinProcess::BuildCommandLine(const std::string& executablePath,
+                                         const std::string& commandLine) {
+  // An unquoted path with a blank is split by CreateProcess, which then tries
+  // each prefix of it ("C:\Users\Jane.exe" for "C:\Users\Jane Doe\...") as a
+  // program first. A path without blanks is passed as it is.
+  const bool needsQuotes = executablePath.find(' ') != std::string::npos &&
+                           executablePath.front() != '"';
+  const std::string program = needsQuotes ? "\"" + executablePath + "\"" : executablePath;
+  return program + " " + commandLine;
+}
+
+void WinProcess::TakeProcessInformation(const PROCESS_INFORMATION& info) {
+  thread_.reset(info.hThread);
+  process_.reset(info.hProcess);
+  processId_ = info.dwProcessId;
+}
+
+bool WinProcess::Launch(LaunchForm form) {
+  Reset();
+  const bool cli = form == LaunchForm::CommandLine;
+  PrimitiveLogger::Log("WinProcess::Launch", "Launching  %s  %s  (CLI:  %s; JOB:  %s)",
+                       executablePath_.c_str(), commandLine_.c_str(), BoolText(cli),
+                       BoolText(!cli));
+  if (!IsLaunchable(executablePath_, commandLine_)) {
+    PrimitiveLogger::Log("WinProcess::Launch", kInvalidLaunchMessage);
+    return false;
+  }
+
+  launched_ = false;
+  if (cli) {
+    std::string line = BuildCommandLine(executablePath_, commandLine_);
+    PROCESS_INFORMATION info = {};
+    launched_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startupInfo_, &info) != FALSE;
+    if (launched_) TakeProcessInformation(info);
+  } else {
+    launched_ = LaunchAsJob();
+  }
+  PrimitiveLogger::Log("WinProcess::Launch", "Process launched:  %s", BoolText(launched_));
+  return launched_;
+}
+
+bool WinProcess::LaunchAsJob() {
+  const std::string jobName = MakeJobName();
+  PrimitiveLogger::Log(kJobTag, ">>>  Launching as Job:  %s", jobName.c_str());
+
+  StartInJob(jobName);
+  PrimitiveLogger::Log(kJobTag, "<<<  ; Returning:  %s", BoolText(launchedAsJob_));
+  return launchedAsJob_;
+}
+
+// Each step runs only when the one before it succeeded; the handles made so
+// far stay with the object until the next reset.
+void WinProcess::StartInJob(const std::string& jobName) {
+  job_.reset(CreateJobObjectA(nullptr, jobName.c_str()));
+  if (!job_) {
+    PrimitiveLogger::Log(kJobTag, "Unable to create JobObject:  %lu", GetLastError());
+    return;
+  }
+
+  completionPort_.reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+  if (!completionPort_) {
+    PrimitiveLogger::Log(kJobTag, "Unable to create IOCP:  %lu", GetLastError());
+    return;
+  }
+
+  // Only the port is set: the job has no limits, so its processes outlive
+  // the job handle, and what the child starts belongs to the job too.
+  JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
+  association.CompletionKey = job_.get();
+  association.CompletionPort = completionPort_.get();
+  if (!SetInformationJobObject(job_.get(), JobObjectAssociateCompletionPortInformation,
+                               &association, sizeof(association))) {
+    PrimitiveLogger::Log(kJobTag, "Unable to SetInformationJobObject IOCP:  %lu",
+                         GetLastError());
+    return;
+  }
+
+  // An empty path is passed as an empty application name, not an absent one.
+  std::string line = commandLine_;
+  PROCESS_INFORMATION info = {};
+  launched_ = CreateProcessA(executablePath_.c_str(), line.data(), nullptr, nullptr,
+                             FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startupInfo_,
+                             &info) != FALSE;
+  if (!launched_) {
+    PrimitiveLogger::Log(kJobTag, "Create suspended process ; Error:  %lu", GetLastError());
+    return;
+  }
+  TakeProcessInformation(info);
+
+  if (!AssignProcessToJobObject(job_.get(), process_.get())) {
+    PrimitiveLogger::Log(kJobTag, "Unable to assign process to job; Error:  %lu",
+                         GetLastError());
+    TerminateAbandonedChild();
+    return;
+  }
+
+  if (ResumeThread(thread_.get()) == kResumeThreadFailed) {
+    PrimitiveLogger::Log(kJobTag, "Unable to resume thread; Error:  %lu", GetLastError());
+    TerminateAbandonedChild();
+    return;
+  }
+  PrimitiveLogger::Log(kJobTag, "Process launch as Job successful");
+  launchedAsJob_ = true;
+}
+
+// A child that never ran a single instruction would otherwise stay suspended
+// for ever beside the copy the caller's fallback launch starts.
+void WinProcess::TerminateAbandonedChild() {
+  if (!TerminateProcess(process_.get(), kAbandonedChildExitCode)) {
+    PrimitiveLogger::Log(kJobTag, "Unable to terminate suspended process %lu; Error:  %lu",
+                         processId_, GetLastError());
+    return;
+  }
+  WaitForSingleObject(process_.get(), kAbandonedChildWaitMs);
+  PrimitiveLogger::Log(kJobTag, "Terminated suspended process %lu", processId_);
+}
+
+bool WinProcess::Wait(DWORD timeLimitMs) {
+  if (launched_ && IsValidHandle(process_.get())) {
+    PrimitiveLogger::Log("WinProcess::Wait", "%s  [%lu] was launched",
+                         launchedAsJob_ ? "Job" : "Process", processId_);
+    if (!launchedAsJob_) return WaitForProcessExit(timeLimitMs);
+    PrimitiveLogger::Log(
+        "WinProcess::Wait",
+        "Process was launched as a job; Wait will be infinite & specified time-limit (%lu) will "
+        "be ignored",
+        timeLimitMs);
+    WaitForJobToComplete();
+    return true;
+  }
+  PrimitiveLogger::Log("WinProcess::Wait", "CreateProcess(%s  %s) failed %lu",
+                       executablePath_.c_str(), commandLine_.c_str(), GetLastError());
+  return false;
+}
+
+bool WinProcess::WaitForProcessExit(DWORD timeLimitMs) {
+  constexpr char kTag[] = "WinProcess::WaitForProcessExit";
+  const DWORD result = WaitForSingleObject(process_.get(), timeLimitMs);
+  PrimitiveLogger::Log(kTag, "Wait result for %s is %lu", executablePath_.c_str(), result);
+  if (result == WAIT_TIMEOUT) {
+    PrimitiveLogger::Log(kTag,
+                         "Wait for process %s timed-out; Process maybe running still with "
+                         "error:  %lu",
+                         executablePath_.c_str(), GetLastError());
+  } else if (result == WAIT_FAILED) {
+    PrimitiveLogger::Log(kTag, "Wait for process %s failed with error:  %lu",
+                         executablePath_.c_str(), GetLastError());
+  }
+  // The caller learns of a child still running from GetExitCode.
+  return true;
+}
+
+void WinProcess::WaitForJobToComplete() {
+  for (;;) {
+    DWORD message = 0;
+    ULONG_PTR key = 0;
+    LPOVERLAPPED overlapped = nullptr;
+    if (!GetQueuedCompletionStatus(completionPort_.get(), &message, &key, &overlapped, INFINITE)) {
+      return;
+    }
+    // The job's notifications carry a process id in place of the overlapped
+    // pointer.
+    const DWORD pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(overlapped));
+    switch (message) {
+      case JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO:
+        PrimitiveLogger::Log(kJobWaitTag, "Process Zero has been signalled");
+        return;
+      case JOB_OBJECT_MSG_NEW_PROCESS:
+        PrimitiveLogger::Log(kJobWaitTag, "New PID:  %lu", pid);
+        break;
+      case JOB_OBJECT_MSG_EXIT_PROCESS:
+        PrimitiveLogger::Log(kJobWaitTag, "Exit PID:  %lu", pid);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+bool WinProcess::GetExitCode(DWORD& exitCode) {
+  constexpr char kTag[] = "WinProcess::GetExitCode";
+  if (!GetExitCodeProcess(process_.get(), &exitCode_)) {
+    PrimitiveLogger::Log(kTag, "Unable to get process exit code:  %s ; Error:  %lu",
+                         executablePath_.c_str(), GetLastError());
+    return false;
+  }
+  exitCode = exitCode_;
+  if (exitCode_ == kStillActiveExitCode) {
+    PrimitiveLogger::Log(kTag, "Process %lu is still running (or exited with the ambiguous error code)",
+                         processId_);
+  } else {
+    PrimitiveLogger::Log(kTag, "Process exited with code: %lu", exitCode_);
+  }
+  return true;
+}

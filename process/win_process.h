@@ -1,0 +1,67 @@
+// One child program: started directly or inside a job object, waited for,
+// and its exit code read. The object owns the child's process and thread
+// handles and, in the job form, the job and its completion port.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "logging/unique_handle.h"
+
+class WinProcess {
+ public:
+  // Command line: the executable path and the arguments joined into one
+  // command line. Job: the child starts suspended, joins a new job object and
+  // is waited for until every process of the job has ended.
+  enum class LaunchForm { CommandLine, Job };
+
+  // Throws std::runtime_error when the pair cannot be launched: an executable
+  // path that names nothing, or both texts empty. A file-system error other
+  // than "not found" while testing the path propagates as
+  // std::filesystem::filesystem_error.
+  WinProcess(std::string executablePath, std::string commandLine);
+  ~WinProcess();
+
+  WinProcess(const WinProcess&) = delete;
+  WinProcess& operator=(const WinProcess&) = delete;
+
+  // Resets the object and starts the child. Another Launch on the same
+  // object starts again from scratch (the fallback from the job form).
+  bool Launch(LaunchForm form);
+
+  // False only when no child was launched. In the job form the time limit is
+  // ignored: the wait lasts until the job has no process left.
+  bool Wait(DWORD timeLimitMs);
+
+  // True when the exit code was read; 259 means the child is still running.
+  bool GetExitCode(DWORD& exitCode);
+
+  DWORD ProcessId() const { return processId_; }
+  bool LaunchedAsJob() const { return launchedAsJob_; }
+
+  // The command line the command-line form passes to CreateProcess.
+  static std::string BuildCommandLine(const std::string& executablePath,
+                                      const std::string& commandLine);
+
+ private:
+  bool LaunchAsJob();
+  void StartInJob(const std::string& jobName);
+  bool WaitForProcessExit(DWORD timeLimitMs);
+  void WaitForJobToComplete();
+  void TakeProcessInformation(const PROCESS_INFORMATION& info);
+  void TerminateAbandonedChild();
+  void Reset();
+
+  std::string executablePath_;
+  std::string commandLine_;
+  STARTUPINFOA startupInfo_;
+  UniqueHandle thread_;
+  UniqueHandle process_;
+  DWORD processId_ = 0;
+  DWORD exitCode_ = STILL_ACTIVE;
+  bool launchedAsJob_ = false;
+  bool launched_ = false;
+  UniqueHandle job_;
+  UniqueHandle completionPort_;
+};

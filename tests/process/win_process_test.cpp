@@ -1,0 +1,239 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "process/win_process.h"
+#include "tests/support/stand_in_programs.h"
+#include "tests/support/test_support.h"
+
+using namespace test_support;
+
+namespace {
+
+using Form = WinProcess::LaunchForm;
+
+std::string ChildPath() { return TestProgramPath("process_test_child.exe"); }
+
+// The messages logged under `tag`, in order.
+std::vector<std::string> Messages(const std::string& log, const std::string& tag) {
+  std::vector<std::string> messages;
+  const std::string marker = "(" + tag + ")  ";
+  for (const std::string& line : SplitCrLfLines(log)) {
+    const size_t at = line.find(marker);
+    if (at != std::string::npos) messages.push_back(line.substr(at + marker.size()));
+  }
+  return messages;
+}
+
+// Position of `message` in `messages`, or -1.
+int IndexOf(const std::vector<std::string>& messages, const std::string& message) {
+  for (size_t i = 0; i < messages.size(); ++i) {
+    if (messages[i] == message) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+DWORD PidLoggedAs(const std::string& log, const std::string& prefix) {
+  for (const std::string& message : Messages(log, "probe")) {
+    if (message.rfind(prefix, 0) == 0) return std::stoul(message.substr(prefix.size()));
+  }
+  return 0;
+}
+
+struct ProbeRun {
+  ChildResult result;
+  std::string log;
+};
+
+ProbeRun RunProbe(const std::string& mode) {
+  ProbeRun run;
+  run.result = RunChild(
+      "\"" + TestProgramPath("process_probe.exe") + "\" " + mode + " \"" + ChildPath() + "\"",
+      [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
+  run.log = ReadFileBytes(LogPathForPid(run.result.pid)).value_or("");
+  return run;
+}
+
+// Runs the command-line form to the end and returns the exit code (or 0xDEAD
+// when a step fails), terminating a child that is still running.
+DWORD RunToExit(WinProcess& process, DWORD timeLimitMs = 10000) {
+  if (!process.Launch(Form::CommandLine)) return 0xDEAD;
+  const bool waited = process.Wait(timeLimitMs);
+  DWORD exitCode = 0xDEAD;
+  const bool read = process.GetExitCode(exitCode);
+  KillProcess(process.ProcessId());
+  return waited && read ? exitCode : 0xDEAD;
+}
+
+}  // namespace
+
+TEST(WinProcess, RefusesPairsThatCannotBeLaunched) {
+  try {
+    WinProcess process("", "");
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "Invalid Process Launch Attempt detected");
+  }
+  // A missing executable is refused whatever the command line holds.
+  EXPECT_THROW(WinProcess("C:\\no\\such\\setup.exe", " /S"), std::runtime_error);
+  EXPECT_THROW(WinProcess("C:\\no\\such\\setup.exe", ""), std::runtime_error);
+  EXPECT_NO_THROW(WinProcess("", "cmd.exe /c exit 0"));
+  EXPECT_NO_THROW(WinProcess(ChildPath(), ""));
+}
+
+TEST(WinProcess, CommandLineJoinsPathAndArgumentsQuotingOnlyPathsWithBlanks) {
+  EXPECT_EQ(WinProcess::BuildCommandLine("C:\\x\\setup.exe", " /S"), "C:\\x\\setup.exe  /S");
+  EXPECT_EQ(WinProcess::BuildCommandLine("", "\"C:\\x\\a.exe\" /S"), " \"C:\\x\\a.exe\" /S");
+  EXPECT_EQ(WinProcess::BuildCommandLine("C:\\Users\\Jane Doe\\AppData\\Local\\Temp\\KSC1.exe", " /S"),
+            "\"C:\\Users\\Jane Doe\\AppData\\Local\\Temp\\KSC1.exe\"  /S");
+}
+
+TEST(WinProcess, ReadsTheExitCodeOfAChild) {
+  WinProcess process(ChildPath(), "exit 7 100");
+  EXPECT_EQ(RunToExit(process), 7u);
+  // The same object can be launched again.
+  EXPECT_EQ(RunToExit(process), 7u);
+}
+
+TEST(WinProcess, APathWithABlankRunsThatProgramNotAPrefixOfIt) {
+  ScopedTempDir temp;
+  const std::string folder = temp.path() + "\\Jane Doe";
+  std::filesystem::create_directories(folder);
+  const std::string child = folder + "\\process_test_child.exe";
+  ASSERT_TRUE(CopyFileA(ChildPath().c_str(), child.c_str(), FALSE));
+  // What an unquoted command line would start instead: a program that never
+  // exits.
+  const std::string planted = temp.path() + "\\Jane.exe";
+  ASSERT_TRUE(CopyFileA(StandInPath("iexplore", "iexplore.exe").c_str(), planted.c_str(), FALSE));
+
+  WinProcess process(child, "exit 7 0");
+  EXPECT_EQ(RunToExit(process, 5000), 7u);
+}
+
+TEST(WinProcess, AChildThatOutlivesTheWaitReadsAsStillActive) {
+  WinProcess process(ChildPath(), "exit 0 60000");
+  ASSERT_TRUE(process.Launch(Form::CommandLine));
+  EXPECT_TRUE(process.Wait(200));
+  DWORD exitCode = 0;
+  EXPECT_TRUE(process.GetExitCode(exitCode));
+  EXPECT_EQ(exitCode, 259u);
+  EXPECT_TRUE(IsProcessRunning(process.ProcessId()));
+  KillProcess(process.ProcessId());
+}
+
+TEST(WinProcess, AFailedLaunchIsReportedByLaunchWaitAndGetExitCode) {
+  ScopedTempDir temp;
+  // Not a program: CreateProcess refuses it.
+  const std::string text = temp.path() + "\\setup.exe";
+  ASSERT_TRUE(WriteFileBytes(text, "not a program"));
+  WinProcess notAProgram(text, " /S");
+  for (Form form : {Form::CommandLine, Form::Job}) {
+    EXPECT_FALSE(notAProgram.Launch(form));
+    EXPECT_FALSE(notAProgram.Wait(1000));
+    DWORD exitCode = 1234;
+    EXPECT_FALSE(notAProgram.GetExitCode(exitCode));
+    EXPECT_EQ(exitCode, 1234u);
+  }
+
+  // An executable that went away after construction.
+  const std::string gone = temp.path() + "\\gone.exe";
+  ASSERT_TRUE(CopyFileA(ChildPath().c_str(), gone.c_str(), FALSE));
+  WinProcess vanished(gone, "exit 0 0");
+  ASSERT_TRUE(DeleteFileA(gone.c_str()));
+  EXPECT_FALSE(vanished.Launch(Form::CommandLine));
+  EXPECT_FALSE(vanished.Wait(1000));
+}
+
+TEST(WinProcess, JobFormWaitsForTheChildAndTheProcessItStarted) {
+  const ProbeRun run = RunProbe("job");
+  ASSERT_TRUE(run.result.finished);
+  const DWORD child = PidLoggedAs(run.log, "child ");
+  const DWORD grandchild = run.result.exitCode;  // the child exits with its child's id
+  ASSERT_NE(child, 0u);
+  ASSERT_LT(grandchild, 200u * 1000u) << "probe failed with " << grandchild;
+  EXPECT_FALSE(IsProcessRunning(grandchild));
+  KillProcess(grandchild);
+
+  const auto launch = Messages(run.log, "WinProcess::LaunchAsJob");
+  ASSERT_FALSE(launch.empty());
+  EXPECT_TRUE(std::regex_match(launch[0], std::regex(R"(>>>  Launching as Job:  Local\\Remedion_\d{13})")))
+      << launch[0];
+  EXPECT_EQ(launch.back(), "<<<  ; Returning:  True");
+
+  const auto wait = Messages(run.log, "WinProcess::Wait");
+  EXPECT_NE(IndexOf(wait, "Job  [" + std::to_string(child) + "] was launched"), -1);
+  EXPECT_NE(IndexOf(wait, "Process was launched as a job; Wait will be infinite & specified "
+                          "time-limit (10) will be ignored"),
+            -1);
+
+  const auto job = Messages(run.log, "WinProcess::WaitForJobToComplete");
+  const int zero = IndexOf(job, "Process Zero has been signalled");
+  ASSERT_NE(zero, -1);
+  EXPECT_EQ(zero, static_cast<int>(job.size()) - 1);
+  for (DWORD pid : {child, grandchild}) {
+    const int created = IndexOf(job, "New PID:  " + std::to_string(pid));
+    const int exited = IndexOf(job, "Exit PID:  " + std::to_string(pid));
+    EXPECT_NE(created, -1) << pid;
+    EXPECT_GT(exited, created) << pid;
+    EXPECT_LT(exited, zero) << pid;
+  }
+  // The exit code is the launched child's, not the grandchild's.
+  EXPECT_NE(IndexOf(Messages(run.log, "WinProcess::GetExitCode"),
+                    "Process exited with code: " + std::to_string(grandchild)),
+            -1);
+}
+
+TEST(WinProcess, LogsAChildStillRunningAfterTheTimeLimit) {
+  const ProbeRun run = RunProbe("timeout");
+  ASSERT_TRUE(run.result.finished);
+  const DWORD child = PidLoggedAs(run.log, "child ");
+  KillProcess(child);
+  EXPECT_EQ(run.result.exitCode, 259u);
+  const std::string path = ChildPath();
+  const auto wait = Messages(run.log, "WinProcess::WaitForProcessExit");
+  EXPECT_NE(IndexOf(wait, "Wait result for " + path + " is 258"), -1);
+  EXPECT_NE(IndexOf(wait, "Wait for process " + path +
+                              " timed-out; Process maybe running still with error:  0"),
+            -1)
+      << run.log;
+  EXPECT_NE(IndexOf(Messages(run.log, "WinProcess::GetExitCode"),
+                    "Process " + std::to_string(child) +
+                        " is still running (or exited with the ambiguous error code)"),
+            -1);
+}
+
+TEST(WinProcess, AFailedJobLaunchEndsItsSuspendedChildAndFallsBack) {
+  const ProbeRun run = RunProbe("fallback");
+  ASSERT_TRUE(run.result.finished);
+  const DWORD abandoned = PidLoggedAs(run.log, "abandoned ");
+  const bool abandonedRunning = abandoned != 0 && IsProcessRunning(abandoned);
+  KillProcess(abandoned);
+  EXPECT_FALSE(abandonedRunning);
+  // 215: the suspended child was still there after the failed launch.
+  EXPECT_EQ(run.result.exitCode, 9u) << run.log;
+
+  const auto job = Messages(run.log, "WinProcess::LaunchAsJob");
+  const int assign = [&job] {
+    for (size_t i = 0; i < job.size(); ++i) {
+      if (job[i].rfind("Unable to assign process to job; Error:  ", 0) == 0) return static_cast<int>(i);
+    }
+    return -1;
+  }();
+  ASSERT_NE(assign, -1) << run.log;
+  EXPECT_EQ(IndexOf(job, "Terminated suspended process " + std::to_string(abandoned)), assign + 1);
+  EXPECT_EQ(job.back(), "<<<  ; Returning:  False");
+
+  const auto launch = Messages(run.log, "WinProcess::Launch");
+  const std::string path = ChildPath();
+  EXPECT_EQ(launch, (std::vector<std::string>{
+                        "Launching  " + path + "  exit 9 0  (CLI:  False; JOB:  True)",
+                        "Process launched:  False",
+                        "Launching  " + path + "  exit 9 0  (CLI:  True; JOB:  False)",
+                        "Process launched:  True"}));
+}
