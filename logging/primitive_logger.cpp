@@ -91,9 +91,7 @@ void PrimitiveLogger::EnableLogToFile() {
   const DWORD length = ExpandEnvironmentStringsA(kLogFolder, folder, MAX_PATH);
   // An unset %Public% stays unexpanded; it would put the log under the
   // current directory, so it counts as a failed expansion.
-  if (length == 0 || length > MAX_PATH || std::string(folder).find('%') != std::string::npos) {
-    return;
-  }
+  if (length == 0 || length > MAX_PATH || _strnicmp(folder, "%Public%", 8) == 0) return;
 
   const int created = SHCreateDirectoryExA(nullptr, folder, nullptr);
   if (created == ERROR_SUCCESS || created == ERROR_ALREADY_EXISTS ||

@@ -122,6 +122,21 @@ TEST(Logger, UnavailableFolderMeansNoLogAndANormalRun) {
   EXPECT_FALSE(ReadFileBytes(LogPathForPid(run.pid)).has_value());
 }
 
+TEST(Logger, UnsetPublicMeansNoLogRatherThanAFolderInTheCurrentDirectory) {
+  ScopedTempDir temp;
+  char previousDirectory[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, previousDirectory);
+  ASSERT_TRUE(SetCurrentDirectoryA(temp.path().c_str()));
+  {
+    ScopedEnvVar publicFolder("Public", nullptr);
+    const ChildResult run = RunHelper("");
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0u);
+  }
+  SetCurrentDirectoryA(previousDirectory);
+  EXPECT_EQ(GetFileAttributesA((temp.path() + "\\%Public%").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST(SafeCloseHandle, LeavesNullInvalidAndProtectedHandlesAndClearsClosedOnes) {
   const ChildResult run = RunProbe("handles");
   ASSERT_TRUE(run.finished);
