@@ -1,0 +1,108 @@
+#include "process/process_termination.h"
+
+#include <psapi.h>
+
+#include <vector>
+
+#include "app/config_driven_state.h"
+#include "logging/primitive_logger.h"
+#include "logging/unique_handle.h"
+#include "process/process_constants.h"
+
+using namespace process_constants;
+
+namespace {
+
+constexpr char kScanTag[] = "TerminateKelvoProcesses";
+constexpr char kTerminateTag[] = "TryProcessTermination";
+
+// Program names are compared whole and without regard to case, as the file
+// system treats them: "KELVOSETUPCLIENT.EXE" matches, "KelvoSetupClient.exe.bak"
+// does not.
+// The names looked for are ASCII, so folding ASCII letters is enough and
+// nothing else (locale rules, ignorable characters) can make two names equal.
+bool SameProgramName(const std::string& name, const char* expected) {
+  auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  size_t i = 0;
+  for (; i < name.size() && expected[i] != '\0'; ++i) {
+    if (fold(name[i]) != fold(expected[i])) return false;
+  }
+  return i == name.size() && expected[i] == '\0';
+}
+
+bool IsSetupClientProgram(const std::string& name) {
+  return SameProgramName(name, kSetupClientProgram) ||
+         SameProgramName(name, kQuarnelSetupClientProgram);
+}
+
+// Terminates, counts or leaves one opened process, by its program name.
+void HandleProcess(const std::string& name, DWORD processId, HANDLE process,
+                   ConfigDrivenState& state) {
+  if (SameProgramName(name, kLauncherProgram) && state.IsLauncherUpgradeRequired()) {
+    TryProcessTermination(name, processId, process, state);
+  } else if (IsSetupClientProgram(name) && state.IsSetupClientUpgradeRequired()) {
+    TryProcessTermination(name, processId, process, state);
+  } else if (SameProgramName(name, kInternetExplorerProgram)) {
+    PrimitiveLogger::Log(kScanTag, "Found Internet Explorer running:%s (%lu)", name.c_str(),
+                         processId);
+    if (state.IsUserLocalSystem || !state.elevateForArg.empty()) {
+      TryProcessTermination(name, processId, process, state);
+    } else {
+      ++state.IEProcessCount;
+    }
+  }
+}
+
+}  // namespace
+
+std::string ProgramNameFromImagePath(const std::string& imagePath) {
+  const size_t lastBackslash = imagePath.rfind('\\');
+  return lastBackslash == std::string::npos ? imagePath : imagePath.substr(lastBackslash + 1);
+}
+
+void TerminateKelvoProcesses(ConfigDrivenState& state) {
+  PrimitiveLogger::Log(kScanTag, ">>>");
+
+  std::vector<DWORD> processIds(kProcessIdBufferBytes / sizeof(DWORD), 0);
+  DWORD bytesReturned = 0;
+  if (!K32EnumProcesses(processIds.data(), static_cast<DWORD>(kProcessIdBufferBytes),
+                        &bytesReturned)) {
+    PrimitiveLogger::Log(kScanTag, "EnumProcesses() failed. Error: %lu", GetLastError());
+    return;
+  }
+  processIds.resize(bytesReturned / sizeof(DWORD));
+
+  state.IEProcessCount = 0;
+  for (const DWORD processId : processIds) {
+    if (processId == 0) continue;
+
+    // System, protected and other users' processes cannot be opened; they
+    // are none of ours and are passed over silently.
+    UniqueHandle process(OpenProcess(kTerminationAccess, FALSE, processId));
+    if (!process) continue;
+
+    char imagePath[kImageNameBufferSize] = {};
+    if (K32GetProcessImageFileNameA(process.get(), imagePath, kImageNameBufferSize) == 0) {
+      PrimitiveLogger::Log(kScanTag, "Process name was empty, skipping....");
+      continue;
+    }
+    HandleProcess(ProgramNameFromImagePath(imagePath), processId, process.get(), state);
+  }
+}
+
+void TryProcessTermination(const std::string& name, DWORD processId, HANDLE process,
+                           ConfigDrivenState& state) {
+  PrimitiveLogger::Log(kTerminateTag, "Terminating %s (%lu)", name.c_str(), processId);
+  const bool terminated = TerminateProcess(process, kTerminationExitCode) != FALSE;
+  // The wait lets the process go before its files are removed; whether it
+  // went in time shows in the exit code below (259 if not).
+  WaitForSingleObject(process, kTerminationWaitMs);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process, &exitCode);
+
+  // Every attempt counts, a failed one too: the log shows which failed.
+  ++state.ProcessesKilled;
+  AppendUniqueToList(state.ProcessesKilledList, name);
+  PrimitiveLogger::Log(kTerminateTag, "TerminateProcess result: %s and exitcode: %ld",
+                       terminated ? "True" : "False", static_cast<long>(exitCode));
+}

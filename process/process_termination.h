@@ -1,0 +1,25 @@
+// Stops the running client programs whose component is about to be
+// replaced, and counts (or, for a system or elevated run, stops) running
+// copies of Internet Explorer.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class ConfigDrivenState;
+
+// One scan over a snapshot of the machine's processes. Results go to the run
+// state: IEProcessCount (restarted at each scan), ProcessesKilled (added to)
+// and ProcessesKilledList.
+void TerminateKelvoProcesses(ConfigDrivenState& state);
+
+// Terminates `process` (opened with terminate and query rights), waits up to
+// a second for it and records the attempt in the run state, successful or
+// not.
+void TryProcessTermination(const std::string& name, DWORD processId, HANDLE process,
+                           ConfigDrivenState& state);
+
+// The last component of an image path ("\Device\HarddiskVolume1\x\a.exe"
+// gives "a.exe"); a path without a backslash is its own name.
+std::string ProgramNameFromImagePath(const std::string& imagePath);

@@ -1,0 +1,163 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/config_driven_state.h"
+#include "process/process_termination.h"
+#include "progress/qv_progress_message_box.h"
+#include "tests/support/stand_in_programs.h"
+#include "tests/support/test_support.h"
+
+using namespace test_support;
+
+namespace {
+
+std::string Launcher() {
+  return StandInPath("KelvoApplicationLauncher-22.7.2.0", "KelvoApplicationLauncher.exe");
+}
+std::string SetupClient() {
+  return StandInPath("KelvoSetupClient-22.7.2.0", "KelvoSetupClient.exe");
+}
+std::string QuarnelSetupClient() {
+  return StandInPath("QuarnelSetupClient-22.7.2.0", "QuarnelSetupClient.exe");
+}
+std::string MachineWideClient() { return StandInPath("Kelvo-22.7.2.0", "Kelvo.exe"); }
+std::string InternetExplorerStandIn() { return StandInPath("iexplore", "iexplore.exe"); }
+
+std::unique_ptr<RunningProgram> Start(const std::string& path) {
+  auto program = std::make_unique<RunningProgram>(path);
+  EXPECT_TRUE(program->started()) << path;
+  return program;
+}
+
+class TerminateKelvoProcessesTest : public ::testing::Test {
+ protected:
+  TerminateKelvoProcessesTest() : state_("C:\\x\\OrvaneUpgradeHelper.exe") {
+    state_.ProgressBox.reset();
+  }
+
+  ConfigDrivenState& Scan(uint32_t mask) {
+    state_.upgradeRequiredMask = mask;
+    TerminateKelvoProcesses(state_);
+    return state_;
+  }
+
+  ConfigDrivenState state_;
+};
+
+}  // namespace
+
+TEST(ProgramNameFromImagePath, TakesTheLastComponentOfADevicePath) {
+  EXPECT_EQ(ProgramNameFromImagePath("\\Device\\HarddiskVolume1\\Users\\j\\KelvoSetupClient.exe"),
+            "KelvoSetupClient.exe");
+  EXPECT_EQ(ProgramNameFromImagePath("iexplore.exe"), "iexplore.exe");
+  EXPECT_EQ(ProgramNameFromImagePath("\\Device\\x\\"), "");
+}
+
+TEST_F(TerminateKelvoProcessesTest, MaskZeroLeavesTheComponentsRunningAndCountsInternetExplorer) {
+  const auto launcher = Start(Launcher());
+  const auto setupClient = Start(SetupClient());
+  const auto browser = Start(InternetExplorerStandIn());
+  state_.IEProcessCount = 7;
+
+  const ConfigDrivenState& state = Scan(0);
+  EXPECT_TRUE(launcher->IsRunning());
+  EXPECT_TRUE(setupClient->IsRunning());
+  EXPECT_TRUE(browser->IsRunning());
+  EXPECT_EQ(state.IEProcessCount, 1u);
+  EXPECT_EQ(state.ProcessesKilled, 0u);
+  EXPECT_EQ(state.ProcessesKilledList, "");
+}
+
+TEST_F(TerminateKelvoProcessesTest, LauncherMaskStopsOnlyTheLauncher) {
+  const auto launcher = Start(Launcher());
+  const auto setupClient = Start(SetupClient());
+  const auto quarnel = Start(QuarnelSetupClient());
+
+  const ConfigDrivenState& state = Scan(0x200);
+  EXPECT_FALSE(launcher->IsRunning(2000));
+  EXPECT_TRUE(setupClient->IsRunning());
+  EXPECT_TRUE(quarnel->IsRunning());
+  EXPECT_EQ(state.ProcessesKilled, 1u);
+  EXPECT_EQ(state.ProcessesKilledList, "KelvoApplicationLauncher.exe");
+}
+
+TEST_F(TerminateKelvoProcessesTest, SetupClientMaskStopsEveryCopyAndListsEachNameOnce) {
+  const auto launcher = Start(Launcher());
+  const auto first = Start(SetupClient());
+  const auto second = Start(SetupClient());
+  const auto quarnel = Start(QuarnelSetupClient());
+
+  const ConfigDrivenState& state = Scan(0x400);
+  EXPECT_TRUE(launcher->IsRunning());
+  EXPECT_FALSE(first->IsRunning(2000));
+  EXPECT_FALSE(second->IsRunning(2000));
+  EXPECT_FALSE(quarnel->IsRunning(2000));
+  EXPECT_EQ(state.ProcessesKilled, 3u);
+  // The scan order decides which name comes first.
+  EXPECT_TRUE(state.ProcessesKilledList == "KelvoSetupClient.exe, QuarnelSetupClient.exe" ||
+              state.ProcessesKilledList == "QuarnelSetupClient.exe, KelvoSetupClient.exe")
+      << state.ProcessesKilledList;
+}
+
+TEST_F(TerminateKelvoProcessesTest, BothBitsLeaveTheMachineWideClientAlone) {
+  const auto launcher = Start(Launcher());
+  const auto setupClient = Start(SetupClient());
+  const auto machineWide = Start(MachineWideClient());
+
+  const ConfigDrivenState& state = Scan(0x600);
+  EXPECT_FALSE(launcher->IsRunning(2000));
+  EXPECT_FALSE(setupClient->IsRunning(2000));
+  EXPECT_TRUE(machineWide->IsRunning());
+  EXPECT_EQ(state.ProcessesKilled, 2u);
+}
+
+TEST_F(TerminateKelvoProcessesTest, NamesMatchWholeAndWithoutRegardToCase) {
+  ScopedTempDir temp;
+  const std::string capitals = temp.path() + "\\KELVOSETUPCLIENT.EXE";
+  const std::string longer = temp.path() + "\\KelvoSetupClient.exe.old";
+  const std::string prefixed = temp.path() + "\\OldKelvoSetupClient.exe";
+  for (const std::string& copy : {capitals, longer, prefixed}) {
+    ASSERT_TRUE(CopyFileA(SetupClient().c_str(), copy.c_str(), FALSE)) << copy;
+  }
+  const auto capitalsRunning = Start(capitals);
+  const auto longerRunning = Start(longer);
+  const auto prefixedRunning = Start(prefixed);
+
+  const ConfigDrivenState& state = Scan(0x400);
+  EXPECT_FALSE(capitalsRunning->IsRunning(2000));
+  EXPECT_TRUE(longerRunning->IsRunning());
+  EXPECT_TRUE(prefixedRunning->IsRunning());
+  EXPECT_EQ(state.ProcessesKilled, 1u);
+  // The name is recorded as the process image names it.
+  EXPECT_EQ(state.ProcessesKilledList, "KELVOSETUPCLIENT.EXE");
+}
+
+TEST_F(TerminateKelvoProcessesTest, AnElevatedRunStopsInternetExplorer) {
+  const auto browser = Start(InternetExplorerStandIn());
+  state_.elevateForArg = "x";
+
+  const ConfigDrivenState& state = Scan(0);
+  EXPECT_FALSE(browser->IsRunning(2000));
+  EXPECT_EQ(state.IEProcessCount, 0u);
+  EXPECT_EQ(state.ProcessesKilled, 1u);
+  EXPECT_EQ(state.ProcessesKilledList, "iexplore.exe");
+}
+
+TEST_F(TerminateKelvoProcessesTest, EachScanRecountsInternetExplorerButKillsAccumulate) {
+  const auto browser = Start(InternetExplorerStandIn());
+  const auto launcher = Start(Launcher());
+  const auto setupClient = Start(SetupClient());
+
+  Scan(0x200);
+  EXPECT_EQ(state_.IEProcessCount, 1u);
+  const ConfigDrivenState& state = Scan(0x400);
+  EXPECT_EQ(state.IEProcessCount, 1u);
+  EXPECT_EQ(state.ProcessesKilled, 2u);
+  EXPECT_EQ(state.ProcessesKilledList, "KelvoApplicationLauncher.exe, KelvoSetupClient.exe");
+  EXPECT_TRUE(browser->IsRunning());
+}
