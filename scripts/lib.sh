@@ -20,6 +20,9 @@ wine_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "creating Wine prefix $WINEPREFIX"
     "$WINELOADER" wineboot -i >/dev/null 2>&1
+    # Xvfb has no window manager: Wine then draws the window frames itself,
+    # so the progress dialog shows its title.
+    "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
     "$WINESERVER" -w
   fi
 }

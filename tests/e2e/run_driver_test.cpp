@@ -126,3 +126,24 @@ TEST(RunDriver, UnrecognisedSwitchIsLoggedAndTheRunGoesOn) {
   EXPECT_EQ(CountOf(messages, "(HandlePerUserKelvoComponents)  >>>"), 2u);
   EXPECT_NE(log.content.find(ExpectedDump("", "True", "False", "87")), std::string::npos) << log.content;
 }
+
+TEST(RunDriver, AProgressBoxThatCannotBeCreatedLeavesTheRunGoing) {
+  // A Wine setting for the helper alone switches off the library that
+  // provides the shell's progress dialog, so creating the dialog fails.
+  const char* overrides = "Software\\Wine\\AppDefaults\\OrvaneUpgradeHelper.exe\\DllOverrides";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, overrides, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, "browseui", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
+  RegCloseKey(key);
+  const HelperLog log = RunHelperAndReadLog("");
+  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\OrvaneUpgradeHelper.exe");
+
+  ASSERT_TRUE(log.run.finished);
+  EXPECT_EQ(log.run.exitCode, 0u);
+  const auto messages = TaggedMessages(log.lines);
+  EXPECT_EQ(CountOf(messages, "(ConfigDrivenState::ConfigDrivenState)  Exception occured: An error occurred while initializing Progress Message box"), 1u);
+  EXPECT_EQ(CountOf(messages, "(HandlePerUserKelvoComponents)  >>>"), 2u);
+  EXPECT_NE(log.content.find("(PL.Dtor)  ===Tessaly Remedion Exiting at "), std::string::npos);
+}
