@@ -20,25 +20,6 @@ using Form = WinProcess::LaunchForm;
 
 std::string ChildPath() { return TestProgramPath("process_test_child.exe"); }
 
-// The messages logged under `tag`, in order.
-std::vector<std::string> Messages(const std::string& log, const std::string& tag) {
-  std::vector<std::string> messages;
-  const std::string marker = "(" + tag + ")  ";
-  for (const std::string& line : SplitCrLfLines(log)) {
-    const size_t at = line.find(marker);
-    if (at != std::string::npos) messages.push_back(line.substr(at + marker.size()));
-  }
-  return messages;
-}
-
-// Position of `message` in `messages`, or -1.
-int IndexOf(const std::vector<std::string>& messages, const std::string& message) {
-  for (size_t i = 0; i < messages.size(); ++i) {
-    if (messages[i] == message) return static_cast<int>(i);
-  }
-  return -1;
-}
-
 DWORD PidLoggedAs(const std::string& log, const std::string& prefix) {
   for (const std::string& message : Messages(log, "probe")) {
     if (message.rfind(prefix, 0) == 0) return std::stoul(message.substr(prefix.size()));

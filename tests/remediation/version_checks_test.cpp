@@ -21,17 +21,6 @@ namespace {
 constexpr char kLauncherExe[] = "KelvoApplicationLauncher.exe";
 constexpr char kSetupClientExe[] = "KelvoSetupClient.exe";
 
-// The messages logged under `tag`, in order.
-std::vector<std::string> Messages(const std::string& log, const std::string& tag) {
-  std::vector<std::string> messages;
-  const std::string marker = "(" + tag + ")  ";
-  for (const std::string& line : SplitCrLfLines(log)) {
-    const size_t at = line.find(marker);
-    if (at != std::string::npos) messages.push_back(line.substr(at + marker.size()));
-  }
-  return messages;
-}
-
 size_t Count(const std::vector<std::string>& messages, const std::string& message) {
   return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));
 }

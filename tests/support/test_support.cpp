@@ -93,6 +93,23 @@ std::vector<std::string> SplitCrLfLines(const std::string& text) {
   }
 }
 
+std::vector<std::string> Messages(const std::string& log, const std::string& tag) {
+  std::vector<std::string> messages;
+  const std::string marker = "(" + tag + ")  ";
+  for (const std::string& line : SplitCrLfLines(log)) {
+    const size_t at = line.find(marker);
+    if (at != std::string::npos) messages.push_back(line.substr(at + marker.size()));
+  }
+  return messages;
+}
+
+int IndexOf(const std::vector<std::string>& messages, const std::string& message) {
+  for (size_t i = 0; i < messages.size(); ++i) {
+    if (messages[i] == message) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 ScopedEnvVar::ScopedEnvVar(const std::string& name, const char* value) : name_(name) {
   char buffer[32768];
   const DWORD length = GetEnvironmentVariableA(name.c_str(), buffer, sizeof(buffer));

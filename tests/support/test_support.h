@@ -42,6 +42,12 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes);
 // Splits on CR LF (the log's line ends on Windows); keeps empty lines.
 std::vector<std::string> SplitCrLfLines(const std::string& text);
 
+// The messages a log holds under `tag` (the text after "(tag)  "), in order.
+std::vector<std::string> Messages(const std::string& log, const std::string& tag);
+
+// Position of `message` in `messages`, or -1.
+int IndexOf(const std::vector<std::string>& messages, const std::string& message);
+
 // Sets or removes an environment variable for the test process and its
 // children, and restores the former value when it goes out of scope.
 class ScopedEnvVar {
