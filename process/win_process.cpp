@@ -204,15 +204,17 @@ bool WinProcess::Wait(DWORD timeLimitMs) {
 bool WinProcess::WaitForProcessExit(DWORD timeLimitMs) {
   constexpr char kTag[] = "WinProcess::WaitForProcessExit";
   const DWORD result = WaitForSingleObject(process_.get(), timeLimitMs);
+  // Taken before logging, which may change the thread's last error.
+  const DWORD error = GetLastError();
   PrimitiveLogger::Log(kTag, "Wait result for %s is %lu", executablePath_.c_str(), result);
   if (result == WAIT_TIMEOUT) {
     PrimitiveLogger::Log(kTag,
                          "Wait for process %s timed-out; Process maybe running still with "
                          "error:  %lu",
-                         executablePath_.c_str(), GetLastError());
+                         executablePath_.c_str(), error);
   } else if (result == WAIT_FAILED) {
     PrimitiveLogger::Log(kTag, "Wait for process %s failed with error:  %lu",
-                         executablePath_.c_str(), GetLastError());
+                         executablePath_.c_str(), error);
   }
   // The caller learns of a child still running from GetExitCode.
   return true;
