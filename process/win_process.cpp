@@ -70,8 +70,7 @@ std::string WinProcess::BuildCommandLine(const std::string& executablePath,
   // An unquoted path with a blank is split by CreateProcess, which then tries
   // each prefix of it ("C:\Users\Jane.exe" for "C:\Users\Jane Doe\...") as a
   // program first. A path without blanks is passed as it is.
-  const bool needsQuotes = executablePath.find(' ') != std::string::npos &&
-                           executablePath.front() != '"';
+  const bool needsQuotes = executablePath.find(' ') != std::string::npos;
   const std::string program = needsQuotes ? "\"" + executablePath + "\"" : executablePath;
   return program + " " + commandLine;
 }

@@ -38,7 +38,6 @@ class WinProcess {
   bool GetExitCode(DWORD& exitCode);
 
   DWORD ProcessId() const { return processId_; }
-  bool LaunchedAsJob() const { return launchedAsJob_; }
 
   // The command line the command-line form passes to CreateProcess.
   static std::string BuildCommandLine(const std::string& executablePath,
