@@ -25,19 +25,13 @@ constexpr char kCompareTag[] = "compareVersion";
 
 std::once_flag g_progress_start_once;
 
-uint32_t GetComponentVersionStatus(const std::string& path, char (&version)[kVersionTextBufferSize]) {
-  std::memset(version, 0, sizeof(version));
-  const uint32_t size = sizeof(version);
-  return getFileVersion(path.c_str(), version, size);
-}
-
 // One component's share of the mask: its bit when the executable is missing
 // or older than the current release. A version that cannot be read leaves
 // the component alone.
 void CheckComponent(ConfigDrivenState& state, const std::string& path, uint32_t bit,
                     const char* label) {
-  char version[kVersionTextBufferSize];
-  const uint32_t status = GetComponentVersionStatus(path, version);
+  char version[kVersionTextBufferSize] = {};
+  const uint32_t status = getFileVersion(path.c_str(), version, kVersionTextBufferSize);
   if (status == kVersionStatusSuccess) {
     if (compareVersion(version) < 0) {
       state.upgradeRequiredMask |= bit;
