@@ -23,40 +23,38 @@ RunningProgram::RunningProgram(const std::string& executablePath, const std::str
                       &startup, &info)) {
     return;
   }
-  CloseHandle(info.hThread);
-  process_ = info.hProcess;
+  UniqueHandle thread(info.hThread);
+  process_.reset(info.hProcess);
   pid_ = info.dwProcessId;
 }
 
-RunningProgram::~RunningProgram() {
-  if (process_ == nullptr) return;
-  if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-    TerminateProcess(process_, 1);
-    WaitForSingleObject(process_, 5000);
-  }
-  CloseHandle(process_);
-}
+namespace {
 
-bool RunningProgram::IsRunning(DWORD waitMs) const {
-  return process_ != nullptr && WaitForSingleObject(process_, waitMs) == WAIT_TIMEOUT;
-}
-
-bool IsProcessRunning(DWORD pid) {
-  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (process == nullptr) return false;
-  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandle(process);
-  return running;
-}
-
-void KillProcess(DWORD pid) {
-  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
-  if (process == nullptr) return;
+void TerminateIfRunning(HANDLE process) {
   if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
     TerminateProcess(process, 1);
     WaitForSingleObject(process, 5000);
   }
-  CloseHandle(process);
+}
+
+}  // namespace
+
+RunningProgram::~RunningProgram() {
+  if (process_) TerminateIfRunning(process_.get());
+}
+
+bool RunningProgram::IsRunning(DWORD waitMs) const {
+  return process_ && WaitForSingleObject(process_.get(), waitMs) == WAIT_TIMEOUT;
+}
+
+bool IsProcessRunning(DWORD pid) {
+  const UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+void KillProcess(DWORD pid) {
+  const UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+  if (process) TerminateIfRunning(process.get());
 }
 
 }  // namespace test_support

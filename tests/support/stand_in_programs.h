@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "logging/unique_handle.h"
+
 namespace test_support {
 
 // <payloads>\<folder>\<exeName>, the payloads folder from REMEDION_PAYLOADS_DIR;
@@ -21,13 +23,13 @@ class RunningProgram {
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
 
-  bool started() const { return process_ != nullptr; }
+  bool started() const { return process_.valid(); }
   DWORD pid() const { return pid_; }
   // Waits up to `waitMs` for the program to end on its own.
   bool IsRunning(DWORD waitMs = 0) const;
 
  private:
-  HANDLE process_ = nullptr;
+  UniqueHandle process_;
   DWORD pid_ = 0;
 };
 
