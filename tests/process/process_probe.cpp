@@ -5,16 +5,21 @@
 //   process_probe fallback <child>   the probe runs inside a job of its own,
 //                                    so the job form cannot place the child
 //                                    in a new one and falls back
-// Exit code: the child's exit code, or 200+ for a failed expectation.
+//   process_probe terminate <mask>   one termination scan with that mask
+// Exit code: the child's exit code (terminate: the number of terminations),
+// or 200+ for a failed expectation.
 #include <windows.h>
 
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "app/config_driven_state.h"
 #include "logging/primitive_logger.h"
 #include "logging/unique_handle.h"
+#include "process/process_termination.h"
 #include "process/win_process.h"
+#include "progress/qv_progress_message_box.h"
 
 namespace {
 
@@ -107,6 +112,14 @@ int RunFallback(const std::string& child) {
   return finish(static_cast<int>(exitCode));
 }
 
+int RunTermination(const std::string& mask) {
+  ConfigDrivenState state("C:\\x\\OrvaneUpgradeHelper.exe");
+  state.ProgressBox.reset();
+  state.upgradeRequiredMask = static_cast<uint32_t>(std::stoul(mask, nullptr, 0));
+  TerminateKelvoProcesses(state);
+  return Finish(static_cast<int>(state.ProcessesKilled));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -117,6 +130,7 @@ int main(int argc, char* argv[]) {
     if (mode == "job") return RunJob(child);
     if (mode == "timeout") return RunTimeout(child);
     if (mode == "fallback") return RunFallback(child);
+    if (mode == "terminate") return RunTermination(argv[2]);
   } catch (const std::exception& error) {
     PrimitiveLogger::Log("probe", "exception: %s", error.what());
     return Finish(240);

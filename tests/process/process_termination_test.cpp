@@ -161,3 +161,25 @@ TEST_F(TerminateKelvoProcessesTest, EachScanRecountsInternetExplorerButKillsAccu
   EXPECT_EQ(state.ProcessesKilledList, "KelvoApplicationLauncher.exe, KelvoSetupClient.exe");
   EXPECT_TRUE(browser->IsRunning());
 }
+
+TEST(TerminateKelvoProcesses, LogsEachProgramFoundAndEachTermination) {
+  const auto launcher = Start(Launcher());
+  const auto browser = Start(InternetExplorerStandIn());
+  const ChildResult result =
+      RunChild("\"" + TestProgramPath("process_probe.exe") + "\" terminate 0x200",
+               [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
+  const std::string log = ReadFileBytes(LogPathForPid(result.pid)).value_or("");
+  ASSERT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 1u) << log;
+  EXPECT_FALSE(launcher->IsRunning(2000));
+
+  EXPECT_EQ(Messages(log, "TerminateKelvoProcesses"),
+            (std::vector<std::string>{
+                ">>>", "Found Internet Explorer running:iexplore.exe (" +
+                           std::to_string(browser->pid()) + ")"}));
+  EXPECT_EQ(Messages(log, "TryProcessTermination"),
+            (std::vector<std::string>{
+                "Terminating KelvoApplicationLauncher.exe (" + std::to_string(launcher->pid()) +
+                    ")",
+                "TerminateProcess result: True and exitcode: 0"}));
+}
