@@ -35,8 +35,6 @@ std::string MakeJobName() {
   return std::string(kJobNamePrefix) + std::to_string(milliseconds);
 }
 
-bool IsValidHandle(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
-
 }  // namespace
 
 WinProcess::WinProcess(std::string executablePath, std::string commandLine)
@@ -183,7 +181,7 @@ void WinProcess::TerminateAbandonedChild() {
 }
 
 bool WinProcess::Wait(DWORD timeLimitMs) {
-  if (launched_ && IsValidHandle(process_.get())) {
+  if (launched_ && process_) {
     PrimitiveLogger::Log("WinProcess::Wait", "%s  [%lu] was launched",
                          launchedAsJob_ ? "Job" : "Process", processId_);
     if (!launchedAsJob_) return WaitForProcessExit(timeLimitMs);
