@@ -16,7 +16,18 @@ constexpr char kDeleteTag[] = "FileSysUtils::DeleteIfExists";
 
 namespace FileSysUtils {
 
-bool Exists(const std::string& path) { return fs::exists(fs::path(AnsiToWide(path))); }
+bool Exists(const std::string& path) {
+  const fs::path target(AnsiToWide(path));
+  std::error_code error;
+  const bool found = fs::exists(target, error);
+  if (!error) return found;
+  // The C runtime beneath the library reports a syntactically invalid name
+  // (ERROR_INVALID_NAME) as EINVAL: such a name names nothing.
+  if (error == std::errc::invalid_argument) return false;
+  // Thrown under the operation's own name; fs::exists(path) would name the
+  // status query instead.
+  throw fs::filesystem_error("exists", target, error);
+}
 
 bool DeleteIfExists(const std::string& path) {
   PrimitiveLogger::Log(kDeleteTag, ">>>");
