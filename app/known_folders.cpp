@@ -59,12 +59,15 @@ std::string GetKnownFolderPath(KnownFolder folder) {
   const auto row = table.find(folder);
   if (row == table.end()) return {};
 
-  // A value too long for the buffer leaves it empty and the count non-zero:
-  // the environment has named the folder, so the shell is not asked.
+  // A value too long for the buffer gives a count above its size: the
+  // environment has named the folder, so the shell is not asked, but what the
+  // buffer holds then is no path.
   std::string path;
   char buffer[kFolderBufferSize] = {};
-  if (GetEnvironmentVariableA(row->second.environmentVariable, buffer, kFolderBufferSize) != 0) {
-    path = buffer;
+  const DWORD length =
+      GetEnvironmentVariableA(row->second.environmentVariable, buffer, kFolderBufferSize);
+  if (length != 0) {
+    if (length < kFolderBufferSize) path = buffer;
   } else {
     path = ShellFolderPath(*row->second.shellFolder);
   }
