@@ -36,6 +36,7 @@ TEST(FileSysUtils, ExistsSeesFilesFoldersAndTreatsBadNamesAsMissing) {
   EXPECT_FALSE(FileSysUtils::Exists(temp.path() + "\\missing.txt"));
   EXPECT_FALSE(FileSysUtils::Exists(temp.path() + "\\no\\such\\folder\\x.exe"));
   EXPECT_FALSE(FileSysUtils::Exists(temp.path() + "\\bad<name>.txt"));
+  EXPECT_FALSE(FileSysUtils::Exists(temp.path() + "\\bad|name:x:y"));
   EXPECT_FALSE(FileSysUtils::Exists(file + "\\below-a-file"));
   EXPECT_FALSE(FileSysUtils::Exists(""));
 }
