@@ -53,9 +53,9 @@ ConfigDrivenState::ConfigDrivenState(std::string runningFrom)
       IsUserLocalSystem(GetCurrentProcessIntegrityLevel() >= 4),
       RunningFrom(std::move(runningFrom)) {
   try {
-    ProgressBox = std::make_unique<QVProgressMessageBox>(
-        progress_constants::kTitle, progress_constants::kStartingMessage,
-        progress_constants::kNumberOfStates);
+    ProgressBox = std::make_unique<QVProgressMessageBox>(progress_constants::kTitle,
+                                                         progress_constants::kStartingMessage,
+                                                         progress_constants::kNumberOfStates);
   } catch (const std::runtime_error& error) {
     PrimitiveLogger::Log("ConfigDrivenState::ConfigDrivenState", "Exception occured: %s",
                          error.what());

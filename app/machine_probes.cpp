@@ -24,8 +24,8 @@ struct LocalFreeDeleter {
 int ReadIntegrityLevel() {
   UniqueHandle token;
   if (!OpenProcessToken(GetCurrentProcess(), kTokenQueryAccess, &token.ref())) {
-    PrimitiveLogger::Log(kIntegrityInnerTag,
-                         "Failed to open process access token. ErrorCode = %lu", GetLastError());
+    PrimitiveLogger::Log(kIntegrityInnerTag, "Failed to open process access token. ErrorCode = %lu",
+                         GetLastError());
     return -1;
   }
 

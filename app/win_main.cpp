@@ -6,6 +6,4 @@
 
 #include "app/run_driver.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  return run_driver::main(__argc, __argv);
-}
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return run_driver::main(__argc, __argv); }

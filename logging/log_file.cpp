@@ -33,9 +33,8 @@ FILE* OpenLogFileForAppend(const std::string& path, int* error) {
   *error = 0;
   // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself instead of its target;
   // share mode 0 keeps other processes out while the run holds the file.
-  SilentHandle file(CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA,
-                                0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+  SilentHandle file(CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, 0, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                                 nullptr));
   if (!file.valid()) {
     *error = GetLastError() == ERROR_SHARING_VIOLATION ? EACCES : ENOENT;
@@ -45,14 +44,12 @@ FILE* OpenLogFileForAppend(const std::string& path, int* error) {
   BY_HANDLE_FILE_INFORMATION info = {};
   if (!GetFileInformationByHandle(file.get(), &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-      info.nNumberOfLinks > 1) {
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || info.nNumberOfLinks > 1) {
     *error = EACCES;
     return nullptr;
   }
 
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()),
-                                 _O_APPEND | _O_TEXT);
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_APPEND | _O_TEXT);
   if (fd == -1) {
     *error = errno;
     return nullptr;

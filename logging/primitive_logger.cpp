@@ -94,8 +94,7 @@ void PrimitiveLogger::EnableLogToFile() {
   if (length == 0 || length > MAX_PATH || _strnicmp(folder, "%Public%", 8) == 0) return;
 
   const int created = SHCreateDirectoryExA(nullptr, folder, nullptr);
-  if (created == ERROR_SUCCESS || created == ERROR_ALREADY_EXISTS ||
-      created == ERROR_FILE_EXISTS) {
+  if (created == ERROR_SUCCESS || created == ERROR_ALREADY_EXISTS || created == ERROR_FILE_EXISTS) {
     path_ = std::string(folder) + kLogFilePrefix + std::to_string(GetCurrentProcessId()) +
             kLogFileExtension;
     int error = 0;

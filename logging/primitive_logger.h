@@ -28,8 +28,7 @@ class PrimitiveLogger {
   void EnableLogToFile();
   // Writes through the instance rather than Log(): the constructor and the
   // teardown run while Instance() cannot be used.
-  void Write(const char* tag, const char* format, ...)
-      __attribute__((format(ms_printf, 3, 4)));
+  void Write(const char* tag, const char* format, ...) __attribute__((format(ms_printf, 3, 4)));
   void WriteV(const char* tag, const char* format, va_list args);
   void Close();
 

@@ -6,15 +6,14 @@ void SafeCloseHandle(HANDLE& handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
 
   DWORD flags = 0;
-  if (!GetHandleInformation(handle, &flags) ||
-      (flags & HANDLE_FLAG_PROTECT_FROM_CLOSE) != 0) {
-    PrimitiveLogger::Log("SafeCloseHandle", "Unable to get handle info (0x%p); Error:  %lu",
-                         handle, GetLastError());
+  if (!GetHandleInformation(handle, &flags) || (flags & HANDLE_FLAG_PROTECT_FROM_CLOSE) != 0) {
+    PrimitiveLogger::Log("SafeCloseHandle", "Unable to get handle info (0x%p); Error:  %lu", handle,
+                         GetLastError());
     return;
   }
   if (!CloseHandle(handle)) {
-    PrimitiveLogger::Log("SafeCloseHandle", "Unable to close handle (0x%p); Error:  %lu",
-                         handle, GetLastError());
+    PrimitiveLogger::Log("SafeCloseHandle", "Unable to close handle (0x%p); Error:  %lu", handle,
+                         GetLastError());
     return;
   }
   handle = nullptr;

@@ -23,7 +23,7 @@ constexpr DWORD kAbandonedChildWaitMs = 1000;
 constexpr size_t kProcessIdBufferBytes = 8192;
 constexpr DWORD kTerminationAccess =
     PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE;  // 0x411
-constexpr DWORD kImageNameBufferSize = 260;  // MAX_PATH
+constexpr DWORD kImageNameBufferSize = 260;                           // MAX_PATH
 constexpr UINT kTerminationExitCode = 0;
 constexpr DWORD kTerminationWaitMs = 1000;
 

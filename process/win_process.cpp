@@ -135,17 +135,15 @@ void WinProcess::StartInJob(const std::string& jobName) {
   association.CompletionPort = completionPort_.get();
   if (!SetInformationJobObject(job_.get(), JobObjectAssociateCompletionPortInformation,
                                &association, sizeof(association))) {
-    PrimitiveLogger::Log(kJobTag, "Unable to SetInformationJobObject IOCP:  %lu",
-                         GetLastError());
+    PrimitiveLogger::Log(kJobTag, "Unable to SetInformationJobObject IOCP:  %lu", GetLastError());
     return;
   }
 
   // An empty path is passed as an empty application name, not an absent one.
   std::string line = commandLine_;
   PROCESS_INFORMATION info = {};
-  launched_ = CreateProcessA(executablePath_.c_str(), line.data(), nullptr, nullptr,
-                             FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startupInfo_,
-                             &info) != FALSE;
+  launched_ = CreateProcessA(executablePath_.c_str(), line.data(), nullptr, nullptr, FALSE,
+                             CREATE_SUSPENDED, nullptr, nullptr, &startupInfo_, &info) != FALSE;
   if (!launched_) {
     PrimitiveLogger::Log(kJobTag, "Create suspended process ; Error:  %lu", GetLastError());
     return;
@@ -153,8 +151,7 @@ void WinProcess::StartInJob(const std::string& jobName) {
   TakeProcessInformation(info);
 
   if (!AssignProcessToJobObject(job_.get(), process_.get())) {
-    PrimitiveLogger::Log(kJobTag, "Unable to assign process to job; Error:  %lu",
-                         GetLastError());
+    PrimitiveLogger::Log(kJobTag, "Unable to assign process to job; Error:  %lu", GetLastError());
     TerminateAbandonedChild();
     return;
   }
@@ -253,8 +250,8 @@ bool WinProcess::GetExitCode(DWORD& exitCode) {
   }
   exitCode = exitCode_;
   if (exitCode_ == kStillActiveExitCode) {
-    PrimitiveLogger::Log(kTag, "Process %lu is still running (or exited with the ambiguous error code)",
-                         processId_);
+    PrimitiveLogger::Log(
+        kTag, "Process %lu is still running (or exited with the ambiguous error code)", processId_);
   } else {
     PrimitiveLogger::Log(kTag, "Process exited with code: %lu", exitCode_);
   }

@@ -63,8 +63,7 @@ bool QVProgressMessageBox::init() {
   const HRESULT com = CoInitialize(nullptr);
   comInitialized_ = SUCCEEDED(com);
   if (!comInitialized_) {
-    PrimitiveLogger::Log(kInitTag, "CoInitialize Failed, Error: 0x%0x",
-                         static_cast<unsigned>(com));
+    PrimitiveLogger::Log(kInitTag, "CoInitialize Failed, Error: 0x%0x", static_cast<unsigned>(com));
   }
 
   IProgressDialog* dialog = nullptr;

@@ -102,8 +102,8 @@ TEST(UpgradeQueries, MatchOnlyTheExactMasks) {
     uint32_t mask;
     bool launcher;
     bool setupClient;
-  } cases[] = {{0, false, false},     {0x200, true, false}, {0x400, false, true},
-               {0x600, true, true},   {0x201, false, false}, {0x800, false, false}};
+  } cases[] = {{0, false, false},   {0x200, true, false},  {0x400, false, true},
+               {0x600, true, true}, {0x201, false, false}, {0x800, false, false}};
   for (const auto& c : cases) {
     state.upgradeRequiredMask = c.mask;
     EXPECT_EQ(state.IsLauncherUpgradeRequired(), c.launcher) << std::hex << c.mask;

@@ -27,7 +27,8 @@ HelperLog RunHelperAndReadLog(const std::string& arguments) {
 
 // The message part of each prefixed line, "(tag)  message".
 std::vector<std::string> TaggedMessages(const std::vector<std::string>& lines) {
-  static const std::regex prefix(R"(^\[[^\]]+\]  \[[^\]]+\]  \[OrvaneUpgradeHelper\.exe\]  p\d+  (\(.*)$)");
+  static const std::regex prefix(
+      R"(^\[[^\]]+\]  \[[^\]]+\]  \[OrvaneUpgradeHelper\.exe\]  p\d+  (\(.*)$)");
   std::vector<std::string> messages;
   std::smatch match;
   for (const auto& line : lines) {
@@ -59,14 +60,20 @@ std::string ExpectedDump(const std::string& extraArgLines, const char* forceReRu
 
 void ExpectStartAndMetadata(const std::vector<std::string>& messages) {
   ASSERT_GE(messages.size(), 9u);
-  EXPECT_TRUE(std::regex_match(messages[0], std::regex(R"(\(PL\.Ctor\)  ===Tessaly Remedion Launched at \d+ ticks===)")));
+  EXPECT_TRUE(std::regex_match(
+      messages[0], std::regex(R"(\(PL\.Ctor\)  ===Tessaly Remedion Launched at \d+ ticks===)")));
   EXPECT_EQ(messages[1], "(main)  >>>");
   EXPECT_EQ(messages[2], "(LogMeta)  >>>  LogMeta");
-  EXPECT_TRUE(std::regex_match(messages[3], std::regex(R"(\(LogMeta\)  BUILDNO:      \d{2}\.\d{2}\.\d{4}\.\d{4})")));
-  EXPECT_TRUE(std::regex_match(messages[4], std::regex(R"(\(LogMeta\)  BUILDTS:      \d{4}-\d{2}-\d{2}  \d{2}:\d{2}:\d{2} UTC)")));
-  EXPECT_TRUE(std::regex_match(messages[5], std::regex(R"(\(LogMeta\)  DEVIATION:    [A-Za-z0-9+/]+=*)")));
+  EXPECT_TRUE(std::regex_match(
+      messages[3], std::regex(R"(\(LogMeta\)  BUILDNO:      \d{2}\.\d{2}\.\d{4}\.\d{4})")));
+  EXPECT_TRUE(std::regex_match(
+      messages[4],
+      std::regex(R"(\(LogMeta\)  BUILDTS:      \d{4}-\d{2}-\d{2}  \d{2}:\d{2}:\d{2} UTC)")));
+  EXPECT_TRUE(
+      std::regex_match(messages[5], std::regex(R"(\(LogMeta\)  DEVIATION:    [A-Za-z0-9+/]+=*)")));
   // 40 hexadecimal digits are 56 Base64 characters.
-  EXPECT_TRUE(std::regex_match(messages[6], std::regex(R"(\(LogMeta\)  REVISION:     [A-Za-z0-9+/]{54}==)")));
+  EXPECT_TRUE(std::regex_match(messages[6],
+                               std::regex(R"(\(LogMeta\)  REVISION:     [A-Za-z0-9+/]{54}==)")));
   EXPECT_EQ(messages[7], "(LogMeta)  BUILDCONFIG:  Release");
   EXPECT_EQ(messages[8], "(LogMeta)  <<<  LogMeta");
 }
@@ -80,10 +87,15 @@ TEST(RunDriver, WithoutArgumentsRunsThePassesBetweenTwoDumps) {
   const auto messages = TaggedMessages(log.lines);
   ExpectStartAndMetadata(messages);
   EXPECT_EQ(CountOf(messages, "(ConfigDrivenState::ParseCLArgs)  >>>  ; ArgCount = 1"), 1u);
-  EXPECT_EQ(CountOf(messages, "(ConfigDrivenState::ParseCLArgs)  <<<  ; No ParseCLArgs to parse; Returning ERROR_SUCCESS"), 1u);
+  EXPECT_EQ(CountOf(messages,
+                    "(ConfigDrivenState::ParseCLArgs)  <<<  ; No ParseCLArgs to parse; Returning "
+                    "ERROR_SUCCESS"),
+            1u);
   EXPECT_EQ(CountOf(messages, "(ConfigDrivenState::ParseCLArgs)  <<<  ; Returning 0"), 1u);
-  EXPECT_EQ(CountOf(messages, "(GetCurrentProcessIntegrityLevel)  <<<  ; Calculated Process Integrity Level for Process [" +
-                                  std::to_string(log.run.pid) + "] is 3"),
+  EXPECT_EQ(CountOf(messages,
+                    "(GetCurrentProcessIntegrityLevel)  <<<  ; Calculated Process Integrity Level "
+                    "for Process [" +
+                        std::to_string(log.run.pid) + "] is 3"),
             1u);
   EXPECT_EQ(CountOf(messages, "(HandlePerUserKelvoComponents)  >>>"), 2u);
   EXPECT_EQ(CountOf(messages, "(HandlePostRunActivities)  >>>"), 1u);
@@ -97,7 +109,9 @@ TEST(RunDriver, WithoutArgumentsRunsThePassesBetweenTwoDumps) {
 
   // The exit banner is the last record, followed by two empty lines.
   ASSERT_GE(log.lines.size(), 3u);
-  EXPECT_TRUE(std::regex_search(log.lines[log.lines.size() - 3], std::regex(R"(\(PL\.Dtor\)  ===Tessaly Remedion Exiting at \d+ ticks===$)")));
+  EXPECT_TRUE(std::regex_search(
+      log.lines[log.lines.size() - 3],
+      std::regex(R"(\(PL\.Dtor\)  ===Tessaly Remedion Exiting at \d+ ticks===$)")));
   EXPECT_EQ(log.lines[log.lines.size() - 2], "");
   EXPECT_EQ(log.lines.back(), "");
 }
@@ -111,8 +125,10 @@ TEST(RunDriver, ElevateForSkipsThePasses) {
   EXPECT_EQ(CountOf(messages, "(HandlePerUserKelvoComponents)  >>>"), 0u);
   EXPECT_EQ(CountOf(messages, "(HandlePostRunActivities)  >>>"), 0u);
   const std::string argLines = "-zar: 7.5\r\n-elevateFor: {1234}\r\n";
-  EXPECT_NE(log.content.find(ExpectedDump(argLines, "False", "False", "0")), std::string::npos) << log.content;
-  EXPECT_NE(log.content.find(ExpectedDump(argLines, "True", "False", "0")), std::string::npos) << log.content;
+  EXPECT_NE(log.content.find(ExpectedDump(argLines, "False", "False", "0")), std::string::npos)
+      << log.content;
+  EXPECT_NE(log.content.find(ExpectedDump(argLines, "True", "False", "0")), std::string::npos)
+      << log.content;
   EXPECT_NE(log.content.find("(PL.Dtor)  ===Tessaly Remedion Exiting at "), std::string::npos);
 }
 
@@ -121,10 +137,14 @@ TEST(RunDriver, UnrecognisedSwitchIsLoggedAndTheRunGoesOn) {
   ASSERT_TRUE(log.run.finished);
   EXPECT_EQ(log.run.exitCode, 0u);
   const auto messages = TaggedMessages(log.lines);
-  EXPECT_EQ(CountOf(messages, "(ConfigDrivenState::ParseCLArgs)  Unrecognized / Incomplete arg -unknown: (at 2); Aborting CL Parsing now"), 1u);
+  EXPECT_EQ(CountOf(messages,
+                    "(ConfigDrivenState::ParseCLArgs)  Unrecognized / Incomplete arg -unknown: (at "
+                    "2); Aborting CL Parsing now"),
+            1u);
   EXPECT_EQ(CountOf(messages, "(ConfigDrivenState::ParseCLArgs)  <<<  ; Returning 87"), 1u);
   EXPECT_EQ(CountOf(messages, "(HandlePerUserKelvoComponents)  >>>"), 2u);
-  EXPECT_NE(log.content.find(ExpectedDump("", "True", "False", "87")), std::string::npos) << log.content;
+  EXPECT_NE(log.content.find(ExpectedDump("", "True", "False", "87")), std::string::npos)
+      << log.content;
 }
 
 TEST(RunDriver, AProgressBoxThatCannotBeCreatedLeavesTheRunGoing) {
@@ -143,7 +163,10 @@ TEST(RunDriver, AProgressBoxThatCannotBeCreatedLeavesTheRunGoing) {
   ASSERT_TRUE(log.run.finished);
   EXPECT_EQ(log.run.exitCode, 0u);
   const auto messages = TaggedMessages(log.lines);
-  EXPECT_EQ(CountOf(messages, "(ConfigDrivenState::ConfigDrivenState)  Exception occured: An error occurred while initializing Progress Message box"), 1u);
+  EXPECT_EQ(CountOf(messages,
+                    "(ConfigDrivenState::ConfigDrivenState)  Exception occured: An error occurred "
+                    "while initializing Progress Message box"),
+            1u);
   EXPECT_EQ(CountOf(messages, "(HandlePerUserKelvoComponents)  >>>"), 2u);
   EXPECT_NE(log.content.find("(PL.Dtor)  ===Tessaly Remedion Exiting at "), std::string::npos);
 }

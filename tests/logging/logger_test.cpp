@@ -44,7 +44,8 @@ TEST(Logger, WritesBannersLinesAndCutsLongMessages) {
   const std::string pid = "p" + std::to_string(run.pid) + "  ";
   // Start banner, then the empty line its own "\n" makes.
   EXPECT_TRUE(std::regex_match(
-      lines[0], std::regex(PrefixPattern("PL.Ctor") + R"(===Tessaly Remedion Launched at \d+ ticks===)")))
+      lines[0],
+      std::regex(PrefixPattern("PL.Ctor") + R"(===Tessaly Remedion Launched at \d+ ticks===)")))
       << lines[0];
   EXPECT_NE(lines[0].find(pid), std::string::npos);
   EXPECT_EQ(lines[1], "");
@@ -54,8 +55,8 @@ TEST(Logger, WritesBannersLinesAndCutsLongMessages) {
       << lines[2];
   EXPECT_EQ(lines[3], "second line");
   EXPECT_EQ(lines[4], "third line");
-  EXPECT_TRUE(std::regex_match(lines[5], std::regex(PrefixPattern("probe::lines") +
-                                                    "numbers 7 12345678901 -3")))
+  EXPECT_TRUE(std::regex_match(
+      lines[5], std::regex(PrefixPattern("probe::lines") + "numbers 7 12345678901 -3")))
       << lines[5];
   EXPECT_TRUE(std::regex_match(lines[6], std::regex(PrefixPattern("probe::lines") + "wide text")));
 
@@ -66,7 +67,8 @@ TEST(Logger, WritesBannersLinesAndCutsLongMessages) {
 
   // Exit banner, then two empty lines; nothing after the teardown.
   EXPECT_TRUE(std::regex_match(
-      lines[9], std::regex(PrefixPattern("PL.Dtor") + R"(===Tessaly Remedion Exiting at \d+ ticks===)")));
+      lines[9],
+      std::regex(PrefixPattern("PL.Dtor") + R"(===Tessaly Remedion Exiting at \d+ ticks===)")));
   EXPECT_EQ(lines[10], "");
   EXPECT_EQ(lines[11], "");
   EXPECT_EQ(lines.size(), 12u);

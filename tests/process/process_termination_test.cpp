@@ -174,12 +174,10 @@ TEST(TerminateKelvoProcesses, LogsEachProgramFoundAndEachTermination) {
   EXPECT_FALSE(launcher->IsRunning(2000));
 
   EXPECT_EQ(Messages(log, "TerminateKelvoProcesses"),
-            (std::vector<std::string>{
-                ">>>", "Found Internet Explorer running:iexplore.exe (" +
-                           std::to_string(browser->pid()) + ")"}));
+            (std::vector<std::string>{">>>", "Found Internet Explorer running:iexplore.exe (" +
+                                                 std::to_string(browser->pid()) + ")"}));
   EXPECT_EQ(Messages(log, "TryProcessTermination"),
-            (std::vector<std::string>{
-                "Terminating KelvoApplicationLauncher.exe (" + std::to_string(launcher->pid()) +
-                    ")",
-                "TerminateProcess result: True and exitcode: 0"}));
+            (std::vector<std::string>{"Terminating KelvoApplicationLauncher.exe (" +
+                                          std::to_string(launcher->pid()) + ")",
+                                      "TerminateProcess result: True and exitcode: 0"}));
 }

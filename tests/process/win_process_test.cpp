@@ -71,8 +71,9 @@ TEST(WinProcess, RefusesPairsThatCannotBeLaunched) {
 TEST(WinProcess, CommandLineJoinsPathAndArgumentsQuotingOnlyPathsWithBlanks) {
   EXPECT_EQ(WinProcess::BuildCommandLine("C:\\x\\setup.exe", " /S"), "C:\\x\\setup.exe  /S");
   EXPECT_EQ(WinProcess::BuildCommandLine("", "\"C:\\x\\a.exe\" /S"), " \"C:\\x\\a.exe\" /S");
-  EXPECT_EQ(WinProcess::BuildCommandLine("C:\\Users\\Jane Doe\\AppData\\Local\\Temp\\KSC1.exe", " /S"),
-            "\"C:\\Users\\Jane Doe\\AppData\\Local\\Temp\\KSC1.exe\"  /S");
+  EXPECT_EQ(
+      WinProcess::BuildCommandLine("C:\\Users\\Jane Doe\\AppData\\Local\\Temp\\KSC1.exe", " /S"),
+      "\"C:\\Users\\Jane Doe\\AppData\\Local\\Temp\\KSC1.exe\"  /S");
 }
 
 TEST(WinProcess, ReadsTheExitCodeOfAChild) {
@@ -143,14 +144,16 @@ TEST(WinProcess, JobFormWaitsForTheChildAndTheProcessItStarted) {
 
   const auto launch = Messages(run.log, "WinProcess::LaunchAsJob");
   ASSERT_FALSE(launch.empty());
-  EXPECT_TRUE(std::regex_match(launch[0], std::regex(R"(>>>  Launching as Job:  Local\\Remedion_\d{13})")))
+  EXPECT_TRUE(
+      std::regex_match(launch[0], std::regex(R"(>>>  Launching as Job:  Local\\Remedion_\d{13})")))
       << launch[0];
   EXPECT_EQ(launch.back(), "<<<  ; Returning:  True");
 
   const auto wait = Messages(run.log, "WinProcess::Wait");
   EXPECT_NE(IndexOf(wait, "Job  [" + std::to_string(child) + "] was launched"), -1);
-  EXPECT_NE(IndexOf(wait, "Process was launched as a job; Wait will be infinite & specified "
-                          "time-limit (10) will be ignored"),
+  EXPECT_NE(IndexOf(wait,
+                    "Process was launched as a job; Wait will be infinite & specified "
+                    "time-limit (10) will be ignored"),
             -1);
 
   const auto job = Messages(run.log, "WinProcess::WaitForJobToComplete");
@@ -204,7 +207,8 @@ TEST(WinProcess, AFailedJobLaunchEndsItsSuspendedChildAndFallsBack) {
   const auto job = Messages(run.log, "WinProcess::LaunchAsJob");
   const int assign = [&job] {
     for (size_t i = 0; i < job.size(); ++i) {
-      if (job[i].rfind("Unable to assign process to job; Error:  ", 0) == 0) return static_cast<int>(i);
+      if (job[i].rfind("Unable to assign process to job; Error:  ", 0) == 0)
+        return static_cast<int>(i);
     }
     return -1;
   }();

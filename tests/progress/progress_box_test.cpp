@@ -44,10 +44,13 @@ int IndexOf(const ProbeRun& run, const std::string& message) {
 }
 
 const std::string kStarted = "(QVProgressMessageBox::start::<lambda()>)  Progress window started";
-const std::string kFinishReceived = "(QVProgressMessageBox::getUpdate)  Progress Finish notification received";
+const std::string kFinishReceived =
+    "(QVProgressMessageBox::getUpdate)  Progress Finish notification received";
 const std::string kEndedEarly =
-    "(QVProgressMessageBox::progressThreadProc)  Progress Messages Ended before Max Msg limit was reached.";
-const std::string kExhausted = "(QVProgressMessageBox::progressThreadProc)  Progress Messages Exhauted";
+    "(QVProgressMessageBox::progressThreadProc)  Progress Messages Ended before Max Msg limit was "
+    "reached.";
+const std::string kExhausted =
+    "(QVProgressMessageBox::progressThreadProc)  Progress Messages Exhauted";
 
 std::string Received(const std::string& text) {
   return "(QVProgressMessageBox::getUpdate)  Progress Msg Received: " + text;
@@ -59,8 +62,10 @@ TEST(ProgressBox, InvalidSettingsThrowAndLeaveNothingBehind) {
   const ProbeRun run = RunProbe("invalid");
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 0u) << "2: no throw, 3: wrong text, 4: handles left";
-  const std::string empty = "(QVProgressMessageBox::init)  Title or starting message or Both are empty";
-  const std::string zero = "(QVProgressMessageBox::init)  No of states should be greater than Zero(0)";
+  const std::string empty =
+      "(QVProgressMessageBox::init)  Title or starting message or Both are empty";
+  const std::string zero =
+      "(QVProgressMessageBox::init)  No of states should be greater than Zero(0)";
   EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), empty), 2);
   EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), zero), 1);
 }

@@ -37,7 +37,8 @@ int InvalidBoxes() {
       QVProgressMessageBox box(c.title, c.message, c.states);
       return 2;
     } catch (const std::runtime_error& error) {
-      if (std::strcmp(error.what(), "An error occurred while initializing Progress Message box") != 0) {
+      if (std::strcmp(error.what(), "An error occurred while initializing Progress Message box") !=
+          0) {
         return 3;
       }
     }

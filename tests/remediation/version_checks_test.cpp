@@ -70,7 +70,7 @@ class ComponentsFolder {
 };
 
 uint32_t MaskFor(ConfigDrivenState& state) {
-  state.ProgressBox.reset();  // the window itself is looked at by the probe test
+  state.ProgressBox.reset();           // the window itself is looked at by the probe test
   state.upgradeRequiredMask = 0xFFFF;  // must be cleared, not or-ed into
   EXPECT_TRUE(isUpgradeRequired(state));
   return state.upgradeRequiredMask;
@@ -139,10 +139,10 @@ TEST(GetFileVersion, ReadsProductMajorWithFileMinorAndBuild) {
   char version[16] = {};
   uint32_t size = sizeof(version);
   // Product version 22.0.0.0, file version 21.7.2.5.
-  EXPECT_EQ(getFileVersion(
-                StandInPath("KelvoApplicationLauncher-22.0-21.7.2.5", kLauncherExe).c_str(),
-                version, size),
-            0u);
+  EXPECT_EQ(
+      getFileVersion(StandInPath("KelvoApplicationLauncher-22.0-21.7.2.5", kLauncherExe).c_str(),
+                     version, size),
+      0u);
   EXPECT_STREQ(version, "22.7.2");
 
   std::memset(version, 0, sizeof(version));
@@ -244,7 +244,8 @@ TEST(IsUpgradeRequired, LogsMissingComponentsAndStartsTheProgressWindowOnce) {
     const std::string missing =
         "File '" + bothMissing.Path("KVAL\\KelvoApplicationLauncher.exe") + "' does not exists";
     EXPECT_EQ(Count(Messages(run.log, "getFileVersion"), missing), 2u);
-    EXPECT_EQ(Count(Messages(run.log, "QVProgressMessageBox::start::<lambda()>"), "Progress window started"),
+    EXPECT_EQ(Count(Messages(run.log, "QVProgressMessageBox::start::<lambda()>"),
+                    "Progress window started"),
               1u);
   }
   {
@@ -253,7 +254,8 @@ TEST(IsUpgradeRequired, LogsMissingComponentsAndStartsTheProgressWindowOnce) {
     EXPECT_EQ(run.result.exitCode, 0x200u);
     const auto messages = Messages(run.log, "isUpgradeRequired");
     EXPECT_EQ(Count(messages, "KSC Upgrade NOT Required"), 2u);
-    EXPECT_EQ(Count(Messages(run.log, "QVProgressMessageBox::start::<lambda()>"), "Progress window started"),
+    EXPECT_EQ(Count(Messages(run.log, "QVProgressMessageBox::start::<lambda()>"),
+                    "Progress window started"),
               1u);
   }
   {

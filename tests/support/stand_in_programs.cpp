@@ -19,8 +19,8 @@ RunningProgram::RunningProgram(const std::string& executablePath, const std::str
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info)) {
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info)) {
     return;
   }
   UniqueHandle thread(info.hThread);
@@ -48,7 +48,8 @@ bool RunningProgram::IsRunning(DWORD waitMs) const {
 }
 
 bool IsProcessRunning(DWORD pid) {
-  const UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  const UniqueHandle process(
+      OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 

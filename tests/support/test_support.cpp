@@ -56,7 +56,8 @@ ChildResult RunChild(const std::string& commandLine,
 ChildResult RunHelper(const std::string& arguments, DWORD timeoutMs) {
   std::string line = "\"" + HelperExePath() + "\"";
   if (!arguments.empty()) line += " " + arguments;
-  return RunChild(line, [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); }, timeoutMs);
+  return RunChild(
+      line, [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); }, timeoutMs);
 }
 
 std::string LogPathForPid(DWORD pid) {
