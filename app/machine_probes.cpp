@@ -61,6 +61,9 @@ int ReadIntegrityLevel() {
 }  // namespace
 
 bool ProbeIs64BitOS() {
+  // The size query succeeds without touching the last error, which must not
+  // be a stale 120 left by an earlier call.
+  SetLastError(ERROR_SUCCESS);
   GetSystemWow64DirectoryA(nullptr, 0);
   return GetLastError() != ERROR_CALL_NOT_IMPLEMENTED;
 }

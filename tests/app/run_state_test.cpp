@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -128,4 +130,9 @@ TEST(IntegrityLevel, MapsRidRangesAndIsHighUnderThisPrefix) {
   const ConfigDrivenState state = Parse({});
   EXPECT_FALSE(state.IsUserLocalSystem);
   EXPECT_TRUE(state.Is64BitOS);
+}
+
+TEST(Is64BitOS, IgnoresALastErrorLeftByAnEarlierCall) {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  EXPECT_TRUE(ProbeIs64BitOS());
 }
