@@ -69,6 +69,14 @@ void ExpectStartAndMetadata(const std::vector<std::string>& messages) {
   EXPECT_TRUE(std::regex_match(
       messages[4],
       std::regex(R"(\(LogMeta\)  BUILDTS:      \d{4}-\d{2}-\d{2}  \d{2}:\d{2}:\d{2} UTC)")));
+  // The build number is made from the same reading of the clock.
+  std::smatch ts;
+  if (std::regex_match(
+          messages[4], ts,
+          std::regex(R"(.*  \d{2}(\d{2})-(\d{2})-(\d{2})  (\d{2}):(\d{2}):(\d{2}) UTC)"))) {
+    EXPECT_EQ(messages[3], "(LogMeta)  BUILDNO:      " + ts[1].str() + "." + ts[2].str() + "." +
+                               ts[3].str() + ts[4].str() + "." + ts[5].str() + ts[6].str());
+  }
   EXPECT_TRUE(
       std::regex_match(messages[5], std::regex(R"(\(LogMeta\)  DEVIATION:    [A-Za-z0-9+/]+=*)")));
   // 40 hexadecimal digits are 56 Base64 characters.
