@@ -120,13 +120,18 @@ bool QVProgressMessageBox::getUpdate(std::wstring& message) {
       return false;
     }
 
-    std::lock_guard<std::mutex> guard(queueLock_);
+    std::unique_lock<std::mutex> guard(queueLock_);
     if (messageQueue_.empty()) {
       if (finishRequested_.load()) {
         message.clear();
         PrimitiveLogger::Log(kGetUpdateTag, "Progress Finish notification received");
         return true;
       }
+      // Signalled with nothing queued: clear the signal so that the next
+      // wait really waits, and pause instead if it still cannot be cleared.
+      const bool cleared = ResetEvent(updateEvent_.get()) != FALSE;
+      guard.unlock();
+      if (!cleared) Sleep(kUpdateWaitMs);
       continue;
     }
     message = std::move(messageQueue_.front());
