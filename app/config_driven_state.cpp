@@ -8,23 +8,13 @@
 #include "logging/primitive_logger.h"
 #include "progress/qv_progress_message_box.h"
 #include "progress/progress_constants.h"
+#include "system/ascii_text.h"
 
 using namespace run_state_constants;
 
 namespace {
 
 constexpr char kParseTag[] = "ConfigDrivenState::ParseCLArgs";
-
-bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
 
 const char* BoolText(bool value) { return value ? "True" : "False"; }
 

@@ -8,6 +8,7 @@
 #include "logging/primitive_logger.h"
 #include "logging/unique_handle.h"
 #include "process/process_constants.h"
+#include "system/ascii_text.h"
 
 using namespace process_constants;
 
@@ -19,30 +20,19 @@ constexpr char kTerminateTag[] = "TryProcessTermination";
 // Program names are compared whole and without regard to case, as the file
 // system treats them: "KELVOSETUPCLIENT.EXE" matches, "KelvoSetupClient.exe.bak"
 // does not.
-// The names looked for are ASCII, so folding ASCII letters is enough and
-// nothing else (locale rules, ignorable characters) can make two names equal.
-bool SameProgramName(const std::string& name, const char* expected) {
-  auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  size_t i = 0;
-  for (; i < name.size() && expected[i] != '\0'; ++i) {
-    if (fold(name[i]) != fold(expected[i])) return false;
-  }
-  return i == name.size() && expected[i] == '\0';
-}
-
 bool IsSetupClientProgram(const std::string& name) {
-  return SameProgramName(name, kSetupClientProgram) ||
-         SameProgramName(name, kQuarnelSetupClientProgram);
+  return EqualsIgnoringAsciiCase(name, kSetupClientProgram) ||
+         EqualsIgnoringAsciiCase(name, kQuarnelSetupClientProgram);
 }
 
 // Terminates, counts or leaves one opened process, by its program name.
 void HandleProcess(const std::string& name, DWORD processId, HANDLE process,
                    ConfigDrivenState& state) {
-  if (SameProgramName(name, kLauncherProgram) && state.IsLauncherUpgradeRequired()) {
+  if (EqualsIgnoringAsciiCase(name, kLauncherProgram) && state.IsLauncherUpgradeRequired()) {
     TryProcessTermination(name, processId, process, state);
   } else if (IsSetupClientProgram(name) && state.IsSetupClientUpgradeRequired()) {
     TryProcessTermination(name, processId, process, state);
-  } else if (SameProgramName(name, kInternetExplorerProgram)) {
+  } else if (EqualsIgnoringAsciiCase(name, kInternetExplorerProgram)) {
     PrimitiveLogger::Log(kScanTag, "Found Internet Explorer running:%s (%lu)", name.c_str(),
                          processId);
     if (state.IsUserLocalSystem || !state.elevateForArg.empty()) {
