@@ -25,22 +25,6 @@ HelperLog RunHelperAndReadLog(const std::string& arguments) {
   return log;
 }
 
-// The message part of each prefixed line, "(tag)  message".
-std::vector<std::string> TaggedMessages(const std::vector<std::string>& lines) {
-  static const std::regex prefix(
-      R"(^\[[^\]]+\]  \[[^\]]+\]  \[OrvaneUpgradeHelper\.exe\]  p\d+  (\(.*)$)");
-  std::vector<std::string> messages;
-  std::smatch match;
-  for (const auto& line : lines) {
-    if (std::regex_match(line, match, prefix)) messages.push_back(match[1]);
-  }
-  return messages;
-}
-
-size_t CountOf(const std::vector<std::string>& messages, const std::string& message) {
-  return std::count(messages.begin(), messages.end(), message);
-}
-
 // The dump text as the log file holds it (CR LF line ends).
 std::string ExpectedDump(const std::string& extraArgLines, const char* forceReRun,
                          const char* fixMachineWide, const std::string& result) {
@@ -92,7 +76,7 @@ TEST(RunDriver, WithoutArgumentsRunsThePassesBetweenTwoDumps) {
   const HelperLog log = RunHelperAndReadLog("");
   ASSERT_TRUE(log.run.finished);
   EXPECT_EQ(log.run.exitCode, 0u);
-  const auto messages = TaggedMessages(log.lines);
+  const auto messages = TaggedMessages(log.content);
   ExpectStartAndMetadata(messages);
   EXPECT_EQ(CountOf(messages, "(ConfigDrivenState::ParseCLArgs)  >>>  ; ArgCount = 1"), 1u);
   EXPECT_EQ(CountOf(messages,
@@ -128,7 +112,7 @@ TEST(RunDriver, ElevateForSkipsThePasses) {
   const HelperLog log = RunHelperAndReadLog("-elevateFor: {1234} -zar: 7.5");
   ASSERT_TRUE(log.run.finished);
   EXPECT_EQ(log.run.exitCode, 0u);
-  const auto messages = TaggedMessages(log.lines);
+  const auto messages = TaggedMessages(log.content);
   ExpectStartAndMetadata(messages);
   EXPECT_EQ(CountOf(messages, "(HandlePerUserKelvoComponents)  >>>"), 0u);
   EXPECT_EQ(CountOf(messages, "(HandlePostRunActivities)  >>>"), 0u);
@@ -144,7 +128,7 @@ TEST(RunDriver, UnrecognisedSwitchIsLoggedAndTheRunGoesOn) {
   const HelperLog log = RunHelperAndReadLog("-unknown: value");
   ASSERT_TRUE(log.run.finished);
   EXPECT_EQ(log.run.exitCode, 0u);
-  const auto messages = TaggedMessages(log.lines);
+  const auto messages = TaggedMessages(log.content);
   EXPECT_EQ(CountOf(messages,
                     "(ConfigDrivenState::ParseCLArgs)  Unrecognized / Incomplete arg -unknown: (at "
                     "2); Aborting CL Parsing now"),
@@ -170,7 +154,7 @@ TEST(RunDriver, AProgressBoxThatCannotBeCreatedLeavesTheRunGoing) {
 
   ASSERT_TRUE(log.run.finished);
   EXPECT_EQ(log.run.exitCode, 0u);
-  const auto messages = TaggedMessages(log.lines);
+  const auto messages = TaggedMessages(log.content);
   EXPECT_EQ(CountOf(messages,
                     "(ConfigDrivenState::ConfigDrivenState)  Exception occured: An error occurred "
                     "while initializing Progress Message box"),

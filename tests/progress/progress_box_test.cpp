@@ -25,22 +25,8 @@ ProbeRun RunProbe(const std::string& scenario) {
   run.child = RunChild("\"" + TestProgramPath("progress_probe.exe") + "\" " + scenario,
                        [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
   run.elapsedMs = GetTickCount64() - started;
-  const std::string log = ReadFileBytes(LogPathForPid(run.child.pid)).value_or("");
-  for (const auto& line : SplitCrLfLines(log)) {
-    const size_t tag = line.find("  (");
-    if (line.rfind("[", 0) == 0 && tag != std::string::npos) {
-      run.messages.push_back(line.substr(line.find('(', line.find("]  p"))));
-    }
-  }
+  run.messages = TaggedMessages(ReadFileBytes(LogPathForPid(run.child.pid)).value_or(""));
   return run;
-}
-
-// The position of `message` in the log, or -1.
-int IndexOf(const ProbeRun& run, const std::string& message) {
-  for (size_t i = 0; i < run.messages.size(); ++i) {
-    if (run.messages[i] == message) return static_cast<int>(i);
-  }
-  return -1;
 }
 
 const std::string kStarted = "(QVProgressMessageBox::start::<lambda()>)  Progress window started";
@@ -66,45 +52,45 @@ TEST(ProgressBox, InvalidSettingsThrowAndLeaveNothingBehind) {
       "(QVProgressMessageBox::init)  Title or starting message or Both are empty";
   const std::string zero =
       "(QVProgressMessageBox::init)  No of states should be greater than Zero(0)";
-  EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), empty), 2);
-  EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), zero), 1);
+  EXPECT_EQ(CountOf(run.messages, empty), 2u);
+  EXPECT_EQ(CountOf(run.messages, zero), 1u);
 }
 
 TEST(ProgressBox, WithoutStartNothingIsShownAndDestructionIsImmediate) {
   const ProbeRun run = RunProbe("no-start");
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 0u);
-  EXPECT_EQ(IndexOf(run, kStarted), -1);
-  EXPECT_EQ(IndexOf(run, Received("never shown")), -1);
-  EXPECT_NE(IndexOf(run, "(probe)  destroyed"), -1);
+  EXPECT_EQ(IndexOf(run.messages, kStarted), -1);
+  EXPECT_EQ(IndexOf(run.messages, Received("never shown")), -1);
+  EXPECT_NE(IndexOf(run.messages, "(probe)  destroyed"), -1);
   EXPECT_LT(run.elapsedMs, 5000u);
 }
 
 TEST(ProgressBox, MessagesBeforeStartAreDroppedAndStartWorksOnce) {
   const ProbeRun run = RunProbe("before-start");
   ASSERT_TRUE(run.child.finished);
-  EXPECT_EQ(std::count(run.messages.begin(), run.messages.end(), kStarted), 1);
-  EXPECT_EQ(IndexOf(run, Received("sent before start")), -1);
-  const int shown = IndexOf(run, Received("after start"));
-  const int finish = IndexOf(run, kFinishReceived);
+  EXPECT_EQ(CountOf(run.messages, kStarted), 1u);
+  EXPECT_EQ(IndexOf(run.messages, Received("sent before start")), -1);
+  const int shown = IndexOf(run.messages, Received("after start"));
+  const int finish = IndexOf(run.messages, kFinishReceived);
   EXPECT_NE(shown, -1);
   EXPECT_GT(finish, shown);
-  EXPECT_GT(IndexOf(run, kEndedEarly), finish);
-  EXPECT_LT(IndexOf(run, kEndedEarly), IndexOf(run, "(probe)  destroyed"));
+  EXPECT_GT(IndexOf(run.messages, kEndedEarly), finish);
+  EXPECT_LT(IndexOf(run.messages, kEndedEarly), IndexOf(run.messages, "(probe)  destroyed"));
 }
 
 TEST(ProgressBox, QueuedMessagesAreShownInOrderBeforeFinishing) {
   const ProbeRun run = RunProbe("two-quick");
   ASSERT_TRUE(run.child.finished);
-  const int started = IndexOf(run, kStarted);
-  const int first = IndexOf(run, Received("Uninstalling Setup Client..."));
-  const int second = IndexOf(run, Received("Uninstalling KVAL..."));
-  const int finish = IndexOf(run, kFinishReceived);
+  const int started = IndexOf(run.messages, kStarted);
+  const int first = IndexOf(run.messages, Received("Uninstalling Setup Client..."));
+  const int second = IndexOf(run.messages, Received("Uninstalling KVAL..."));
+  const int finish = IndexOf(run.messages, kFinishReceived);
   EXPECT_NE(started, -1);
   EXPECT_GT(first, started);
   EXPECT_GT(second, first);
   EXPECT_GT(finish, second);
-  EXPECT_GT(IndexOf(run, kEndedEarly), finish);
+  EXPECT_GT(IndexOf(run.messages, kEndedEarly), finish);
   // One second for the dialog to come up, one for each message, one for
   // "Finishing...".
   EXPECT_GE(run.elapsedMs, 4000u);
@@ -113,15 +99,15 @@ TEST(ProgressBox, QueuedMessagesAreShownInOrderBeforeFinishing) {
 TEST(ProgressBox, SevenMessagesWithFiveStatesShowSixThenExhaust) {
   const ProbeRun run = RunProbe("seven");
   ASSERT_TRUE(run.child.finished);
-  int previous = IndexOf(run, kStarted);
+  int previous = IndexOf(run.messages, kStarted);
   for (int i = 1; i <= 6; ++i) {
-    const int shown = IndexOf(run, Received("message " + std::to_string(i)));
+    const int shown = IndexOf(run.messages, Received("message " + std::to_string(i)));
     EXPECT_GT(shown, previous) << i;
     previous = shown;
   }
-  EXPECT_EQ(IndexOf(run, Received("message 7")), -1);
-  EXPECT_GT(IndexOf(run, kExhausted), previous);
-  EXPECT_LT(IndexOf(run, kExhausted), IndexOf(run, "(probe)  destroying"));
-  EXPECT_EQ(IndexOf(run, kFinishReceived), -1);
-  EXPECT_EQ(IndexOf(run, kEndedEarly), -1);
+  EXPECT_EQ(IndexOf(run.messages, Received("message 7")), -1);
+  EXPECT_GT(IndexOf(run.messages, kExhausted), previous);
+  EXPECT_LT(IndexOf(run.messages, kExhausted), IndexOf(run.messages, "(probe)  destroying"));
+  EXPECT_EQ(IndexOf(run.messages, kFinishReceived), -1);
+  EXPECT_EQ(IndexOf(run.messages, kEndedEarly), -1);
 }

@@ -21,10 +21,6 @@ namespace {
 constexpr char kLauncherExe[] = "KelvoApplicationLauncher.exe";
 constexpr char kSetupClientExe[] = "KelvoSetupClient.exe";
 
-size_t Count(const std::vector<std::string>& messages, const std::string& message) {
-  return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));
-}
-
 struct ProbeRun {
   ChildResult result;
   std::string log;
@@ -116,7 +112,7 @@ TEST(CompareVersion, LogsEachFieldAndTheDecision) {
   const ProbeRun older = RunProbe("compare 21.12.9");
   EXPECT_EQ(older.result.exitCode, 0u);  // -1
   const auto olderMessages = Messages(older.log, "compareVersion");
-  EXPECT_EQ(Count(olderMessages, "Client: 21 Server: 22"), 1u);
+  EXPECT_EQ(CountOf(olderMessages, "Client: 21 Server: 22"), 1u);
   ASSERT_FALSE(olderMessages.empty());
   EXPECT_EQ(olderMessages.back(), "ClientVersion is smaller, return -1");
 
@@ -237,15 +233,15 @@ TEST(IsUpgradeRequired, LogsMissingComponentsAndStartsTheProgressWindowOnce) {
     ASSERT_TRUE(run.result.finished);
     EXPECT_EQ(run.result.exitCode, 0x600u);
     const auto messages = Messages(run.log, "isUpgradeRequired");
-    EXPECT_EQ(Count(messages, "Getting KVAL version"), 2u);
-    EXPECT_EQ(Count(messages, "Failed to get KVAL version, Error: 2"), 2u);
-    EXPECT_EQ(Count(messages, "Getting Kelvo Setup Client version"), 2u);
-    EXPECT_EQ(Count(messages, "Failed to get KSC version, Error: 2"), 2u);
+    EXPECT_EQ(CountOf(messages, "Getting KVAL version"), 2u);
+    EXPECT_EQ(CountOf(messages, "Failed to get KVAL version, Error: 2"), 2u);
+    EXPECT_EQ(CountOf(messages, "Getting Kelvo Setup Client version"), 2u);
+    EXPECT_EQ(CountOf(messages, "Failed to get KSC version, Error: 2"), 2u);
     const std::string missing =
         "File '" + bothMissing.Path("KVAL\\KelvoApplicationLauncher.exe") + "' does not exists";
-    EXPECT_EQ(Count(Messages(run.log, "getFileVersion"), missing), 2u);
-    EXPECT_EQ(Count(Messages(run.log, "QVProgressMessageBox::start::<lambda()>"),
-                    "Progress window started"),
+    EXPECT_EQ(CountOf(Messages(run.log, "getFileVersion"), missing), 2u);
+    EXPECT_EQ(CountOf(Messages(run.log, "QVProgressMessageBox::start::<lambda()>"),
+                      "Progress window started"),
               1u);
   }
   {
@@ -253,9 +249,9 @@ TEST(IsUpgradeRequired, LogsMissingComponentsAndStartsTheProgressWindowOnce) {
     const ProbeRun run = RunProbe("upgrade");
     EXPECT_EQ(run.result.exitCode, 0x200u);
     const auto messages = Messages(run.log, "isUpgradeRequired");
-    EXPECT_EQ(Count(messages, "KSC Upgrade NOT Required"), 2u);
-    EXPECT_EQ(Count(Messages(run.log, "QVProgressMessageBox::start::<lambda()>"),
-                    "Progress window started"),
+    EXPECT_EQ(CountOf(messages, "KSC Upgrade NOT Required"), 2u);
+    EXPECT_EQ(CountOf(Messages(run.log, "QVProgressMessageBox::start::<lambda()>"),
+                      "Progress window started"),
               1u);
   }
   {
@@ -263,14 +259,14 @@ TEST(IsUpgradeRequired, LogsMissingComponentsAndStartsTheProgressWindowOnce) {
     const ProbeRun run = RunProbe("upgrade");
     EXPECT_EQ(run.result.exitCode, 0u);
     const auto messages = Messages(run.log, "isUpgradeRequired");
-    EXPECT_EQ(Count(messages, "KVAL Upgrade NOT Required"), 2u);
-    EXPECT_EQ(Count(messages, "KSC Upgrade NOT Required"), 2u);
+    EXPECT_EQ(CountOf(messages, "KVAL Upgrade NOT Required"), 2u);
+    EXPECT_EQ(CountOf(messages, "KSC Upgrade NOT Required"), 2u);
     EXPECT_EQ(run.log.find("Progress window started"), std::string::npos);
   }
   {
     ComponentsFolder olderLauncher("22.7.1.0", "22.7.2.0");
     const ProbeRun run = RunProbe("upgrade");
     EXPECT_EQ(run.result.exitCode, 0x200u);
-    EXPECT_EQ(Count(Messages(run.log, "isUpgradeRequired"), "KVAL Upgrade is Required"), 2u);
+    EXPECT_EQ(CountOf(Messages(run.log, "isUpgradeRequired"), "KVAL Upgrade is Required"), 2u);
   }
 }

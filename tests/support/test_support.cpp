@@ -1,8 +1,10 @@
 #include "tests/support/test_support.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -102,6 +104,20 @@ std::vector<std::string> Messages(const std::string& log, const std::string& tag
     if (at != std::string::npos) messages.push_back(line.substr(at + marker.size()));
   }
   return messages;
+}
+
+std::vector<std::string> TaggedMessages(const std::string& log) {
+  static const std::regex record(R"(^\[[^\]]+\]  \[[^\]]*\]  \[[^\]]*\]  p\d+  (\(.*)$)");
+  std::vector<std::string> messages;
+  std::smatch match;
+  for (const std::string& line : SplitCrLfLines(log)) {
+    if (std::regex_match(line, match, record)) messages.push_back(match[1]);
+  }
+  return messages;
+}
+
+size_t CountOf(const std::vector<std::string>& messages, const std::string& message) {
+  return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));
 }
 
 int IndexOf(const std::vector<std::string>& messages, const std::string& message) {

@@ -45,8 +45,15 @@ std::vector<std::string> SplitCrLfLines(const std::string& text);
 // The messages a log holds under `tag` (the text after "(tag)  "), in order.
 std::vector<std::string> Messages(const std::string& log, const std::string& tag);
 
+// Every record of a log as "(tag)  message": the prefix before the tag cut
+// off, continuation lines left out.
+std::vector<std::string> TaggedMessages(const std::string& log);
+
 // Position of `message` in `messages`, or -1.
 int IndexOf(const std::vector<std::string>& messages, const std::string& message);
+
+// How often `message` occurs in `messages`.
+size_t CountOf(const std::vector<std::string>& messages, const std::string& message);
 
 // Sets or removes an environment variable for the test process and its
 // children, and restores the former value when it goes out of scope.
