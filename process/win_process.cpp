@@ -220,6 +220,10 @@ void WinProcess::WaitForJobToComplete() {
     ULONG_PTR key = 0;
     LPOVERLAPPED overlapped = nullptr;
     if (!GetQueuedCompletionStatus(completionPort_.get(), &message, &key, &overlapped, INFINITE)) {
+      // The wait ends without the job's end: say so, or the log would read
+      // as if every process of the job had finished.
+      PrimitiveLogger::Log(kJobWaitTag, "GetQueuedCompletionStatus failed; Error:  %lu",
+                           GetLastError());
       return;
     }
     // The job's notifications carry a process id in place of the overlapped
