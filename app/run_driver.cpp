@@ -2,12 +2,12 @@
 
 #include <exception>
 
-#include "app/config_driven_state.h"
 #include "build_info.h"
 #include "logging/primitive_logger.h"
 #include "progress/qv_progress_message_box.h"
 #include "remediation/per_user_component_handler.h"
 #include "remediation/post_run_activities.h"
+#include "state/config_driven_state.h"
 
 namespace {
 

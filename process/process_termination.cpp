@@ -4,10 +4,10 @@
 
 #include <vector>
 
-#include "app/config_driven_state.h"
 #include "logging/primitive_logger.h"
 #include "logging/unique_handle.h"
 #include "process/process_constants.h"
+#include "state/config_driven_state.h"
 #include "system/ascii_text.h"
 
 using namespace process_constants;

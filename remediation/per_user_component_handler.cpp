@@ -1,7 +1,7 @@
 #include "remediation/per_user_component_handler.h"
 
-#include "app/config_driven_state.h"
 #include "logging/primitive_logger.h"
+#include "state/config_driven_state.h"
 
 // The passes themselves come with the remediation flows; until then the
 // handler only traces that it was called.

@@ -1,7 +1,7 @@
 #include "remediation/post_run_activities.h"
 
-#include "app/config_driven_state.h"
 #include "logging/primitive_logger.h"
+#include "state/config_driven_state.h"
 
 // The result computation comes with the post-run flow; until then this only
 // traces that it was called.

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/config_driven_state.h"
-#include "app/run_state_constants.h"
 #include "logging/primitive_logger.h"
 #include "progress/qv_progress_message_box.h"
 #include "remediation/version_constants.h"
+#include "state/config_driven_state.h"
+#include "state/run_state_constants.h"
 #include "system/file_sys_utils.h"
 
 using namespace version_constants;

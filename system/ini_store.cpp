@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/known_folders.h"
+#include "system/known_folders.h"
 #include "system/system_constants.h"
 
 using namespace system_constants;

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "app/config_driven_state.h"
 #include "logging/primitive_logger.h"
 #include "logging/unique_handle.h"
 #include "process/process_termination.h"
 #include "process/win_process.h"
 #include "progress/qv_progress_message_box.h"
+#include "state/config_driven_state.h"
 
 namespace {
 

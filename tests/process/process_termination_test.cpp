@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/config_driven_state.h"
 #include "process/process_termination.h"
 #include "progress/qv_progress_message_box.h"
+#include "state/config_driven_state.h"
 #include "tests/support/stand_in_programs.h"
 #include "tests/support/test_support.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/config_driven_state.h"
 #include "progress/qv_progress_message_box.h"
 #include "remediation/version_checks.h"
+#include "state/config_driven_state.h"
 #include "tests/support/stand_in_programs.h"
 #include "tests/support/test_support.h"
 

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "app/config_driven_state.h"
 #include "logging/primitive_logger.h"
 #include "remediation/version_checks.h"
+#include "state/config_driven_state.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/config_driven_state.h"
-#include "app/machine_probes.h"
+#include "state/config_driven_state.h"
+#include "state/machine_probes.h"
 
 namespace {
 

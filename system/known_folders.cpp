@@ -1,4 +1,4 @@
-#include "app/known_folders.h"
+#include "system/known_folders.h"
 
 #include <windows.h>
 #include <knownfolders.h>

@@ -1,4 +1,4 @@
-#include "app/machine_probes.h"
+#include "state/machine_probes.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/known_folders.h"
+#include "system/known_folders.h"
 #include "tests/support/test_support.h"
 
 using namespace test_support;

@@ -1,13 +1,13 @@
-#include "app/config_driven_state.h"
+#include "state/config_driven_state.h"
 
 #include <stdexcept>
 #include <utility>
 
-#include "app/machine_probes.h"
-#include "app/run_state_constants.h"
 #include "logging/primitive_logger.h"
-#include "progress/qv_progress_message_box.h"
 #include "progress/progress_constants.h"
+#include "progress/qv_progress_message_box.h"
+#include "state/machine_probes.h"
+#include "state/run_state_constants.h"
 #include "system/ascii_text.h"
 
 using namespace run_state_constants;
