@@ -1,10 +1,97 @@
 #include "remediation/per_user_component_handler.h"
 
-#include "logging/primitive_logger.h"
-#include "state/config_driven_state.h"
+#include <exception>
+#include <mutex>
+#include <string>
 
-// The passes themselves come with the remediation flows; until then the
-// handler only traces that it was called.
-void HandlePerUserKelvoComponents(ConfigDrivenState& /*state*/, PerUserCompMode /*mode*/) {
-  PrimitiveLogger::Log("HandlePerUserKelvoComponents", ">>>");
+#include "logging/primitive_logger.h"
+#include "process/process_termination.h"
+#include "remediation/component_constants.h"
+#include "remediation/install_flows.h"
+#include "remediation/uninstall_flows.h"
+#include "remediation/version_checks.h"
+#include "state/config_driven_state.h"
+#include "system/known_folders.h"
+#include "system/registry_store.h"
+
+using namespace component_constants;
+
+namespace {
+
+constexpr char kHandlerTag[] = "HandlePerUserKelvoComponents";
+constexpr char kUninstallTag[] = "UnInstallAllPerUserKelvoComponents";
+constexpr char kInstallTag[] = "InstallAllPerUserKelvoComponents";
+
+// The version checks fix the components' mask for the whole run; a check
+// that threw counts as not done.
+std::once_flag g_version_check_once;
+
+void RunPass(ConfigDrivenState& state, int mode) {
+  switch (mode) {
+    case static_cast<int>(PerUserCompMode::Install):
+      PrimitiveLogger::Log(kHandlerTag, "PerUserCompMode::Install");
+      InstallAllPerUserKelvoComponents(state);
+      break;
+    case static_cast<int>(PerUserCompMode::UnInstall):
+      PrimitiveLogger::Log(kHandlerTag, "PerUserCompMode::UnInstall");
+      UnInstallAllPerUserKelvoComponents(state);
+      break;
+    default:
+      PrimitiveLogger::Log(kHandlerTag, "Unrecognized mode for PUCOMP:  %d", mode);
+      break;
+  }
+}
+
+}  // namespace
+
+void HandlePerUserKelvoComponents(ConfigDrivenState& state, PerUserCompMode mode) {
+  PrimitiveLogger::Log(kHandlerTag, ">>>");
+  std::call_once(g_version_check_once, [&state] { isUpgradeRequired(state); });
+
+  if (state.forceReRun) {
+    PrimitiveLogger::Log(kHandlerTag, "ReRun is forced; So, will not check registry");
+  } else if (IsPerUserCompStatusMarkedInRegistry()) {
+    PrimitiveLogger::Log(kHandlerTag,
+                         "<<<  ; Per user components are already marked in registry; So, "
+                         "skipping for now...");
+    return;
+  }
+
+  try {
+    RunPass(state, static_cast<int>(mode));
+  } catch (const std::exception& error) {
+    PrimitiveLogger::Log(kHandlerTag, "CPP Exception caught in HandlePerUserKelvoComponents:  %s",
+                         error.what());
+  } catch (...) {
+    PrimitiveLogger::Log(kHandlerTag, "Unknown Exception caught in HandlePerUserKelvoComponents");
+  }
+}
+
+void UnInstallAllPerUserKelvoComponents(ConfigDrivenState& state) {
+  PrimitiveLogger::Log(kUninstallTag, ">>>");
+  TerminateKelvoProcesses(state);
+
+  const std::string appData = GetKnownFolderPath(KnownFolder::AppData);
+  if (!appData.empty() && state.IsSetupClientUpgradeRequired()) {
+    state.SendProgressUpdate(kUninstallingSetupClientText);
+    CallUninstaller(state, appData, kSetupClientProduct, kTessalyCompany);
+    CallUninstaller(state, appData, kSetupClientProduct, kQuarnelCompany);
+  }
+  if (state.IsLauncherUpgradeRequired()) {
+    state.SendProgressUpdate(kUninstallingLauncherText);
+    UninstallProductByUpgradeCode(state);
+  }
+}
+
+void InstallAllPerUserKelvoComponents(ConfigDrivenState& state) {
+  PrimitiveLogger::Log(kInstallTag, ">>>");
+  if (state.IsSetupClientUpgradeRequired()) InstallSetupClientForCurrentUser(state);
+  if (state.IsLauncherUpgradeRequired()) {
+    if (InstallKVALForCurrentUser(state)) {
+      MarkPerUserCompStatusInRegistry();
+    } else {
+      PrimitiveLogger::Log(kInstallTag, "KVAL Installation failed; Not marking status in reg.");
+    }
+  }
+  PrimitiveLogger::Log(kInstallTag, "<<<");
 }

@@ -116,6 +116,10 @@ void ConfigDrivenState::DumpToLog() const {
   PrimitiveLogger::Log("ConfigDrivenState::DumpToLog", "%s", text.c_str());
 }
 
+void ConfigDrivenState::SendProgressUpdate(const std::wstring& text) {
+  if (ProgressBox) ProgressBox->sendUpdate(text);
+}
+
 bool ConfigDrivenState::IsLauncherUpgradeRequired() const {
   return upgradeRequiredMask == kLauncherUpgradeBit || upgradeRequiredMask == kBothUpgradeBits;
 }

@@ -24,6 +24,9 @@ class ConfigDrivenState {
 
   void DumpToLog() const;
 
+  // Hands a stage text to the progress window, when the run has one.
+  void SendProgressUpdate(const std::wstring& text);
+
   bool IsLauncherUpgradeRequired() const;
   bool IsSetupClientUpgradeRequired() const;
 

@@ -1,0 +1,61 @@
+// Names, places, arguments and limits of the per-user components' removal
+// and installation.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace component_constants {
+
+// The application launcher (KVAL), a per-user Windows Installer product.
+constexpr char kLauncherUpgradeCode[] = "{2C81D0A4-5E3B-4F17-9A62-B0D4E71C38F5}";
+constexpr char kLauncherProductName[] = "Kelvo Application Launcher";
+constexpr char kProductNameProperty[] = "ProductName";
+constexpr char kLauncherLabel[] = "KVAL";
+// A braced GUID (38 characters) and its NUL fit.
+constexpr size_t kProductCodeBufferSize = 40;
+constexpr DWORD kProductNameBufferSize = 260;
+
+// The setup client (KSC), installed under the roaming application-data
+// folder by its setup program and removed with its own uninstaller.
+constexpr char kSetupClientProduct[] = "Setup Client";
+constexpr char kTessalyCompany[] = "Tessaly";
+constexpr char kQuarnelCompany[] = "Quarnel Networks";
+constexpr char kUninstallerFileName[] = "uninstall.exe";
+// The setup programs' silent switch, passed as the whole argument string.
+constexpr char kSilentSwitch[] = " /S";
+
+// How long a setup program or an uninstaller may run before its outcome
+// counts as unknown; the launcher's msiexec install is waited for without
+// limit.
+constexpr DWORD kChildWaitMs = 10000;
+
+// Exit codes of a successful msiexec install: done, done with a restart
+// required, done with a restart required of the installer itself.
+constexpr DWORD kMsiSuccessCodes[] = {ERROR_SUCCESS, ERROR_SUCCESS_REBOOT_REQUIRED,
+                                      ERROR_SUCCESS_RESTART_REQUIRED};  // 0, 3010, 3011
+// The only exit code that counts for a setup program or an uninstaller.
+constexpr DWORD kSetupSuccessCode = ERROR_SUCCESS;
+
+// The signer names an installer written out of the resources must carry.
+constexpr char kSignerTessaly[] = "Tessaly, LLC";
+constexpr char kSignerQuarnel[] = "Quarnel Networks, Inc.";
+constexpr char kSignerOrvane[] = "Orvane, Inc.";
+
+// Temporary installer names.
+constexpr char kSetupClientTempPrefix[] = "KSC";
+constexpr char kSetupClientTempExtension[] = "exe";
+
+// The machine-wide client's user interface; where it is present, the setup
+// client of the older release is installed.
+constexpr char kMachineWideClientPath[] = "%COMMONPROGRAMFILES(x86)%\\Tessaly\\VexUI\\Kelvo.exe";
+constexpr size_t kExpandedPathBufferSize = 260;  // MAX_PATH
+
+// Progress texts.
+constexpr wchar_t kUninstallingSetupClientText[] = L"Uninstalling Setup Client...";
+constexpr wchar_t kUninstallingLauncherText[] = L"Uninstalling KVAL...";
+constexpr wchar_t kInstallingSetupClientText[] = L"Installing Setup Client...";
+constexpr wchar_t kInstallingLauncherText[] = L"Installing KVAL...";
+
+}  // namespace component_constants

@@ -1,0 +1,108 @@
+#include "remediation/uninstall_flows.h"
+
+#include <windows.h>
+#include <mbstring.h>
+#include <msi.h>
+
+#include "logging/primitive_logger.h"
+#include "process/win_process.h"
+#include "remediation/component_constants.h"
+#include "remediation/msi_command_line.h"
+#include "state/config_driven_state.h"
+#include "system/file_sys_utils.h"
+#include "system/known_folders.h"
+
+using namespace component_constants;
+
+namespace {
+
+constexpr char kProductTag[] = "UninstallProductByUpgradeCode";
+constexpr char kUninstallerTag[] = "CallUninstaller";
+
+// Product names are compared whole, without regard to case, character by
+// character in the ANSI code page (a lead and trail byte count as one).
+bool IsLauncherProductName(const char* name) {
+  return _mbsnicmp(reinterpret_cast<const unsigned char*>(name),
+                   reinterpret_cast<const unsigned char*>(kLauncherProductName),
+                   kProductNameBufferSize) == 0;
+}
+
+// Starts the child, waits for it and reads its exit code; true only when all
+// three worked and the code is `successCode`.
+bool RunToExitCode(WinProcess& child, WinProcess::LaunchForm form, DWORD successCode) {
+  DWORD exitCode = STILL_ACTIVE;
+  return child.Launch(form) && child.Wait(kChildWaitMs) && child.GetExitCode(exitCode) &&
+         exitCode == successCode;
+}
+
+bool RemoveLauncherProduct(ConfigDrivenState& state, const std::string& msiExecPath,
+                           const std::string& productCode) {
+  WinProcess msiExec(
+      msiExecPath, BuildMsiUninstallCommandLine(state.msiInteractive, productCode, kLauncherLabel));
+  if (!RunToExitCode(msiExec, WinProcess::LaunchForm::CommandLine, kSetupSuccessCode)) {
+    PrimitiveLogger::Log(kProductTag, "UnInstallation of %s - status unknown",
+                         kLauncherProductName);
+    return false;
+  }
+  ++state.AppsUnInstalled;
+  AppendUniqueToList(state.AppsUnInstalledList, kLauncherProductName);
+  PrimitiveLogger::Log(kProductTag, "UnInstallation of %s successful", kLauncherProductName);
+  return true;
+}
+
+}  // namespace
+
+bool UninstallProductByUpgradeCode(ConfigDrivenState& state) {
+  PrimitiveLogger::Log(kProductTag, ">>>");
+  const std::string msiExecPath = GetMsiExecPath();
+  for (DWORD index = 0;; ++index) {
+    char productCode[kProductCodeBufferSize] = {};
+    if (MsiEnumRelatedProductsA(kLauncherUpgradeCode, 0, index, productCode) != ERROR_SUCCESS) {
+      return false;
+    }
+    char productName[kProductNameBufferSize] = {};
+    DWORD nameSize = kProductNameBufferSize;
+    const UINT nameStatus =
+        MsiGetProductInfoA(productCode, kProductNameProperty, productName, &nameSize);
+    // Only the first product of that name is removed.
+    if (IsLauncherProductName(productName)) {
+      return RemoveLauncherProduct(state, msiExecPath, productCode);
+    }
+    // A product whose name cannot be read ends the search.
+    if (nameStatus != ERROR_SUCCESS) return false;
+  }
+}
+
+void CallUninstaller(ConfigDrivenState& state, const std::string& baseFolder,
+                     const std::string& product, const std::string& company) {
+  PrimitiveLogger::Log(kUninstallerTag, ">>>");
+  const std::string uninstallerPath =
+      baseFolder + company + "\\" + product + "\\" + kUninstallerFileName;
+  if (!FileSysUtils::Exists(uninstallerPath)) {
+    PrimitiveLogger::Log(kUninstallerTag, "UninstallFile: %s does not exist",
+                         uninstallerPath.c_str());
+    return;
+  }
+  PrimitiveLogger::Log(kUninstallerTag, "UnInstalling %s  (from %s)", product.c_str(),
+                       company.c_str());
+
+  WinProcess uninstaller(uninstallerPath, kSilentSwitch);
+  // The uninstaller re-launches a copy of itself and exits; inside a job the
+  // wait covers that copy too. Where no job can be made, the same program
+  // runs directly and is waited for within the time limit.
+  bool launched = uninstaller.Launch(WinProcess::LaunchForm::Job);
+  if (!launched) launched = uninstaller.Launch(WinProcess::LaunchForm::CommandLine);
+  DWORD exitCode = STILL_ACTIVE;
+  const bool removed = launched && uninstaller.Wait(kChildWaitMs) &&
+                       uninstaller.GetExitCode(exitCode) && exitCode == kSetupSuccessCode;
+  if (!removed) {
+    PrimitiveLogger::Log(kUninstallerTag, "UnInstallation of %s  (from %s) - status unknown",
+                         product.c_str(), company.c_str());
+    return;
+  }
+  ++state.AppsUnInstalled;
+  AppendUniqueToList(state.AppsUnInstalledList, product);
+  PrimitiveLogger::Log(kUninstallerTag, "UnInstallation of %s  (from %s) successful",
+                       product.c_str(), company.c_str());
+  CleanUpFile(uninstallerPath);
+}

@@ -1,0 +1,19 @@
+// Removal of the old per-user components: the launcher product found by its
+// upgrade code, and the setup client through its own uninstaller.
+#pragma once
+
+#include <string>
+
+class ConfigDrivenState;
+
+// Removes the first product related to the launcher's upgrade code whose
+// name is the launcher's (any letter case) with msiexec. True when such a
+// product was found and its removal exited with 0. The msiexec launcher's
+// construction failure (no MsiExec.exe) is thrown to the caller.
+bool UninstallProductByUpgradeCode(ConfigDrivenState& state);
+
+// Runs "<baseFolder><company>\<product>\uninstall.exe /S" when it exists,
+// counts a removal that exited with 0 and deletes the uninstaller left
+// behind. `baseFolder` ends in a backslash.
+void CallUninstaller(ConfigDrivenState& state, const std::string& baseFolder,
+                     const std::string& product, const std::string& company);
