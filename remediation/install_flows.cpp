@@ -71,14 +71,14 @@ bool MachineWideClientExists() {
 // The older setup client goes with the machine-wide client; a run started by
 // the installer package on a machine without it gets the current release.
 Payload ChooseSetupClientPayload(const ConfigDrivenState& state) {
-  const Payload older{payload_constants::kSetupClientPayloadId,
-                      payload_constants::kSetupClientPayloadName};
+  const Payload older{payload_constants::kSetupClientInstallerId,
+                      payload_constants::kSetupClientInstallerName};
   if (state.kuhMSIProdCodeArg.empty() || MachineWideClientExists()) return older;
   PrimitiveLogger::Log(kMachineWideProbeTag,
                        "It appears that ZELK is missing, which suggests that the OUH flow might "
                        "be web-based.");
-  return {payload_constants::kSetupClient2273PayloadId,
-          payload_constants::kSetupClient2273PayloadName};
+  return {payload_constants::kSetupClient2273InstallerId,
+          payload_constants::kSetupClient2273InstallerName};
 }
 
 }  // namespace
@@ -89,8 +89,7 @@ bool InstallKVALForCurrentUser(ConfigDrivenState& state) {
   const std::string path = GetLauncherMsiTempPath();
   // A failed write shows up at the lock: nothing there, or a file that does
   // not verify.
-  WriteResourceToFile(payload_constants::kLauncherPayloadId,
-                      payload_constants::kLauncherPayloadName, path);
+  WriteResourceToFile(payload_constants::kLauncherMsiId, payload_constants::kLauncherMsiName, path);
 
   bool installed = false;
   try {
@@ -99,8 +98,9 @@ bool InstallKVALForCurrentUser(ConfigDrivenState& state) {
       PrimitiveLogger::Log(kLauncherTag, "KVAL Validation failed");
       return false;
     }
-    WinProcess msiExec(GetMsiExecPath(),
-                       BuildMsiInstallCommandLine(state.msiInteractive, path, kLauncherLabel));
+    WinProcess msiExec(
+        GetMsiExecPath(),
+        BuildMsiInstallCommandLine(state.msiInteractive, path, payload_constants::kMsiLogName));
     state.SendProgressUpdate(kInstallingLauncherText);
     DWORD exitCode = STILL_ACTIVE;
     if (msiExec.Launch(WinProcess::LaunchForm::CommandLine) && msiExec.Wait(INFINITE) &&

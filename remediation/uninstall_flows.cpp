@@ -8,6 +8,7 @@
 #include "process/win_process.h"
 #include "remediation/component_constants.h"
 #include "remediation/msi_command_line.h"
+#include "remediation/payload_constants.h"
 #include "state/config_driven_state.h"
 #include "system/file_sys_utils.h"
 #include "system/known_folders.h"
@@ -37,8 +38,8 @@ bool RunToExitCode(WinProcess& child, WinProcess::LaunchForm form, DWORD success
 
 bool RemoveLauncherProduct(ConfigDrivenState& state, const std::string& msiExecPath,
                            const std::string& productCode) {
-  WinProcess msiExec(
-      msiExecPath, BuildMsiUninstallCommandLine(state.msiInteractive, productCode, kLauncherLabel));
+  WinProcess msiExec(msiExecPath, BuildMsiUninstallCommandLine(state.msiInteractive, productCode,
+                                                               payload_constants::kMsiLogName));
   if (!RunToExitCode(msiExec, WinProcess::LaunchForm::CommandLine, kSetupSuccessCode)) {
     PrimitiveLogger::Log(kProductTag, "UnInstallation of %s - status unknown",
                          kLauncherProductName);

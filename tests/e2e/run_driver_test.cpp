@@ -5,11 +5,26 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/component_profile.h"
 #include "tests/support/test_support.h"
 
 using namespace test_support;
 
 namespace {
+
+// The runs here look at the run driver, not at the remediation: with both
+// components current the passes find nothing to do and change nothing.
+class CurrentComponentsEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    ResetProfile();
+    InstallCurrentComponents();
+  }
+  void TearDown() override { ResetProfile(); }
+};
+
+const auto* const g_environment =
+    ::testing::AddGlobalTestEnvironment(new CurrentComponentsEnvironment);
 
 struct HelperLog {
   ChildResult run;

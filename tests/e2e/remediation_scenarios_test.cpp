@@ -1,0 +1,290 @@
+// The helper's whole job, run as the installer package or a user runs it,
+// on profiles prepared with the kit's real installers. Each scenario is
+// judged by what a user or an admin can see: the exit code, the log, the
+// completion marker, the installed files and products, the processes.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "system/known_folders.h"
+#include "tests/support/component_profile.h"
+#include "tests/support/stand_in_programs.h"
+#include "tests/support/test_support.h"
+
+using namespace test_support;
+
+namespace {
+
+constexpr char kPackageArguments[] =
+    "-msiInteractive: False -kuhMSIProdCode: {6F1D2C3B-4A59-4E8D-9C71-2B3A4D5E6F70}";
+constexpr char kSuccessLine[] =
+    "(HandlePostRunActivities)  *** === --- Final result of remediation:  Success --- === ***";
+constexpr char kFailureLine[] =
+    "(HandlePostRunActivities)  *** === --- Final result of remediation:  Failure --- === ***";
+constexpr char kSuccessAlertLine[] =
+    "(HandlePostRunActivities)  Would've displayed:  Orvane Upgrade Helper Completed.";
+constexpr char kNotInvokedByMsi[] =
+    "(HandlePostRunActivities)  Not invoked by MSI; Skipping this alert message:\r\n"
+    "Orvane Upgrade Helper Completed.";
+
+struct HelperRun {
+  ChildResult run;
+  std::string log;
+  std::vector<std::string> messages;
+
+  bool Has(const std::string& message) const { return IndexOf(messages, message) >= 0; }
+  // Whether some message starts with `prefix`.
+  bool HasPrefix(const std::string& prefix) const {
+    for (const auto& message : messages) {
+      if (message.compare(0, prefix.size(), prefix) == 0) return true;
+    }
+    return false;
+  }
+  bool LogHolds(const std::string& text) const { return log.find(text) != std::string::npos; }
+};
+
+// Runs the shipped helper, or a test build of it carrying other payloads.
+HelperRun RunHelperExe(const std::string& exePath, const std::string& arguments) {
+  HelperRun result;
+  result.run = RunChild("\"" + exePath + "\" " + arguments,
+                        [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
+  result.log = ReadFileBytes(LogPathForPid(result.run.pid)).value_or("");
+  result.messages = TaggedMessages(result.log);
+  DeleteFileA(LogPathForPid(result.run.pid).c_str());
+  return result;
+}
+
+HelperRun RunShippedHelper(const std::string& arguments) {
+  return RunHelperExe(HelperExePath(), arguments);
+}
+
+// The temporary file a payload was written to, as the log names it.
+std::string WrittenPayloadPath(const HelperRun& run, const std::string& payloadName) {
+  const std::regex written("File " + payloadName + " successfully written to  (.*)");
+  std::smatch match;
+  for (const auto& message : run.messages) {
+    if (std::regex_search(message, match, written)) return match[1].str();
+  }
+  return {};
+}
+
+class RemediationScenario : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetProfile(); }
+  void TearDown() override { ResetProfile(); }
+
+  static void ExpectCurrentComponents(const std::string& setupClientVersion) {
+    EXPECT_EQ(FileVersionOf(SetupClientExePath()), setupClientVersion);
+    EXPECT_EQ(FileVersionOf(LauncherExePath()), "22.7.2.0");
+    const auto products = InstalledLauncherProducts();
+    ASSERT_EQ(products.size(), 1u);
+    EXPECT_EQ(ProductVersion(products[0]), "22.7.2");
+  }
+};
+
+TEST_F(RemediationScenario, FreshProfileGetsBothComponentsFromTheCurrentPayloads) {
+  const HelperRun run = RunShippedHelper("");
+  ASSERT_TRUE(run.run.finished);
+  EXPECT_EQ(run.run.exitCode, 0u);
+
+  EXPECT_TRUE(run.HasPrefix("(WriteResourceToFile)  File TYSetupClientInstaller.exe successfully"));
+  EXPECT_TRUE(run.HasPrefix("(WriteResourceToFile)  File TessalyAppLauncher.msi successfully"));
+  EXPECT_FALSE(
+      run.Has("(doesZELKExist)  It appears that ZELK is missing, which suggests that the "
+              "OUH flow might be web-based."));
+  EXPECT_TRUE(
+      run.Has("(InstallSetupClientForCurrentUser)  Installation of Setup Client successful"));
+  EXPECT_TRUE(run.Has(
+      "(InstallKVALForCurrentUser)  <<<  ; Initiated Installation / Upgrade of KVAL is:  True"));
+  EXPECT_TRUE(run.LogHolds("AppsInstalled: 2\r\nSetup Client, KVAL\r\n"));
+  EXPECT_TRUE(run.Has(kSuccessLine));
+  EXPECT_TRUE(run.LogHolds(kNotInvokedByMsi));
+
+  ExpectCurrentComponents("22.7.2.0");
+  EXPECT_TRUE(IsCompletionMarked());
+  // The installers' temporary files are gone.
+  const std::string setupPath = WrittenPayloadPath(run, "TYSetupClientInstaller.exe");
+  const std::string launcherPath = WrittenPayloadPath(run, "TessalyAppLauncher.msi");
+  ASSERT_FALSE(setupPath.empty());
+  ASSERT_FALSE(launcherPath.empty());
+  EXPECT_FALSE(std::filesystem::exists(setupPath));
+  EXPECT_FALSE(std::filesystem::exists(launcherPath));
+}
+
+// Outdated components, running, replaced as the installer package runs the
+// helper; with and without the machine-wide client, which decides the setup
+// client's release.
+void RunOutdatedProfileScenario(bool machineWideClientPresent) {
+  InstallOutdatedComponents();
+  ASSERT_EQ(FileVersionOf(SetupClientExePath("Tessaly")), "22.7.1.0");
+  ASSERT_EQ(FileVersionOf(SetupClientExePath("Quarnel Networks")), "22.7.1.0");
+  ASSERT_EQ(FileVersionOf(LauncherExePath()), "22.7.1.0");
+  const auto oldProducts = InstalledLauncherProducts();
+  ASSERT_EQ(oldProducts.size(), 1u);
+  ASSERT_EQ(ProductVersion(oldProducts[0]), "22.7.1");
+  if (machineWideClientPresent) {
+    std::filesystem::create_directories(
+        std::filesystem::path(MachineWideClientPath()).parent_path());
+    ASSERT_TRUE(CopyFileA(StandInPath("Kelvo-22.7.2.0", "Kelvo.exe").c_str(),
+                          MachineWideClientPath().c_str(), FALSE));
+  }
+  RunningProgram setupClient(SetupClientExePath("Tessaly"));
+  RunningProgram launcher(LauncherExePath());
+  ASSERT_TRUE(setupClient.IsRunning());
+  ASSERT_TRUE(launcher.IsRunning());
+
+  const HelperRun run = RunShippedHelper(kPackageArguments);
+  ASSERT_TRUE(run.run.finished);
+  EXPECT_EQ(run.run.exitCode, 0u);
+
+  EXPECT_FALSE(setupClient.IsRunning(5000));
+  EXPECT_FALSE(launcher.IsRunning(5000));
+  EXPECT_TRUE(RunningProcessesNamed("KelvoSetupClient.exe").empty());
+  EXPECT_TRUE(RunningProcessesNamed("KelvoApplicationLauncher.exe").empty());
+
+  EXPECT_TRUE(
+      run.Has("(CallUninstaller)  UnInstallation of Setup Client  (from Tessaly) successful"));
+  EXPECT_TRUE(run.Has(
+      "(CallUninstaller)  UnInstallation of Setup Client  (from Quarnel Networks) successful"));
+  EXPECT_TRUE(
+      run.Has("(UninstallProductByUpgradeCode)  UnInstallation of Kelvo Application "
+              "Launcher successful"));
+  EXPECT_TRUE(run.LogHolds("AppsUnInstalled: 3\r\nSetup Client, Kelvo Application Launcher\r\n"));
+  EXPECT_TRUE(run.LogHolds("AppsInstalled: 2\r\nSetup Client, KVAL\r\n"));
+  EXPECT_FALSE(std::filesystem::exists(SetupClientExePath("Quarnel Networks")));
+  for (const auto& product : InstalledLauncherProducts()) EXPECT_NE(product, oldProducts[0]);
+
+  const bool webFlow = !machineWideClientPresent;
+  EXPECT_EQ(run.Has("(doesZELKExist)  It appears that ZELK is missing, which suggests that the OUH "
+                    "flow might be web-based."),
+            webFlow);
+  EXPECT_TRUE(run.HasPrefix(webFlow
+                                ? "(WriteResourceToFile)  File TYSetupClientInstaller_22.7.3.exe "
+                                  "successfully"
+                                : "(WriteResourceToFile)  File TYSetupClientInstaller.exe "
+                                  "successfully"));
+  RemediationScenario::ExpectCurrentComponents(webFlow ? "22.7.3.0" : "22.7.2.0");
+  EXPECT_TRUE(IsCompletionMarked());
+  EXPECT_TRUE(run.Has(kSuccessLine));
+  EXPECT_TRUE(run.Has(kSuccessAlertLine));
+}
+
+TEST_F(RemediationScenario,
+       OutdatedComponentsAreReplacedByTheCurrentReleaseWithoutMachineWideClient) {
+  RunOutdatedProfileScenario(false);
+}
+
+TEST_F(RemediationScenario, OutdatedComponentsBesideTheMachineWideClientGetTheOlderSetupClient) {
+  RunOutdatedProfileScenario(true);
+}
+
+TEST_F(RemediationScenario, CurrentComponentsAreLeftAloneAndWithoutMarkerTheResultIsFailure) {
+  InstallCurrentComponents();
+  ASSERT_EQ(FileVersionOf(LauncherExePath()), "22.7.2.0");
+
+  const HelperRun run = RunShippedHelper(kPackageArguments);
+  ASSERT_TRUE(run.run.finished);
+  EXPECT_EQ(run.run.exitCode, 0u);
+  EXPECT_EQ(CountOf(run.messages, "(compareVersion)  Versions are identical"), 2u);
+  EXPECT_TRUE(run.Has("(isUpgradeRequired)  KVAL Upgrade NOT Required"));
+  EXPECT_TRUE(run.Has("(isUpgradeRequired)  KSC Upgrade NOT Required"));
+  EXPECT_FALSE(run.HasPrefix("(WriteResourceToFile)"));
+  EXPECT_TRUE(run.LogHolds("AppsUnInstalled: 0\r\n\r\nAppsInstalled: 0\r\n"));
+  EXPECT_FALSE(IsCompletionMarked());
+  EXPECT_TRUE(run.Has(kFailureLine));
+  ExpectCurrentComponents("22.7.2.0");
+}
+
+// With the marker set (by an earlier run) and "-zar:" given, the result rests
+// on the desktop client's build numbers: required (registry) against
+// installed (version INI).
+TEST_F(RemediationScenario, DesktopClientBuildNumbersDecideTheResultUnderZar) {
+  InstallCurrentComponents();
+  SetCompletionMarker();
+  const std::string iniPath = GetVersionIniPath();
+  ASSERT_FALSE(iniPath.empty());
+  std::filesystem::create_directories(std::filesystem::path(iniPath).parent_path());
+
+  struct Row {
+    const char* kdcVersion;  // null: no registry value
+    const char* iniVersion;  // null: no INI file
+    bool success;
+  };
+  const Row rows[] = {
+      {"22.7.3.1234", "22.7.3.1234", true},
+      {"22.7.3.1234", "22.7.2.1100", false},
+      {"22.7.3.1234", "21.1.0.5000", true},
+      {nullptr, "22.7.3.1234", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.kdcVersion ? row.kdcVersion : "(none)") + " / " +
+                 (row.iniVersion ? row.iniVersion : "(none)"));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\TESSALY\\REMEDION", 0, nullptr, 0,
+                              KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    if (row.kdcVersion != nullptr) {
+      RegSetValueExA(key, "KDCVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(row.kdcVersion),
+                     static_cast<DWORD>(strlen(row.kdcVersion) + 1));
+    } else {
+      RegDeleteValueA(key, "KDCVersion");
+    }
+    RegCloseKey(key);
+    std::ofstream(iniPath) << "[Tessaly]\r\nDisplayVersion=" << row.iniVersion << "\r\n";
+
+    const HelperRun run = RunShippedHelper(std::string(kPackageArguments) + " -zar: 1");
+    ASSERT_TRUE(run.run.finished);
+    EXPECT_EQ(run.run.exitCode, 0u);
+    EXPECT_TRUE(run.Has(std::string("(IsKDCUpgradeNeeded)  <<<  ; Returning:  ") +
+                        (row.success ? "False" : "True")));
+    EXPECT_TRUE(run.Has(row.success ? kSuccessLine : kFailureLine));
+  }
+}
+
+// A test build of the helper whose payloads carry a near-miss signer name.
+TEST_F(RemediationScenario, PayloadsOfAnotherSignerAreNeverRun) {
+  const HelperRun run = RunHelperExe(TestProgramPath("HelperBadSigner.exe"), kPackageArguments);
+  ASSERT_TRUE(run.run.finished);
+  EXPECT_EQ(run.run.exitCode, 0u);
+  EXPECT_TRUE(run.Has("(InstallSetupClientForCurrentUser)  KSC Validation failed"));
+  EXPECT_TRUE(run.Has("(InstallKVALForCurrentUser)  KVAL Validation failed"));
+  EXPECT_TRUE(run.Has(
+      "(InstallAllPerUserKelvoComponents)  KVAL Installation failed; Not marking status in reg."));
+  EXPECT_TRUE(run.Has(kFailureLine));
+  EXPECT_FALSE(IsCompletionMarked());
+  EXPECT_FALSE(std::filesystem::exists(SetupClientExePath()));
+  EXPECT_FALSE(std::filesystem::exists(LauncherExePath()));
+  EXPECT_TRUE(InstalledLauncherProducts().empty());
+
+  // The files that failed verification stay where they were written.
+  for (const char* name : {"TYSetupClientInstaller_22.7.3.exe", "TessalyAppLauncher.msi"}) {
+    const std::string path = WrittenPayloadPath(run, name);
+    ASSERT_FALSE(path.empty()) << name;
+    EXPECT_TRUE(std::filesystem::exists(path)) << path;
+    DeleteFileA(path.c_str());
+  }
+}
+
+// A test build whose launcher package fails to install (msiexec ends 1603).
+TEST_F(RemediationScenario, FailingLauncherInstallLeavesTheMarkerUnset) {
+  const HelperRun run = RunHelperExe(TestProgramPath("HelperFailingMsi.exe"), kPackageArguments);
+  ASSERT_TRUE(run.run.finished);
+  EXPECT_EQ(run.run.exitCode, 0u);
+  EXPECT_TRUE(run.Has(
+      "(InstallKVALForCurrentUser)  <<<  ; Initiated Installation / Upgrade of KVAL is:  False"));
+  EXPECT_TRUE(run.Has(
+      "(InstallAllPerUserKelvoComponents)  KVAL Installation failed; Not marking status in reg."));
+  EXPECT_FALSE(IsCompletionMarked());
+  EXPECT_TRUE(InstalledLauncherProducts().empty());
+  EXPECT_TRUE(run.Has(kFailureLine));
+  // The setup client's install went on regardless.
+  EXPECT_EQ(FileVersionOf(SetupClientExePath()), "22.7.3.0");
+}
+
+}  // namespace

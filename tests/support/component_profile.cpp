@@ -1,0 +1,168 @@
+#include "tests/support/component_profile.h"
+
+#include <msi.h>
+#include <tlhelp32.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include "logging/unique_handle.h"
+#include "system/ascii_text.h"
+#include "system/known_folders.h"
+#include "tests/support/stand_in_programs.h"
+#include "tests/support/test_support.h"
+
+namespace test_support {
+
+namespace {
+
+constexpr char kLauncherUpgradeCode[] = "{2C81D0A4-5E3B-4F17-9A62-B0D4E71C38F5}";
+constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
+constexpr char kMarkerValue[] = "PerUserCompsFixed";
+constexpr char kKdcVersionValue[] = "KDCVersion";
+constexpr DWORD kInstallerTimeoutMs = 120000;
+const char* const kClientPrograms[] = {"KelvoSetupClient.exe", "KelvoApplicationLauncher.exe",
+                                       "QuarnelSetupClient.exe"};
+
+std::string Expand(const std::string& text) {
+  char buffer[MAX_PATH] = {};
+  const DWORD length = ExpandEnvironmentStringsA(text.c_str(), buffer, sizeof(buffer));
+  if (length == 0 || length > sizeof(buffer)) throw std::runtime_error("cannot expand " + text);
+  return buffer;
+}
+
+void RemoveTree(const std::string& path) {
+  std::error_code error;
+  std::filesystem::remove_all(path, error);
+}
+
+void DeleteValue(HKEY hive, REGSAM view, const char* valueName) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(hive, kRemedionKey, 0, KEY_SET_VALUE | view, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueA(key, valueName);
+  RegCloseKey(key);
+}
+
+}  // namespace
+
+std::string SetupClientExePath(const std::string& company) {
+  return Expand("%APPDATA%\\" + company + "\\Setup Client\\KelvoSetupClient.exe");
+}
+
+std::string LauncherExePath() {
+  return Expand("%APPDATA%\\Tessaly\\KVAL\\KelvoApplicationLauncher.exe");
+}
+
+std::string MachineWideClientPath() {
+  return Expand("%COMMONPROGRAMFILES(x86)%\\Tessaly\\VexUI\\Kelvo.exe");
+}
+
+std::string FileVersionOf(const std::string& path) {
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+  if (size == 0) return {};
+  std::vector<unsigned char> block(size);
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return {};
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) ||
+      info == nullptr) {
+    return {};
+  }
+  return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
+         std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
+         std::to_string(LOWORD(info->dwFileVersionLS));
+}
+
+std::vector<std::string> InstalledLauncherProducts() {
+  std::vector<std::string> codes;
+  char code[40] = {};
+  for (DWORD index = 0;
+       MsiEnumRelatedProductsA(kLauncherUpgradeCode, 0, index, code) == ERROR_SUCCESS; ++index) {
+    codes.push_back(code);
+  }
+  return codes;
+}
+
+std::string ProductVersion(const std::string& productCode) {
+  char version[64] = {};
+  DWORD size = sizeof(version);
+  if (MsiGetProductInfoA(productCode.c_str(), "VersionString", version, &size) != ERROR_SUCCESS) {
+    return {};
+  }
+  return version;
+}
+
+std::vector<DWORD> RunningProcessesNamed(const std::string& exeName) {
+  std::vector<DWORD> ids;
+  const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return ids;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32First(snapshot.get(), &entry); more;
+       more = Process32Next(snapshot.get(), &entry)) {
+    if (EqualsIgnoringAsciiCase(entry.szExeFile, exeName)) ids.push_back(entry.th32ProcessID);
+  }
+  return ids;
+}
+
+DWORD RunSetupProgram(const std::string& path) {
+  const ChildResult run = RunChild("\"" + path + "\" /S", {}, kInstallerTimeoutMs);
+  return run.finished ? run.exitCode : ~0u;
+}
+
+DWORD RunMsiexec(const std::string& arguments) {
+  const ChildResult run = RunChild("msiexec.exe " + arguments, {}, kInstallerTimeoutMs);
+  return run.finished ? run.exitCode : ~0u;
+}
+
+void InstallCurrentComponents() {
+  if (RunSetupProgram(KitPath("TYSetupClientInstaller.exe")) != 0 ||
+      RunMsiexec("/i \"" + KitPath("TessalyAppLauncher.msi") + "\" /qn") != 0) {
+    throw std::runtime_error("installing the current components failed");
+  }
+}
+
+void InstallOutdatedComponents() {
+  if (RunSetupProgram(KitPath("old\\TYSetupClientInstaller_22.7.1_Tessaly.exe")) != 0 ||
+      RunSetupProgram(KitPath("old\\TYSetupClientInstaller_22.7.1_Quarnel.exe")) != 0 ||
+      RunMsiexec("/i \"" + KitPath("old\\TessalyAppLauncher_22.7.1.msi") + "\" /qn") != 0) {
+    throw std::runtime_error("installing the outdated components failed");
+  }
+}
+
+bool IsCompletionMarked() {
+  char value[16] = {};
+  DWORD size = sizeof(value);
+  return RegGetValueA(HKEY_CURRENT_USER, kRemedionKey, kMarkerValue, RRF_RT_REG_SZ, nullptr, value,
+                      &size) == ERROR_SUCCESS &&
+         std::string(value) == "True";
+}
+
+void SetCompletionMarker() {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRemedionKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    throw std::runtime_error("cannot create the marker's key");
+  }
+  RegSetValueExA(key, kMarkerValue, 0, REG_SZ, reinterpret_cast<const BYTE*>("True"), 5);
+  RegCloseKey(key);
+}
+
+void ResetProfile() {
+  for (const char* program : kClientPrograms) {
+    for (DWORD pid : RunningProcessesNamed(program)) KillProcess(pid);
+  }
+  for (const std::string& code : InstalledLauncherProducts()) RunMsiexec("/x " + code + " /qn");
+  RemoveTree(Expand("%APPDATA%\\Tessaly"));
+  RemoveTree(Expand("%APPDATA%\\Quarnel Networks"));
+  DeleteValue(HKEY_CURRENT_USER, 0, kMarkerValue);
+  DeleteValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kKdcVersionValue);
+  DeleteFileA(GetVersionIniPath().c_str());
+  DeleteFileA(MachineWideClientPath().c_str());
+}
+
+}  // namespace test_support

@@ -1,0 +1,53 @@
+// The per-user components of the test prefix's user, as a user or an admin
+// sees them: installed files and their versions, the launcher's Windows
+// Installer products, the client programs running, the completion marker.
+// Scenarios put the profile into a known state with the kit's installers and
+// restore it afterwards.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// "%APPDATA%\<company>\Setup Client\KelvoSetupClient.exe".
+std::string SetupClientExePath(const std::string& company = "Tessaly");
+// "%APPDATA%\Tessaly\KVAL\KelvoApplicationLauncher.exe".
+std::string LauncherExePath();
+// Where the helper looks for the machine-wide client's user interface.
+std::string MachineWideClientPath();
+
+// "a.b.c.d" of the file's fixed version record; empty when unreadable.
+std::string FileVersionOf(const std::string& path);
+
+// Product codes of the installed products related to the launcher's upgrade
+// code, and one product's version text.
+std::vector<std::string> InstalledLauncherProducts();
+std::string ProductVersion(const std::string& productCode);
+
+// Process ids of running programs with this file name (any letter case).
+std::vector<DWORD> RunningProcessesNamed(const std::string& exeName);
+
+// Runs an installer of the kit silently and returns its exit code (all bits
+// set when it could not be started or did not end within two minutes).
+DWORD RunSetupProgram(const std::string& path);
+DWORD RunMsiexec(const std::string& arguments);
+
+// Installs the current (22.7.2) setup client and launcher from the kit.
+void InstallCurrentComponents();
+// Installs the outdated releases: setup client 22.7.1 under both company
+// folders, launcher 22.7.1.
+void InstallOutdatedComponents();
+
+// Completion marker "PerUserCompsFixed" under HKCU.
+bool IsCompletionMarked();
+void SetCompletionMarker();
+
+// Ends the client programs, removes every launcher product and the
+// components' folders, the marker, the desktop client's registry version and
+// version INI, and the machine-wide client stand-in.
+void ResetProfile();
+
+}  // namespace test_support
