@@ -10,6 +10,7 @@
 #include "progress/qv_progress_message_box.h"
 #include "remediation/post_run_activities.h"
 #include "state/config_driven_state.h"
+#include "tests/support/handle_count.h"
 #include "tests/support/test_support.h"
 #include "tests/system/own_log_cleanup.h"
 #include "tests/system/scoped_registry_tree.h"
@@ -284,8 +285,8 @@ TEST_F(PostRunTest, ReturnsTheResultAndReleasesWhatItOpens) {
   EXPECT_FALSE(HandlePostRunActivities(state));
   EXPECT_TRUE(state.kdcUpgradeNeeded);
 
-  DWORD before = 0, after = 0;
-  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+  const DWORD before = OwnHandleCount();
+  ASSERT_GT(before, 0u) << "no handle count";
   SetInstalledVersion("22.7.3.1234");
   EXPECT_TRUE(HandlePostRunActivities(state));
   EXPECT_FALSE(state.kdcUpgradeNeeded);
@@ -293,6 +294,5 @@ TEST_F(PostRunTest, ReturnsTheResultAndReleasesWhatItOpens) {
   state.kdcUpgradeNeeded = true;
   EXPECT_TRUE(HandlePostRunActivities(state));
   EXPECT_TRUE(state.kdcUpgradeNeeded);  // untouched without a check
-  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
-  EXPECT_EQ(after, before);
+  EXPECT_EQ(OwnHandleCount(), before);
 }
