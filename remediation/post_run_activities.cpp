@@ -17,8 +17,9 @@ constexpr char kPostRunTag[] = "HandlePostRunActivities";
 constexpr char kKdcTag[] = "IsKDCUpgradeNeeded";
 constexpr char kKdcCheckTag[] = "IsKDCUpgradeNeeded::operator()";
 
-// The version comparison. It keeps nothing between calls: the run state it
-// works on is handed to each call.
+// The version comparison, made once per process. It holds no reference to a
+// run state: each call is handed one, so the check never reaches a state
+// that has since been destroyed.
 class KdcUpgradeCheck {
  public:
   bool operator()(ConfigDrivenState& state) const {
