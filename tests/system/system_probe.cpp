@@ -47,6 +47,13 @@ int main(int argc, char* argv[]) {
     result = 0;
   }
   if (mode == "write") result = WriteValToReg("ProbeValue", "abc", argument) ? 10 : 11;
+  if (mode == "write-after-error") {
+    // The logger exists before the error is set, so only the write can
+    // change it.
+    PrimitiveLogger::Log("probe", "ready");
+    SetLastError(ERROR_ACCESS_DENIED);
+    result = WriteValToReg("ProbeValue", "abc", argument) ? 10 : 11;
+  }
   ShutdownLogger();
   return result;
 }
