@@ -17,7 +17,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -44,15 +43,6 @@ constexpr char kQuietSwitches[] = " /quiet /qn /norestart";
 constexpr DWORD kInstallFailure = 1603;  // ERROR_INSTALL_FAILURE
 
 const std::vector<std::string> kCompanyFolders = {"Tessaly", "Quarnel Networks"};
-
-// <kit>\<relative>, the kit folder from REMEDION_KIT_DIR.
-std::string KitPath(const std::string& relative) {
-  const char* kit = std::getenv("REMEDION_KIT_DIR");
-  if (kit == nullptr || *kit == '\0') {
-    throw std::runtime_error("environment variable not set: REMEDION_KIT_DIR");
-  }
-  return std::string(kit) + "\\" + relative;
-}
 
 // The roaming application-data folder as the installers see it (the shell's,
 // not %APPDATA%), with a trailing backslash.
