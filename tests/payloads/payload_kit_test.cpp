@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -129,9 +130,17 @@ std::optional<DWORD> RunUninstaller(const std::string& company) {
 // test then refuses to run) and removed after it.
 class KitComponentsInPrefix {
  public:
-  KitComponentsInPrefix() { cleanAtStart_ = Describe().empty(); }
+  KitComponentsInPrefix() : uninstallerCopiesAtStart_(UninstallerCopyFolders()) {
+    cleanAtStart_ = Describe().empty();
+  }
   ~KitComponentsInPrefix() {
-    if (cleanAtStart_) RemoveAll();
+    if (!cleanAtStart_) return;
+    try {
+      RemoveAll();
+      RemoveNewUninstallerCopies();
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << "restoring the prefix failed: " << error.what();
+    }
   }
   KitComponentsInPrefix(const KitComponentsInPrefix&) = delete;
   KitComponentsInPrefix& operator=(const KitComponentsInPrefix&) = delete;
@@ -162,6 +171,29 @@ class KitComponentsInPrefix {
     std::filesystem::remove(RoamingAppData() + "Tessaly", ignored);
   }
 
+  // NSIS runs an uninstaller from a copy in a "~nsuN.tmp" folder of the
+  // temporary folder and leaves that folder behind.
+  static std::set<std::filesystem::path> UninstallerCopyFolders() {
+    std::set<std::filesystem::path> folders;
+    char temp[MAX_PATH] = {};
+    if (GetTempPathA(MAX_PATH, temp) == 0) return folders;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(temp, ignored)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("~nsu", 0) == 0 && entry.is_directory(ignored)) folders.insert(entry.path());
+    }
+    return folders;
+  }
+
+  void RemoveNewUninstallerCopies() const {
+    std::error_code ignored;
+    for (const auto& folder : UninstallerCopyFolders()) {
+      if (uninstallerCopiesAtStart_.count(folder) == 0)
+        std::filesystem::remove_all(folder, ignored);
+    }
+  }
+
+  const std::set<std::filesystem::path> uninstallerCopiesAtStart_;
   bool cleanAtStart_ = false;
 };
 
