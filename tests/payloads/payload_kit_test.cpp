@@ -278,6 +278,33 @@ TEST(LauncherPackages, InstallPerUserUpgradeTheOlderVersionAndRemoveCleanly) {
   EXPECT_FALSE(Exists(RoamingAppData() + "Tessaly"));
 }
 
+TEST(LauncherPackages, PackagesUnderOtherNamesInstallBesideTheLauncherUnderItsUpgradeCode) {
+  KitComponentsInPrefix components;
+  ASSERT_PREFIX_CLEAN(components);
+  struct Case {
+    std::string package;
+    std::string productCode;
+    std::string productName;
+  };
+  const Case cases[] = {
+      {"fixtures\\launcher_named_other.msi", "{97216D72-A81C-40EC-A58B-4AC118BC088F}",
+       "Kelvo Application Launcher 2"},
+      {"fixtures\\launcher_named_lower_case.msi", "{F0FFE965-9300-4FCA-B4DA-C21BF6E73EC7}",
+       "kelvo application launcher"},
+      {"TessalyAppLauncher.msi", kLauncher2272ProductCode, kLauncherProductName},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.package);
+    ASSERT_EQ(InstallPackage(c.package).exitCode, 0u);
+    EXPECT_EQ(ProductInfo(c.productCode, INSTALLPROPERTY_PRODUCTNAME), c.productName);
+  }
+  EXPECT_EQ(RelatedLauncherProducts().size(), 3u) << "none replaced another";
+
+  for (const Case& c : cases) EXPECT_EQ(RemoveProduct(c.productCode).exitCode, 0u) << c.package;
+  EXPECT_TRUE(RelatedLauncherProducts().empty());
+  EXPECT_FALSE(Exists(LauncherFolder()));
+}
+
 TEST(LauncherPackages, FailingPackageEndsWithInstallFailureAndInstallsNothing) {
   KitComponentsInPrefix components;
   ASSERT_PREFIX_CLEAN(components);
@@ -372,6 +399,8 @@ TEST(KitSignatures, EachFileCarriesItsSignerAndTamperingBreaksTheDigest) {
       {"fixtures\\tampered.exe", "Tessaly, LLC"},
       {"fixtures\\signed.msi", "Tessaly, LLC"},
       {"fixtures\\failing_launcher.msi", "Tessaly, LLC"},
+      {"fixtures\\launcher_named_other.msi", "Tessaly, LLC"},
+      {"fixtures\\launcher_named_lower_case.msi", "Tessaly, LLC"},
       {"TYSetupClientInstaller.exe", "Tessaly, LLC"},
       {"TessalyAppLauncher.msi", "Tessaly, LLC"},
       {"TYSetupClientInstaller_22.7.3.exe", "Orvane, Inc."},
