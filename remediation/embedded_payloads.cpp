@@ -77,7 +77,8 @@ bool LoadFileInResource(uint16_t resourceId, PayloadResource& resource) {
   resource = {};
   const HMODULE module = GetModuleHandleA(nullptr);
   if (module == nullptr) {
-    PrimitiveLogger::Log(kLoadTag, "Unable to get module handle:  %lu", GetLastError());
+    resource.error = GetLastError();
+    PrimitiveLogger::Log(kLoadTag, "Unable to get module handle:  %lu", resource.error);
     return false;
   }
   // A missing resource is not handed to LoadResource, so the error logged is
@@ -86,11 +87,13 @@ bool LoadFileInResource(uint16_t resourceId, PayloadResource& resource) {
       FindResourceA(module, MAKEINTRESOURCEA(resourceId), MAKEINTRESOURCEA(kPayloadResourceType));
   const HGLOBAL loaded = info != nullptr ? LoadResource(module, info) : nullptr;
   if (loaded == nullptr) {
-    PrimitiveLogger::Log(kLoadTag, "Unable to locate resource:  %lu", GetLastError());
+    resource.error = GetLastError();
+    PrimitiveLogger::Log(kLoadTag, "Unable to locate resource:  %lu", resource.error);
     return false;
   }
   resource.size = SizeofResource(module, info);
   resource.bytes = static_cast<const BYTE*>(LockResource(loaded));
+  resource.error = GetLastError();
   return resource.bytes != nullptr && resource.size != 0 && resource.bytes[0] != 0;
 }
 
@@ -107,7 +110,7 @@ bool WriteResourceToFile(uint16_t resourceId, const std::string& name, const fs:
     if (!LoadFileInResource(resourceId, resource)) {
       PrimitiveLogger::Log(kTag, "Unable to locate resource file:  %s; Size:  %ld, Error:  %ld",
                            name.c_str(), static_cast<long>(resource.size),
-                           static_cast<long>(GetLastError()));
+                           static_cast<long>(resource.error));
       return false;
     }
 

@@ -11,6 +11,9 @@
 struct PayloadResource {
   const BYTE* bytes = nullptr;
   DWORD size = 0;  // as far as it could be read; 0 when it was never found
+  // The system's error code when the lookup failed, taken before anything
+  // was logged.
+  DWORD error = 0;
 };
 
 // Finds payload `resourceId` (resource type 256) in the program's own module.
