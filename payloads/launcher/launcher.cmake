@@ -1,7 +1,9 @@
 # remedion_add_launcher_msi(<out> VERSION a.b.c PRODUCT_CODE {GUID}
-#                           STAND_IN <target> [FAILING])
+#                           STAND_IN <target> [PRODUCT_NAME <name>] [FAILING])
 # Builds the launcher's (unsigned) per-user package for one version with
 # wixl, packing the stand-in KelvoApplicationLauncher.exe built by <target>.
+# PRODUCT_NAME replaces "Kelvo Application Launcher", for packages that share
+# the upgrade code but are not the launcher.
 # FAILING adds a launch condition that never holds, so the install ends with
 # 1603 before anything is changed.
 set(_remedion_launcher_template "${CMAKE_CURRENT_LIST_DIR}/launcher.wxs.in")
@@ -12,7 +14,7 @@ else()
 endif()
 
 function(remedion_add_launcher_msi output)
-  cmake_parse_arguments(ARG "FAILING" "VERSION;PRODUCT_CODE;STAND_IN" "" ${ARGN})
+  cmake_parse_arguments(ARG "FAILING" "VERSION;PRODUCT_CODE;STAND_IN;PRODUCT_NAME" "" ${ARGN})
   foreach(required VERSION PRODUCT_CODE STAND_IN)
     if(NOT ARG_${required})
       message(FATAL_ERROR "remedion_add_launcher_msi(${output}): ${required} is required")
@@ -20,6 +22,10 @@ function(remedion_add_launcher_msi output)
   endforeach()
   set(LAUNCHER_VERSION "${ARG_VERSION}")
   set(LAUNCHER_PRODUCT_CODE "${ARG_PRODUCT_CODE}")
+  set(LAUNCHER_PRODUCT_NAME "Kelvo Application Launcher")
+  if(ARG_PRODUCT_NAME)
+    set(LAUNCHER_PRODUCT_NAME "${ARG_PRODUCT_NAME}")
+  endif()
   set(LAUNCHER_EXTRA_ELEMENTS "")
   if(ARG_FAILING)
     # An undefined property is false.
