@@ -24,12 +24,7 @@ namespace {
 
 constexpr char kTagged[] = "(qvVerifySignature)  ";
 
-std::string KitFile(const std::string& relative) {
-  const char* payloads = std::getenv("REMEDION_PAYLOADS_DIR");
-  return std::string(payloads != nullptr ? payloads : "") + "\\kit\\" + relative;
-}
-
-std::string Fixture(const std::string& name) { return KitFile("fixtures\\" + name); }
+std::string Fixture(const std::string& name) { return KitPath("fixtures\\" + name); }
 
 bool Verify(const std::string& path) {
   return qvVerifySignature(path, kSignerTessaly, kSignerQuarnel, kSignerOrvane);
@@ -129,7 +124,7 @@ TEST(SignatureVerification, ANearMissSignerIsRejectedWithoutATrustCheck) {
     EXPECT_EQ(run.messages, Concat(Opening(path), {kNotSignedBy, kRejected}));
   }
   // The kit's payloads signed by the near miss fare the same.
-  const std::string payload = KitFile("bad_signer\\TYSetupClientInstaller.exe");
+  const std::string payload = KitPath("bad_signer\\TYSetupClientInstaller.exe");
   EXPECT_EQ(VerifyInProbe(payload).messages, Concat(Opening(payload), {kNotSignedBy, kRejected}));
 }
 
@@ -188,9 +183,9 @@ TEST(SignatureVerification, TheKitsPayloadsAndASignedPackageAreAccepted) {
   const struct {
     std::string path;
     const char* signer;
-  } cases[] = {{KitFile("TYSetupClientInstaller.exe"), kSignerTessaly},
-               {KitFile("TessalyAppLauncher.msi"), kSignerTessaly},
-               {KitFile("TYSetupClientInstaller_22.7.3.exe"), kSignerOrvane},
+  } cases[] = {{KitPath("TYSetupClientInstaller.exe"), kSignerTessaly},
+               {KitPath("TessalyAppLauncher.msi"), kSignerTessaly},
+               {KitPath("TYSetupClientInstaller_22.7.3.exe"), kSignerOrvane},
                {Fixture("signed.msi"), kSignerTessaly}};
   for (const auto& payload : cases) {
     SCOPED_TRACE(payload.path);
