@@ -18,6 +18,7 @@ void RunPasses(ConfigDrivenState& state) {
   try {
     HandlePerUserKelvoComponents(state, PerUserCompMode::UnInstall);
     HandlePerUserKelvoComponents(state, PerUserCompMode::Install);
+    // The result is in the log; the exit code does not depend on it.
     HandlePostRunActivities(state);
   } catch (const std::exception& error) {
     PrimitiveLogger::Log("main", "CPP Exception caught in main:  %s", error.what());
@@ -64,5 +65,8 @@ void DeInitApp(ConfigDrivenState& state) {
   } catch (...) {
     PrimitiveLogger::Log("DeInitApp", "Unknown Exception caught in DeInitApp");
   }
+  // The progress thread logs until it is joined, so the box goes before the
+  // logger also when the dump failed. Its destruction never throws.
+  state.ProgressBox.reset();
   ShutdownLogger();
 }

@@ -5,6 +5,7 @@
 
 #include "logging/primitive_logger.h"
 #include "progress/progress_constants.h"
+#include "progress/progress_task.h"
 
 using namespace progress_constants;
 
@@ -182,7 +183,7 @@ void QVProgressMessageBox::setProgressWindowStarted() {
 
 QVProgressMessageBox::~QVProgressMessageBox() {
   finishRequested_.exchange(true);
-  if (progressTask_.valid()) progressTask_.get();
+  WaitForProgressTask(progressTask_, kDestructorTag);
 
   progressDialog_.reset();
   // Only a successful CoInitialize is balanced: an extra CoUninitialize

@@ -38,11 +38,6 @@ constexpr DWORD kMsiSuccessCodes[] = {ERROR_SUCCESS, ERROR_SUCCESS_REBOOT_REQUIR
 // The only exit code that counts for a setup program or an uninstaller.
 constexpr DWORD kSetupSuccessCode = ERROR_SUCCESS;
 
-// The signer names an installer written out of the resources must carry.
-constexpr char kSignerTessaly[] = "Tessaly, LLC";
-constexpr char kSignerQuarnel[] = "Quarnel Networks, Inc.";
-constexpr char kSignerOrvane[] = "Orvane, Inc.";
-
 // Temporary installer names.
 constexpr char kSetupClientTempPrefix[] = "KSC";
 constexpr char kSetupClientTempExtension[] = "exe";

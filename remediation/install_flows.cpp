@@ -20,6 +20,7 @@
 #include "system/file_sys_utils.h"
 #include "system/known_folders.h"
 #include "system/qv_file_lock.h"
+#include "system/signature_constants.h"
 #include "system/signature_verification.h"
 #include "system/temp_installer_path.h"
 
@@ -37,7 +38,8 @@ struct Payload {
 };
 
 bool VerifyInstaller(const std::string& path) {
-  return qvVerifySignature(path, kSignerTessaly, kSignerQuarnel, kSignerOrvane);
+  return qvVerifySignature(path, signature_constants::kSignerTessaly,
+                           signature_constants::kSignerQuarnel, signature_constants::kSignerOrvane);
 }
 
 bool IsMsiSuccess(DWORD exitCode) {

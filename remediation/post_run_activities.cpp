@@ -1,10 +1,119 @@
 #include "remediation/post_run_activities.h"
 
-#include "logging/primitive_logger.h"
-#include "state/config_driven_state.h"
+#include <limits>
 
-// The result computation comes with the post-run flow; until then this only
-// traces that it was called.
-void HandlePostRunActivities(ConfigDrivenState& /*state*/) {
-  PrimitiveLogger::Log("HandlePostRunActivities", ">>>");
+#include "logging/primitive_logger.h"
+#include "remediation/post_run_constants.h"
+#include "state/config_driven_state.h"
+#include "system/ini_store.h"
+#include "system/registry_store.h"
+#include "system/system_constants.h"
+
+using namespace post_run_constants;
+
+namespace {
+
+constexpr char kPostRunTag[] = "HandlePostRunActivities";
+constexpr char kKdcTag[] = "IsKDCUpgradeNeeded";
+constexpr char kKdcCheckTag[] = "IsKDCUpgradeNeeded::operator()";
+
+// The version comparison, made once per process. It holds no reference to a
+// run state: each call is handed one, so the check never reaches a state
+// that has since been destroyed.
+class KdcUpgradeCheck {
+ public:
+  bool operator()(ConfigDrivenState& state) const {
+    PrimitiveLogger::Log(kKdcCheckTag, ">>>");
+    state.kdcUpgradeNeeded = false;
+
+    const std::string regVersion =
+        GetStringFromReg(system_constants::kHiveLocalMachine, kKdcVersionValue, kKdcVersionDefault,
+                         system_constants::kRemedionKey);
+    const std::string iniVersion = GetVersionFromINI();
+    PrimitiveLogger::Log(kKdcCheckTag, "Version from:  Reg:  %s;  INI:  %s", regVersion.c_str(),
+                         iniVersion.c_str());
+
+    const std::string regBuildText = ExtractBuildNumber(regVersion);
+    const std::string iniBuildText = ExtractBuildNumber(iniVersion);
+    const uint32_t regBuild = ParseBuildNumber(regBuildText);
+    const uint32_t iniBuild = ParseBuildNumber(iniBuildText);
+    PrimitiveLogger::Log(kKdcCheckTag, "Build#  from:  Reg:  %s (%lu);  INI:  %s (%lu)",
+                         regBuildText.c_str(), static_cast<unsigned long>(regBuild),
+                         iniBuildText.c_str(), static_cast<unsigned long>(iniBuild));
+
+    // Only build numbers are compared. A required build that cannot be read
+    // counts as an upgrade that is needed.
+    const bool needed = regBuild == 0 || iniBuild < regBuild;
+    state.kdcUpgradeNeeded = needed;
+    PrimitiveLogger::Log(kKdcCheckTag, "<<<  ; Returning %d", needed ? 1 : 0);
+    return needed;
+  }
+};
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+void LogAlert(const ConfigDrivenState& state, bool success) {
+  if (!success) {
+    PrimitiveLogger::Log(kPostRunTag, "Would've displayed:  %s", kFailureAlert);
+  } else if (!state.kuhMSIProdCodeArg.empty()) {
+    PrimitiveLogger::Log(kPostRunTag, "Would've displayed:  %s", kSuccessAlert);
+  } else {
+    PrimitiveLogger::Log(kPostRunTag, "Not invoked by MSI; Skipping this alert message:\n%s",
+                         kSuccessAlert);
+  }
+}
+
+}  // namespace
+
+bool HandlePostRunActivities(ConfigDrivenState& state) {
+  PrimitiveLogger::Log(kPostRunTag, ">>>");
+  // The marker may come from an earlier run: a run whose own launcher
+  // install failed still succeeds once the launcher was installed before.
+  bool success = IsPerUserCompStatusMarkedInRegistry();
+  if (success && !state.zarArg.empty()) {
+    PrimitiveLogger::Log(kKdcTag, ">>>");
+    const bool needed = IsKDCUpgradeNeeded(state);
+    PrimitiveLogger::Log(kKdcTag, "<<<  ; Returning:  %s", needed ? "True" : "False");
+    success = !needed;
+  }
+  PrimitiveLogger::Log(kPostRunTag, "*** === --- Final result of remediation:  %s --- === ***",
+                       success ? kSuccessWord : kFailureWord);
+  LogAlert(state, success);
+  PrimitiveLogger::Log(kPostRunTag, "<<<");
+  return success;
+}
+
+bool IsKDCUpgradeNeeded(ConfigDrivenState& state) {
+  // Made once per process (thread-safe static initialisation).
+  static const KdcUpgradeCheck check;
+  return check(state);
+}
+
+std::string ExtractBuildNumber(const std::string& version) {
+  const size_t separator = version.rfind(kBuildSeparator);
+  if (separator == std::string::npos) return {};
+  return version.substr(separator + 1);
+}
+
+uint32_t ParseBuildNumber(const std::string& text) {
+  const char* position = text.c_str();
+  while (IsSpace(*position)) ++position;
+  const bool negative = *position == '-';
+  if (*position == '+' || *position == '-') ++position;
+  if (!IsDigit(*position)) return 0;
+
+  constexpr uint32_t kMax = std::numeric_limits<uint32_t>::max();
+  uint32_t value = 0;
+  for (; IsDigit(*position); ++position) {
+    const uint32_t digit = static_cast<uint32_t>(*position - '0');
+    if (value > (kMax - digit) / 10u) return 0;  // does not fit in 32 bits
+    value = value * 10u + digit;
+  }
+  // As strtoul does for a 32-bit unsigned long: a minus sign negates the
+  // number in unsigned arithmetic.
+  return negative ? 0u - value : value;
 }

@@ -96,7 +96,10 @@ bool WriteValToReg(const std::string& valueName, const std::string& valueText,
                                           reinterpret_cast<const BYTE*>(valueText.c_str()),
                                           static_cast<DWORD>(valueText.size() + 1));
     stored = status == ERROR_SUCCESS;
-    if (!stored) SetLastError(static_cast<DWORD>(status));
+    // Registry calls return their error rather than set the thread's: the
+    // outcome line would otherwise show an earlier call's error, also after
+    // a successful write.
+    SetLastError(static_cast<DWORD>(status));
   }
   PrimitiveLogger::Log(kTag, "<<<  Reg Write %s with value %s to reg:  %s; LastError:  %lu",
                        valueName.c_str(), valueText.c_str(), stored ? "True" : "False",

@@ -1,6 +1,7 @@
 // The whole helper run as a child, judged by its exit code and its log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -113,6 +114,14 @@ TEST(RunDriver, WithoutArgumentsRunsThePassesBetweenTwoDumps) {
   EXPECT_NE(first, std::string::npos) << log.content;
   EXPECT_NE(last, std::string::npos) << log.content;
   EXPECT_LT(first, last);
+
+  // One final result, whichever the machine gives, before the final dump.
+  const std::regex result(
+      R"(\(HandlePostRunActivities\)  \*\*\* === --- Final result of remediation:  (Success|Failure) --- === \*\*\*)");
+  EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                          [&result](const std::string& m) { return std::regex_match(m, result); }),
+            1);
+  EXPECT_LT(log.content.find("Final result of remediation"), last);
 
   // The exit banner is the last record, followed by two empty lines.
   ASSERT_GE(log.lines.size(), 3u);

@@ -8,6 +8,7 @@
 
 #include "logging/primitive_logger.h"
 #include "logging/safe_close_handle.h"
+#include "tests/support/handle_count.h"
 
 namespace {
 
@@ -32,6 +33,10 @@ int CloseHandles() {
   SafeCloseHandle(invalid);
   if (null != nullptr || invalid != INVALID_HANDLE_VALUE) return 2;
 
+  // The logger's file is opened by its first line, before the count.
+  PrimitiveLogger::Log("probe::handles", "counting");
+  const DWORD handlesBefore = test_support::OwnHandleCount();
+  if (handlesBefore == 0) return 6;
   HANDLE guarded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetHandleInformation(guarded, HANDLE_FLAG_PROTECT_FROM_CLOSE, HANDLE_FLAG_PROTECT_FROM_CLOSE);
   PrimitiveLogger::Log("probe::handles", "protected %p", guarded);
@@ -43,6 +48,8 @@ int CloseHandles() {
   HANDLE normal = guarded;
   SafeCloseHandle(normal);
   if (normal != nullptr) return 4;
+  // Clearing the variable is not enough: the handle must be gone.
+  if (test_support::OwnHandleCount() != handlesBefore) return 5;
   ShutdownLogger();
   return 0;
 }

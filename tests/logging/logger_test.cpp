@@ -30,6 +30,17 @@ std::string PrefixPattern(const std::string& tag) {
          std::regex_replace(tag, std::regex(R"([()\[\].:*+?])"), R"(\$&)") + R"(\)  )";
 }
 
+// How many names the file has; 0 when it cannot be opened.
+DWORD LinkCount(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  const BOOL read = GetFileInformationByHandle(file, &info);
+  CloseHandle(file);
+  return read ? info.nNumberOfLinks : 0;
+}
+
 }  // namespace
 
 TEST(Logger, WritesBannersLinesAndCutsLongMessages) {
@@ -75,7 +86,7 @@ TEST(Logger, WritesBannersLinesAndCutsLongMessages) {
   EXPECT_EQ(content->find("after the teardown"), std::string::npos);
 }
 
-TEST(Logger, AppendsToAnOrdinaryFileAndRefusesLinks) {
+TEST(Logger, AppendsToAnOrdinaryFileAndRefusesAHardLink) {
   ScopedTempDir temp;
 
   // An earlier process's file of the same name is appended to, not truncated.
@@ -94,22 +105,36 @@ TEST(Logger, AppendsToAnOrdinaryFileAndRefusesLinks) {
   ASSERT_TRUE(WriteFileBytes(victim, "victim"));
   const ChildResult linked = RunProbe("lines", [&victim](const std::string& logPath) {
     ASSERT_TRUE(CreateHardLinkA(logPath.c_str(), victim.c_str(), nullptr)) << GetLastError();
+    EXPECT_EQ(LinkCount(victim), 2u) << "no hard link planted";
   });
   ASSERT_TRUE(linked.finished);
   EXPECT_EQ(linked.exitCode, 0u);
   EXPECT_EQ(ReadFileBytes(victim).value_or(""), "victim");
   DeleteFileA(LogPathForPid(linked.pid).c_str());
+}
 
-  // The same for a symbolic link at the final name.
+TEST(Logger, RefusesASymbolicLinkAtTheLogName) {
+  // The same as for a hard link, with a victim of its own. Wine's
+  // CreateSymbolicLinkA reports success but writes a plain empty file: the
+  // refusal is judged only where a reparse point was really planted.
+  ScopedTempDir temp;
+  const std::string symlinkVictim = temp.path() + "\\symlink-victim.txt";
+  ASSERT_TRUE(WriteFileBytes(symlinkVictim, "symlink victim"));
   bool symlinkPlanted = false;
   const ChildResult symlinked = RunProbe("lines", [&](const std::string& logPath) {
-    symlinkPlanted = CreateSymbolicLinkA(logPath.c_str(), victim.c_str(), 0) != FALSE;
+    if (!CreateSymbolicLinkA(logPath.c_str(), symlinkVictim.c_str(), 0)) return;
+    const DWORD attributes = GetFileAttributesA(logPath.c_str());
+    symlinkPlanted =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   });
   ASSERT_TRUE(symlinked.finished);
   EXPECT_EQ(symlinked.exitCode, 0u);
-  EXPECT_EQ(ReadFileBytes(victim).value_or(""), "victim");
   DeleteFileA(LogPathForPid(symlinked.pid).c_str());
-  if (!symlinkPlanted) GTEST_SKIP() << "this Wine cannot create symbolic links";
+  if (!symlinkPlanted) {
+    GTEST_SKIP() << "not judged: CreateSymbolicLinkA planted no reparse point (Wine writes a "
+                    "plain file)";
+  }
+  EXPECT_EQ(ReadFileBytes(symlinkVictim).value_or(""), "symlink victim");
 }
 
 TEST(Logger, UnavailableFolderMeansNoLogAndANormalRun) {
@@ -142,7 +167,8 @@ TEST(Logger, UnsetPublicMeansNoLogRatherThanAFolderInTheCurrentDirectory) {
 TEST(SafeCloseHandle, LeavesNullInvalidAndProtectedHandlesAndClearsClosedOnes) {
   const ChildResult run = RunProbe("handles");
   ASSERT_TRUE(run.finished);
-  EXPECT_EQ(run.exitCode, 0u) << "2: null/invalid changed, 3: protected cleared, 4: not cleared";
+  EXPECT_EQ(run.exitCode, 0u) << "2: null/invalid changed, 3: protected cleared, 4: not cleared, "
+                                 "5: not closed, 6: no handle count";
   const auto content = ReadFileBytes(LogPathForPid(run.pid));
   ASSERT_TRUE(content.has_value());
 

@@ -9,6 +9,7 @@
 #include "process/process_termination.h"
 #include "progress/qv_progress_message_box.h"
 #include "state/config_driven_state.h"
+#include "tests/support/handle_count.h"
 #include "tests/support/stand_in_programs.h"
 #include "tests/support/test_support.h"
 
@@ -135,6 +136,26 @@ TEST_F(TerminateKelvoProcessesTest, NamesMatchWholeAndWithoutRegardToCase) {
   EXPECT_EQ(state.ProcessesKilled, 1u);
   // The name is recorded as the process image names it.
   EXPECT_EQ(state.ProcessesKilledList, "KELVOSETUPCLIENT.EXE");
+}
+
+TEST_F(TerminateKelvoProcessesTest, TheLauncherIsMatchedWithoutRegardToCaseAndHandlesAreReleased) {
+  ScopedTempDir temp;
+  const std::string otherCase = temp.path() + "\\kelvoAPPLICATIONlauncher.EXE";
+  ASSERT_TRUE(CopyFileA(Launcher().c_str(), otherCase.c_str(), FALSE)) << otherCase;
+  const auto launcher = Start(otherCase);
+  const auto setupClient = Start(SetupClient());
+  Scan(0);  // a first scan loads what the process keeps for later ones
+
+  const DWORD before = OwnHandleCount();
+  ASSERT_GT(before, 0u) << "no handle count";
+  const ConfigDrivenState& state = Scan(0x200);
+  EXPECT_FALSE(launcher->IsRunning(2000));
+  EXPECT_TRUE(setupClient->IsRunning());
+  EXPECT_EQ(state.ProcessesKilled, 1u);
+  EXPECT_EQ(state.ProcessesKilledList, "kelvoAPPLICATIONlauncher.EXE");
+  // A scan that finds nothing to stop must release what it opened as well.
+  Scan(0x200);
+  EXPECT_EQ(OwnHandleCount(), before);
 }
 
 TEST_F(TerminateKelvoProcessesTest, AnElevatedRunStopsInternetExplorer) {

@@ -111,3 +111,28 @@ TEST(ProgressBox, SevenMessagesWithFiveStatesShowSixThenExhaust) {
   EXPECT_EQ(IndexOf(run.messages, kFinishReceived), -1);
   EXPECT_EQ(IndexOf(run.messages, kEndedEarly), -1);
 }
+
+TEST(ProgressBox, WhatTheProgressThreadThrowsIsLoggedAtTheJoin) {
+  const ProbeRun run = RunProbe("task-throws");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u) << "5: a future still valid after the join";
+  const int standard =
+      IndexOf(run.messages, "(probe::join)  CPP Exception caught in progress thread:  dialog gone");
+  const int other =
+      IndexOf(run.messages, "(probe::join)  Unknown Exception caught in progress thread");
+  EXPECT_NE(standard, -1);
+  EXPECT_GT(other, standard);
+  EXPECT_GT(IndexOf(run.messages, "(probe)  survived"), other);
+  // The task that ended normally, and the empty one, log nothing.
+  size_t joins = 0;
+  for (const std::string& message : run.messages) {
+    if (message.rfind("(probe::join)", 0) == 0) ++joins;
+  }
+  EXPECT_EQ(joins, 2u);
+}
+
+TEST(ProgressBox, DestructionReleasesTheBoxsHandles) {
+  const ProbeRun run = RunProbe("handles");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u) << "6: the handle count grew, 7: no handle count";
+}

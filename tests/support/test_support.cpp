@@ -28,6 +28,10 @@ std::string TestProgramPath(const std::string& fileName) {
   return RequiredEnv("REMEDION_TEST_BIN_DIR") + "\\" + fileName;
 }
 
+std::string KitPath(const std::string& relativePath) {
+  return RequiredEnv("REMEDION_KIT_DIR") + "\\" + relativePath;
+}
+
 ChildResult RunChild(const std::string& commandLine,
                      const std::function<void(DWORD pid)>& beforeResume, DWORD timeoutMs) {
   ChildResult result;

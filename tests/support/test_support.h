@@ -17,6 +17,10 @@ std::string HelperExePath();
 // Path of a program built beside the test programs (REMEDION_TEST_BIN_DIR).
 std::string TestProgramPath(const std::string& fileName);
 
+// A file of the payload kit (REMEDION_KIT_DIR), for example
+// KitPath("fixtures\\signed_tessaly.exe") or KitPath("TessalyAppLauncher.msi").
+std::string KitPath(const std::string& relativePath);
+
 struct ChildResult {
   DWORD pid = 0;
   DWORD exitCode = STILL_ACTIVE;

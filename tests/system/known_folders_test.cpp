@@ -75,6 +75,22 @@ TEST(KnownFolders, VersionIniPathIsExpandedUnderThe32BitProgramFiles) {
   }
 }
 
+TEST(KnownFolders, The32BitProgramFilesFallBackToTheShellsFolder) {
+  char fromEnvironment[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableA("ProgramFiles(x86)", fromEnvironment, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+
+  ScopedEnvVar x86("ProgramFiles(x86)", nullptr);
+  // The shell names the same folder the environment does, not the 64-bit one.
+  const std::string folder = GetKnownFolderPath(KnownFolder::ProgramFilesX86);
+  EXPECT_EQ(_stricmp(folder.c_str(), (std::string(fromEnvironment) + "\\").c_str()), 0) << folder;
+  EXPECT_NE(_stricmp(folder.c_str(), GetKnownFolderPath(KnownFolder::ProgramW6432).c_str()), 0)
+      << folder;
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_EQ(GetVersionIniPath(), folder + "Tessaly\\Kelvo\\TessalyVersion.ini");
+}
+
 TEST(KnownFolders, LauncherMsiTempPathIsMadeOnceAndLeavesNothingBehind) {
   ScopedTempDir temp;
   ScopedTempDir other;

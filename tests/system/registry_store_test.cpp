@@ -113,6 +113,16 @@ TEST(WriteValToReg, CreatesMissingKeysAndStoresNulTerminatedText) {
   ASSERT_TRUE(stored.has_value());
   EXPECT_EQ(stored->data, std::string(1, '\0'));
 
+  // A successful write reports the registry's own result, not an error an
+  // earlier call left behind.
+  const auto succeeded = RunProbe("write-after-error \"" + deep + "\"");
+  ASSERT_TRUE(succeeded.child.finished);
+  EXPECT_EQ(succeeded.child.exitCode, 10u);
+  ASSERT_EQ(succeeded.messages.size(), 3u);
+  EXPECT_EQ(
+      succeeded.messages[2],
+      "(WriteValToReg)  <<<  Reg Write ProbeValue with value abc to reg:  True; LastError:  0");
+
   // A key that cannot be created: the outcome line says False and carries
   // the registry's error, which the registry calls do not leave in
   // GetLastError themselves.

@@ -3,11 +3,15 @@
 // 99 is a usage error.
 #include <windows.h>
 
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "logging/primitive_logger.h"
 #include "system/file_sys_utils.h"
+#include "system/qv_file_lock.h"
 #include "system/registry_store.h"
+#include "system/signature_verification.h"
 #include "system/temp_installer_path.h"
 
 namespace {
@@ -32,6 +36,35 @@ int TempName(const std::string& prefix, const std::string& extension) {
   return name.empty() ? 1 : 0;
 }
 
+// Exit 0 when the lock was taken (and released), 1 when it threw; the
+// exception's text is logged under "probe".
+int Lock(const std::string& path) {
+  try {
+    QVFileLock lock(path);
+    return 0;
+  } catch (const std::exception& error) {
+    PrimitiveLogger::Log("probe", "thrown=[%s]", error.what());
+    return 1;
+  }
+}
+
+// What another process may do with a file: exit bit 1 read, 2 overwrite,
+// 4 delete.
+int Access(const std::string& path) {
+  int allowed = 0;
+  const DWORD anySharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  for (const auto& [access, bit] : {std::pair<DWORD, int>{GENERIC_READ, 1}, {GENERIC_WRITE, 2}}) {
+    HANDLE file = CreateFileA(path.c_str(), access, anySharing, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      allowed |= bit;
+      CloseHandle(file);
+    }
+  }
+  if (DeleteFileA(path.c_str())) allowed |= 4;
+  return allowed;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -46,7 +79,19 @@ int main(int argc, char* argv[]) {
     MarkPerUserCompStatusInRegistry();
     result = 0;
   }
+  if (mode == "verify" && argc > 5) {
+    result = qvVerifySignature(argument, argv[3], argv[4], argv[5]) ? 10 : 11;
+  }
+  if (mode == "lock") result = Lock(argument);
+  if (mode == "access") result = Access(argument);
   if (mode == "write") result = WriteValToReg("ProbeValue", "abc", argument) ? 10 : 11;
+  if (mode == "write-after-error") {
+    // The logger exists before the error is set, so only the write can
+    // change it.
+    PrimitiveLogger::Log("probe", "ready");
+    SetLastError(ERROR_ACCESS_DENIED);
+    result = WriteValToReg("ProbeValue", "abc", argument) ? 10 : 11;
+  }
   ShutdownLogger();
   return result;
 }

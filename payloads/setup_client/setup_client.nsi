@@ -1,0 +1,53 @@
+; The setup client's setup program: installs the stand-in KelvoSetupClient.exe
+; for the current user under "$APPDATA\<company>\Setup Client\" and writes
+; uninstall.exe beside it. Silent with /S; exit code 0 on success.
+;
+; Defines (makensis -D...):
+;   NSIS_TARGET   amd64-unicode or x86-unicode, as the helper build
+;   VERSION       a.b.c, the setup client's version
+;   COMPANY       company folder under the roaming application-data folder
+;   STAND_IN_EXE  the stand-in KelvoSetupClient.exe of that version
+;   OUT_FILE      the setup program to write
+
+!ifndef NSIS_TARGET | VERSION | COMPANY | STAND_IN_EXE | OUT_FILE
+  !error "NSIS_TARGET, VERSION, COMPANY, STAND_IN_EXE and OUT_FILE must be defined"
+!endif
+
+Target ${NSIS_TARGET}
+Name "Kelvo Setup Client ${VERSION}"
+OutFile "${OUT_FILE}"
+RequestExecutionLevel user
+SetCompressor /SOLID lzma
+ShowInstDetails nevershow
+ShowUninstDetails nevershow
+InstallDir "$APPDATA\${COMPANY}\Setup Client"
+
+VIProductVersion "${VERSION}.0"
+VIFileVersion "${VERSION}.0"
+VIAddVersionKey /LANG=1033 "CompanyName" "Tessaly, LLC"
+VIAddVersionKey /LANG=1033 "FileDescription" "Kelvo Setup Client setup (stand-in)"
+VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}.0"
+VIAddVersionKey /LANG=1033 "ProductName" "Kelvo Setup Client"
+VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}.0"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "Development build"
+
+Page instfiles
+UninstPage instfiles
+
+Section "Setup Client"
+  ; The per-user folders, whatever a caller's context says.
+  SetShellVarContext current
+  SetOutPath "$INSTDIR"
+  File "/oname=KelvoSetupClient.exe" "${STAND_IN_EXE}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+SectionEnd
+
+; $INSTDIR is the folder uninstall.exe was started from.
+Section "Uninstall"
+  SetShellVarContext current
+  Delete "$INSTDIR\KelvoSetupClient.exe"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  ; The company folder goes only when nothing else lives in it.
+  RMDir "$INSTDIR\.."
+SectionEnd

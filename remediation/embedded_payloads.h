@@ -1,0 +1,29 @@
+// Copies an installer carried among the program's resources to a file.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+// A payload's bytes as the loader maps them with the module; never freed.
+struct PayloadResource {
+  const BYTE* bytes = nullptr;
+  DWORD size = 0;  // as far as it could be read; 0 when it was never found
+  // The system's error code when the lookup failed, taken before anything
+  // was logged.
+  DWORD error = 0;
+};
+
+// Finds payload `resourceId` (resource type 256) in the program's own module.
+// False when there is no such resource, it cannot be loaded, it is empty or
+// its first byte is zero (no installer format begins with one); failures of
+// the module and resource lookups are logged.
+bool LoadFileInResource(uint16_t resourceId, PayloadResource& resource);
+
+// Writes payload `resourceId` byte for byte to `targetPath`, creating or
+// truncating the file. `name` appears in the log only. True only when every
+// byte was written; no exception leaves it.
+bool WriteResourceToFile(uint16_t resourceId, const std::string& name,
+                         const std::filesystem::path& targetPath);

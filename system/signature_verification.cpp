@@ -1,0 +1,308 @@
+#include "system/signature_verification.h"
+
+#include <windows.h>
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <array>
+#include <memory>
+#include <new>
+#include <type_traits>
+
+#include "logging/primitive_logger.h"
+#include "system/ansi_text.h"
+#include "system/signature_constants.h"
+#include "system/wintrust_data.h"
+
+using namespace signature_constants;
+
+namespace {
+
+constexpr char kTag[] = "qvVerifySignature";
+
+using AcceptedNames = std::array<std::string, 3>;
+
+struct CertStoreCloser {
+  void operator()(HCERTSTORE store) const { CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG); }
+};
+using UniqueCertStore = std::unique_ptr<void, CertStoreCloser>;
+
+struct CryptMsgCloser {
+  void operator()(HCRYPTMSG message) const { CryptMsgClose(message); }
+};
+using UniqueCryptMsg = std::unique_ptr<void, CryptMsgCloser>;
+
+struct CertContextFreer {
+  void operator()(PCCERT_CONTEXT context) const { CertFreeCertificateContext(context); }
+};
+using UniqueCertContext = std::unique_ptr<const CERT_CONTEXT, CertContextFreer>;
+
+struct LibraryFreer {
+  void operator()(HMODULE library) const { FreeLibrary(library); }
+};
+using UniqueLibrary = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer>;
+
+using WinVerifyTrustFunction = LONG(WINAPI*)(HWND window, GUID* action, LPVOID data);
+
+// The error of a platform call that has just failed. A call that failed
+// without naming an error must still not read as an accepted file.
+DWORD LastErrorOr(DWORD fallback) {
+  const DWORD error = GetLastError();
+  return error != 0 ? error : fallback;
+}
+
+// The signature's certificate store and signed message, closed in this
+// order's reverse: the message first, then the store.
+struct EmbeddedSignature {
+  UniqueCertStore store;
+  UniqueCryptMsg message;
+};
+
+DWORD OpenEmbeddedSignature(const std::wstring& path, EmbeddedSignature& signature) {
+  DWORD contentType = 0;
+  HCERTSTORE store = nullptr;
+  HCRYPTMSG message = nullptr;
+  const BOOL opened =
+      CryptQueryObject(kQueryObjectType, path.c_str(), kQueryExpectedContent, kQueryExpectedFormat,
+                       0, nullptr, &contentType, nullptr, &store, &message, nullptr);
+  const DWORD error = opened ? 0 : LastErrorOr(kStatusNotFound);
+  signature.store.reset(store);
+  signature.message.reset(message);
+  if (!opened) {
+    PrimitiveLogger::Log(kTag, "qvVerifySignature;  CryptQueryObject() failed, error: 0x%x",
+                         static_cast<unsigned>(error));
+    return error;
+  }
+  // A detached or catalog signature says nothing about this file's bytes.
+  if (contentType != kEmbeddedSignatureContent) {
+    PrimitiveLogger::Log(kTag, "qvVerifySignature;  embedded signature not found");
+    return kStatusNotFound;
+  }
+  return kStatusAccepted;
+}
+
+DWORD LogSignerInfoFailure() {
+  const DWORD error = LastErrorOr(kStatusNotFound);
+  PrimitiveLogger::Log(kTag, "qvVerifySignature;  CryptMsgGetParam() failed, error: 0x%x",
+                       static_cast<unsigned>(error));
+  return error;
+}
+
+// The first signer's information (a CMSG_SIGNER_INFO and the data it points
+// into), in one buffer.
+DWORD ReadFirstSigner(HCRYPTMSG message, std::unique_ptr<BYTE[]>& signerInfo) {
+  DWORD size = 0;
+  if (!CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, kFirstSignerIndex, nullptr, &size)) {
+    return LogSignerInfoFailure();
+  }
+  signerInfo.reset(new (std::nothrow) BYTE[size]);
+  if (!signerInfo) {
+    PrimitiveLogger::Log(kTag, "qvVerifySignature;  malloc( %d ) failed", static_cast<int>(size));
+    return kStatusOutOfMemory;
+  }
+  if (!CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, kFirstSignerIndex, signerInfo.get(),
+                        &size)) {
+    const DWORD error = LogSignerInfoFailure();
+    signerInfo.reset();
+    return error;
+  }
+  return kStatusAccepted;
+}
+
+DWORD FindSignerCertificate(HCERTSTORE store, const CMSG_SIGNER_INFO& signer,
+                            UniqueCertContext& certificate) {
+  CERT_INFO wanted = {};
+  wanted.Issuer = signer.Issuer;
+  wanted.SerialNumber = signer.SerialNumber;
+  certificate.reset(CertFindCertificateInStore(store, kCertificateEncoding, 0,
+                                               CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+  if (!certificate) {
+    const DWORD error = LastErrorOr(kStatusNotFound);
+    PrimitiveLogger::Log(kTag,
+                         "qvVerifySignature;  CertFindCertificateInStore() failed, error: 0x%x",
+                         static_cast<unsigned>(error));
+    return error;
+  }
+  return kStatusAccepted;
+}
+
+DWORD ReadSimpleDisplayName(PCCERT_CONTEXT certificate, std::string& name) {
+  const DWORD length =
+      CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+  if (length == 0) {
+    PrimitiveLogger::Log(kTag, "qvVerifySignature;  CertGetNameString() failed, error: 0x%x",
+                         static_cast<unsigned>(kStatusNotFound));
+    return kStatusNotFound;
+  }
+  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[length]);
+  if (!buffer) {
+    PrimitiveLogger::Log(kTag, "qvVerifySignature;  malloc(%d) failed.\n",
+                         static_cast<int>(length));
+    return kStatusOutOfMemory;
+  }
+  if (CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, buffer.get(),
+                         length) == 0) {
+    PrimitiveLogger::Log(kTag, "qvVerifySignature;  CertGetNameString() failed, error: 0x%x",
+                         static_cast<unsigned>(GetLastError()));
+    return kStatusNotFound;
+  }
+  name = buffer.get();
+  return kStatusAccepted;
+}
+
+// Exact, case-sensitive comparison in place order. `matched` is left null
+// when no name was supplied and the test is skipped.
+DWORD TestSignerName(const std::string& signerName, const AcceptedNames& accepted,
+                     const std::string*& matched) {
+  bool supplied = false;
+  for (const std::string& name : accepted) {
+    if (name.empty()) continue;
+    supplied = true;
+    if (signerName == name) {
+      matched = &name;
+      return kStatusAccepted;
+    }
+  }
+  const std::wstring first = AnsiToWide(accepted[0]);
+  const std::wstring second = AnsiToWide(accepted[1]);
+  if (supplied) {
+    PrimitiveLogger::Log(kTag, "qvVerifySignature;  not signed by '%ls' or '%ls'", first.c_str(),
+                         second.c_str());
+    return kStatusNoTrustedSigner;
+  }
+  PrimitiveLogger::Log(kTag, "qvVerifySignature;  Skipping Signer Name validation '%ls' or '%ls'",
+                       first.c_str(), second.c_str());
+  return kStatusAccepted;
+}
+
+// `fileName` in the system folder, or empty (with the error set) when the
+// folder cannot be read.
+std::string SystemFolderFile(const char* fileName) {
+  char folder[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+  if (length == 0) return {};
+  if (length >= MAX_PATH) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return {};
+  }
+  return std::string(folder) + "\\" + fileName;
+}
+
+// The trust library, from the system folder only: a copy planted beside the
+// program must never answer for it.
+UniqueLibrary LoadTrustLibrary() {
+  if (HMODULE library = LoadLibraryExA(kTrustLibraryName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    return UniqueLibrary(library);
+  }
+  PrimitiveLogger::Log(kTag,
+                       "qvVerifySignature;  LoadLibraryEx(\"wintrust.dll\") failed, error: 0x%x",
+                       static_cast<unsigned>(GetLastError()));
+  // Windows 7 without its loader update rejects the search flag. The bare
+  // name would search the program's own folder first, so the library is
+  // named by its full path instead.
+  HMODULE library = nullptr;
+  const std::string path = SystemFolderFile(kTrustLibraryName);
+  if (!path.empty()) library = LoadLibraryA(path.c_str());
+  if (library == nullptr) {
+    PrimitiveLogger::Log(kTag,
+                         "qvVerifySignature;  LoadLibrary(\"wintrust.dll\") failed, error: 0x%x",
+                         static_cast<unsigned>(GetLastError()));
+  }
+  return UniqueLibrary(library);
+}
+
+WinVerifyTrustFunction FindWinVerifyTrust(HMODULE library) {
+  // Through the generic function type, which the compiler lets any function
+  // pointer pass through.
+  const auto generic = reinterpret_cast<void (*)()>(GetProcAddress(library, kTrustFunctionName));
+  return reinterpret_cast<WinVerifyTrustFunction>(generic);
+}
+
+// The platform's verdict, taken without user interface, without revocation
+// checks and without state kept for a closing call.
+DWORD CheckTrust(const std::wstring& path) {
+  const UniqueLibrary library = LoadTrustLibrary();
+  if (!library) return kStatusNoTrustedSigner;
+  const WinVerifyTrustFunction verifyTrust = FindWinVerifyTrust(library.get());
+  if (verifyTrust == nullptr) {
+    PrimitiveLogger::Log(
+        kTag, "qvVerifySignature;  GetProcAddress(hInst, \"WinVerifyTrust\") failed, error: 0x%x",
+        static_cast<unsigned>(GetLastError()));
+    return kStatusNoTrustedSigner;
+  }
+
+  WINTRUST_FILE_INFO file = {};
+  file.cbStruct = sizeof(file);
+  file.pcwszFilePath = path.c_str();
+
+  FullWintrustData trust = {};
+  trust.cbStruct = sizeof(trust);
+  trust.dwUIChoice = WTD_UI_NONE;
+  trust.fdwRevocationChecks = WTD_REVOKE_NONE;
+  trust.dwUnionChoice = WTD_CHOICE_FILE;
+  trust.pFile = &file;
+  trust.dwStateAction = WTD_STATEACTION_IGNORE;
+  trust.dwProvFlags = WTD_REVOCATION_CHECK_NONE;
+  trust.dwUIContext = WTD_UICONTEXT_EXECUTE;
+
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  const LONG verdict = verifyTrust(nullptr, &action, &trust);
+  if (verdict != 0) {
+    PrimitiveLogger::Log(kTag, "WinVerifyTrust() failed, 0x%08X", static_cast<unsigned>(verdict));
+    return static_cast<DWORD>(verdict);
+  }
+  return kStatusAccepted;
+}
+
+// Every step's owner is released when this returns, before the outcome is
+// logged.
+DWORD VerifyEmbeddedSignature(const std::string& filePath, const AcceptedNames& accepted) {
+  const std::wstring widePath = AnsiToWide(filePath);
+
+  EmbeddedSignature signature;
+  DWORD status = OpenEmbeddedSignature(widePath, signature);
+  if (status != kStatusAccepted) return status;
+
+  std::unique_ptr<BYTE[]> signerInfo;
+  status = ReadFirstSigner(signature.message.get(), signerInfo);
+  if (status != kStatusAccepted) return status;
+
+  UniqueCertContext certificate;
+  status = FindSignerCertificate(signature.store.get(),
+                                 *reinterpret_cast<const CMSG_SIGNER_INFO*>(signerInfo.get()),
+                                 certificate);
+  if (status != kStatusAccepted) return status;
+
+  std::string signerName;
+  status = ReadSimpleDisplayName(certificate.get(), signerName);
+  if (status != kStatusAccepted) return status;
+
+  const std::string* matched = nullptr;
+  status = TestSignerName(signerName, accepted, matched);
+  if (status != kStatusAccepted) return status;
+
+  status = CheckTrust(widePath);
+  if (status == kStatusAccepted && matched != nullptr) {
+    PrimitiveLogger::Log(kTag, "qvVerifySignature;  %s signed by %s and verified", filePath.c_str(),
+                         matched->c_str());
+  }
+  return status;
+}
+
+// Names may arrive with bytes after a NUL; only the text before it counts.
+std::string UpToFirstNul(const std::string& text) { return std::string(text.c_str()); }
+
+}  // namespace
+
+bool qvVerifySignature(const std::string& filePath, const std::string& signerName1,
+                       const std::string& signerName2, const std::string& signerName3) {
+  PrimitiveLogger::Log(kTag, ">>>");
+  const AcceptedNames accepted = {UpToFirstNul(signerName1), UpToFirstNul(signerName2),
+                                  UpToFirstNul(signerName3)};
+  PrimitiveLogger::Log(kTag, "qvVerifySignature;  verifying signature on %s", filePath.c_str());
+  const DWORD status = VerifyEmbeddedSignature(filePath, accepted);
+  PrimitiveLogger::Log(kTag, "qvVerifySignature;  verifySignature complete with result %d",
+                       status == kStatusAccepted ? 1 : 0);
+  return status == kStatusAccepted;
+}

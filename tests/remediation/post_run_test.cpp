@@ -1,0 +1,298 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "progress/qv_progress_message_box.h"
+#include "remediation/post_run_activities.h"
+#include "state/config_driven_state.h"
+#include "tests/support/handle_count.h"
+#include "tests/support/test_support.h"
+#include "tests/system/own_log_cleanup.h"
+#include "tests/system/scoped_registry_tree.h"
+
+using namespace test_support;
+using registry_test::ScopedRegistryTree;
+
+namespace {
+
+constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
+constexpr char kProductCodeArgs[] = "-kuhMSIProdCode: {0A1B2C3D-1111-2222-3333-444455556666}";
+constexpr char kVersionCheckArgs[] =
+    "-zar: z -kuhMSIProdCode: {0A1B2C3D-1111-2222-3333-444455556666}";
+
+const std::string kSuccessLine =
+    "(HandlePostRunActivities)  *** === --- Final result of remediation:  Success --- === ***";
+const std::string kFailureLine =
+    "(HandlePostRunActivities)  *** === --- Final result of remediation:  Failure --- === ***";
+// Multi-line alerts as the log file holds them: one record, CR LF inside.
+const std::string kFailureAlert =
+    "(HandlePostRunActivities)  Would've displayed:  Orvane Upgrade Helper could not complete; "
+    "Please re-install KelvoUpgradeHelperInstaller.msi.\r\nIf issue persists and you are not able "
+    "to connect to Vorngate (Gateway), please contact your support.\r\n";
+const std::string kSuccessAlert =
+    "(HandlePostRunActivities)  Would've displayed:  Orvane Upgrade Helper Completed.\r\n";
+const std::string kNotInvokedByMsiAlert =
+    "(HandlePostRunActivities)  Not invoked by MSI; Skipping this alert message:\r\n"
+    "Orvane Upgrade Helper Completed.\r\n";
+
+bool SetText(HKEY root, const std::string& name, const std::string& text, REGSAM view) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(root, kRemedionKey, 0, nullptr, 0, KEY_WRITE | view, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool stored =
+      RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return stored;
+}
+
+struct ProbeRun {
+  ChildResult child;
+  std::string log;
+  std::vector<std::string> records;  // "(tag)  message" of each record, in order
+};
+
+ProbeRun RunProbe(const std::string& arguments) {
+  ProbeRun run;
+  run.child = RunChild("\"" + TestProgramPath("post_run_probe.exe") + "\" " + arguments,
+                       [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
+  run.log = ReadFileBytes(LogPathForPid(run.child.pid)).value_or("");
+  run.records = TaggedMessages(run.log);
+  DeleteFileA(LogPathForPid(run.child.pid).c_str());
+  return run;
+}
+
+// The records from the post-run step's entry to its exit.
+std::vector<std::string> PostRunRecords(const ProbeRun& run) {
+  const int first = IndexOf(run.records, "(HandlePostRunActivities)  >>>");
+  const int last = IndexOf(run.records, "(HandlePostRunActivities)  <<<");
+  if (first < 0 || last < first) return {};
+  return {run.records.begin() + first, run.records.begin() + last + 1};
+}
+
+// The completion marker, the required version under HKEY_LOCAL_MACHINE (in
+// the 32-bit view the shipped helper reads) and the desktop client's version
+// file, each set up by the test and put back afterwards. The version file
+// lives in a program-files folder of the test's own.
+class PostRunTest : public ::testing::Test {
+ protected:
+  PostRunTest()
+      : userKey_(HKEY_CURRENT_USER, "SOFTWARE", "TESSALY", 0),
+        machineKey_(HKEY_LOCAL_MACHINE, "SOFTWARE", "TESSALY", KEY_WOW64_32KEY),
+        programFiles_("ProgramFiles(x86)", programFilesDir_.path().c_str()) {}
+
+  void SetMarker() { ASSERT_TRUE(SetText(HKEY_CURRENT_USER, "PerUserCompsFixed", "True", 0)); }
+
+  void SetRequiredVersion(const std::optional<std::string>& version) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRemedionKey, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &key) ==
+        ERROR_SUCCESS) {
+      RegDeleteValueA(key, "KDCVersion");
+      RegCloseKey(key);
+    }
+    if (version) {
+      ASSERT_TRUE(SetText(HKEY_LOCAL_MACHINE, "KDCVersion", *version, KEY_WOW64_32KEY));
+    }
+  }
+
+  void SetInstalledVersion(const std::optional<std::string>& version) {
+    const std::string folder = programFilesDir_.path() + "\\Tessaly\\Kelvo";
+    const std::string ini = folder + "\\TessalyVersion.ini";
+    DeleteFileA(ini.c_str());
+    if (!version) return;
+    std::filesystem::create_directories(folder);
+    ASSERT_TRUE(WriteFileBytes(ini, "[Tessaly]\r\nDisplayVersion=" + *version + "\r\n"));
+  }
+
+ private:
+  ScopedRegistryTree userKey_;
+  ScopedRegistryTree machineKey_;
+  ScopedTempDir programFilesDir_;
+  ScopedEnvVar programFiles_;
+};
+
+}  // namespace
+
+TEST(ExtractBuildNumber, TakesTheTextAfterTheLastFullStop) {
+  EXPECT_EQ(ExtractBuildNumber("22.7.3.1234"), "1234");
+  EXPECT_EQ(ExtractBuildNumber("22.7.3.12x"), "12x");
+  EXPECT_EQ(ExtractBuildNumber(".5"), "5");
+  EXPECT_EQ(ExtractBuildNumber("a.b c"), "b c");
+  // No full stop, or one at the end: no build number.
+  for (const char* none : {"NotInREG", "NotInINI", "1234", "", "22.7.3.", "."}) {
+    EXPECT_EQ(ExtractBuildNumber(none), "") << "[" << none << "]";
+  }
+}
+
+TEST(ParseBuildNumber, ReadsAsStrtoulDoesAndGivesZeroForNoDigitsOrMoreThan32Bits) {
+  const std::pair<std::string, uint32_t> cases[] = {
+      {"1234", 1234u},
+      {"0012", 12u},
+      {" \t\r\n\v\f77", 77u},
+      {"+77", 77u},
+      {"12x", 12u},
+      {"1 2", 1u},
+      {"0x1A", 0u},  // decimal only: the digits end at the x
+      {"4294967295", 4294967295u},
+      // A minus sign negates in unsigned 32-bit arithmetic, as strtoul does
+      // where unsigned long has 32 bits.
+      {"-1", 4294967295u},
+      {"-4294967295", 1u},
+      {"", 0u},
+      {" ", 0u},
+      {"x12", 0u},
+      {"+", 0u},
+      {"-", 0u},
+      {"- 5", 0u},
+      {"+-5", 0u},
+      {"4294967296", 0u},
+      {"12345678901", 0u},
+      {"-4294967296", 0u},
+      {"123456789012345678901234567890", 0u},
+  };
+  for (const auto& [text, value] : cases) {
+    EXPECT_EQ(ParseBuildNumber(text), value) << "[" << text << "]";
+  }
+}
+
+TEST_F(PostRunTest, WithoutTheMarkerTheResultIsFailureAndNoVersionIsChecked) {
+  SetRequiredVersion("22.7.3.1234");
+  SetInstalledVersion("22.7.3.1234");
+  for (const char* arguments : {"", kProductCodeArgs, kVersionCheckArgs}) {
+    const ProbeRun run = RunProbe(arguments);
+    ASSERT_TRUE(run.child.finished);
+    EXPECT_EQ(run.child.exitCode, 12u) << arguments;  // Failure, the check left alone
+    EXPECT_EQ(PostRunRecords(run),
+              (std::vector<std::string>{
+                  "(HandlePostRunActivities)  >>>",
+                  "(IsPerUserCompStatusMarkedInRegistry)  >>>",
+                  "(GetStringFromReg)  Status of PerUserCompsFixed in reg is False",
+                  kFailureLine,
+                  kFailureAlert.substr(0, kFailureAlert.find("\r\n")),
+                  "(HandlePostRunActivities)  <<<",
+              }))
+        << arguments;
+    // The failure alert is logged whole, also without the installer's switch.
+    EXPECT_NE(run.log.find(kFailureAlert), std::string::npos) << arguments;
+    EXPECT_EQ(run.log.find("IsKDCUpgradeNeeded"), std::string::npos) << arguments;
+  }
+}
+
+TEST_F(PostRunTest, WithTheMarkerAndNoZarValueTheResultIsSuccess) {
+  SetMarker();
+  // Versions that would fail the check: it does not run.
+  SetRequiredVersion(std::nullopt);
+  SetInstalledVersion(std::nullopt);
+
+  const ProbeRun byHand = RunProbe("");
+  ASSERT_TRUE(byHand.child.finished);
+  EXPECT_EQ(byHand.child.exitCode, 13u);
+  EXPECT_EQ(PostRunRecords(byHand),
+            (std::vector<std::string>{
+                "(HandlePostRunActivities)  >>>",
+                "(IsPerUserCompStatusMarkedInRegistry)  >>>",
+                "(GetStringFromReg)  Status of PerUserCompsFixed in reg is True",
+                kSuccessLine,
+                "(HandlePostRunActivities)  Not invoked by MSI; Skipping this alert message:",
+                "(HandlePostRunActivities)  <<<",
+            }));
+  EXPECT_NE(byHand.log.find(kNotInvokedByMsiAlert), std::string::npos);
+
+  // Started by the installer package, with an empty "-zar:" value.
+  const ProbeRun byInstaller = RunProbe(std::string("-zar: \"\" ") + kProductCodeArgs);
+  ASSERT_TRUE(byInstaller.child.finished);
+  EXPECT_EQ(byInstaller.child.exitCode, 13u);
+  const auto records = PostRunRecords(byInstaller);
+  ASSERT_GE(records.size(), 3u);
+  EXPECT_EQ(records[records.size() - 3], kSuccessLine);
+  EXPECT_NE(byInstaller.log.find(kSuccessAlert), std::string::npos);
+  EXPECT_EQ(byInstaller.log.find("Not invoked by MSI"), std::string::npos);
+  EXPECT_EQ(byInstaller.log.find("IsKDCUpgradeNeeded"), std::string::npos);
+}
+
+TEST_F(PostRunTest, WithAZarValueOnlyTheBuildNumbersDecide) {
+  SetMarker();
+  const struct {
+    std::optional<std::string> required;
+    std::optional<std::string> installed;
+    bool success;
+    std::string regLine;  // what "Status of KDCVersion in reg is" shows
+    std::string iniVersion;
+    std::string builds;  // the "Build#  from:" line's values
+  } cases[] = {
+      {"22.7.3.1234", "22.7.3.1234", true, "22.7.3.1234", "22.7.3.1234",
+       "Reg:  1234 (1234);  INI:  1234 (1234)"},
+      {"22.7.3.1234", "22.7.2.1100", false, "22.7.3.1234", "22.7.2.1100",
+       "Reg:  1234 (1234);  INI:  1100 (1100)"},
+      {"22.7.3.1234", "21.1.0.5000", true, "22.7.3.1234", "21.1.0.5000",
+       "Reg:  1234 (1234);  INI:  5000 (5000)"},
+      {std::nullopt, "22.7.3.1234", false, "NotInREG", "22.7.3.1234",
+       "Reg:   (0);  INI:  1234 (1234)"},
+      {"22.7.3.", "22.7.3.1234", false, "22.7.3.", "22.7.3.1234", "Reg:   (0);  INI:  1234 (1234)"},
+      {"22.7.3.12345678901", "22.7.3.1234", false, "22.7.3.12345678901", "22.7.3.1234",
+       "Reg:  12345678901 (0);  INI:  1234 (1234)"},
+      {"22.7.3.1234", std::nullopt, false, "22.7.3.1234", "NotInINI",
+       "Reg:  1234 (1234);  INI:   (0)"},
+  };
+  for (const auto& c : cases) {
+    SetRequiredVersion(c.required);
+    SetInstalledVersion(c.installed);
+    const ProbeRun run = RunProbe(kVersionCheckArgs);
+    const std::string label = c.regLine + " / " + c.iniVersion;
+    ASSERT_TRUE(run.child.finished) << label;
+    // kdcUpgradeNeeded ends as the check's outcome.
+    EXPECT_EQ(run.child.exitCode, c.success ? 11u : 12u) << label;
+    EXPECT_EQ(PostRunRecords(run),
+              (std::vector<std::string>{
+                  "(HandlePostRunActivities)  >>>",
+                  "(IsPerUserCompStatusMarkedInRegistry)  >>>",
+                  "(GetStringFromReg)  Status of PerUserCompsFixed in reg is True",
+                  "(IsKDCUpgradeNeeded)  >>>",
+                  "(IsKDCUpgradeNeeded::operator())  >>>",
+                  "(GetStringFromReg)  Status of KDCVersion in reg is " + c.regLine,
+                  "(IsKDCUpgradeNeeded::operator())  Version from:  Reg:  " + c.regLine +
+                      ";  INI:  " + c.iniVersion,
+                  "(IsKDCUpgradeNeeded::operator())  Build#  from:  " + c.builds,
+                  std::string("(IsKDCUpgradeNeeded::operator())  <<<  ; Returning ") +
+                      (c.success ? "0" : "1"),
+                  std::string("(IsKDCUpgradeNeeded)  <<<  ; Returning:  ") +
+                      (c.success ? "False" : "True"),
+                  c.success ? kSuccessLine : kFailureLine,
+                  c.success ? kSuccessAlert.substr(0, kSuccessAlert.find("\r\n"))
+                            : kFailureAlert.substr(0, kFailureAlert.find("\r\n")),
+                  "(HandlePostRunActivities)  <<<",
+              }))
+        << label;
+    EXPECT_NE(run.log.find(c.success ? kSuccessAlert : kFailureAlert), std::string::npos) << label;
+  }
+}
+
+TEST_F(PostRunTest, ReturnsTheResultAndReleasesWhatItOpens) {
+  SetMarker();
+  SetRequiredVersion("22.7.3.1234");
+  SetInstalledVersion("22.7.2.1100");
+  ConfigDrivenState state("C:\\x\\OrvaneUpgradeHelper.exe");
+  state.ProgressBox.reset();
+  state.zarArg = "z";
+  // The first call also creates the logger and its file.
+  EXPECT_FALSE(HandlePostRunActivities(state));
+  EXPECT_TRUE(state.kdcUpgradeNeeded);
+
+  const DWORD before = OwnHandleCount();
+  ASSERT_GT(before, 0u) << "no handle count";
+  SetInstalledVersion("22.7.3.1234");
+  EXPECT_TRUE(HandlePostRunActivities(state));
+  EXPECT_FALSE(state.kdcUpgradeNeeded);
+  state.zarArg.clear();
+  state.kdcUpgradeNeeded = true;
+  EXPECT_TRUE(HandlePostRunActivities(state));
+  EXPECT_TRUE(state.kdcUpgradeNeeded);  // untouched without a check
+  EXPECT_EQ(OwnHandleCount(), before);
+}
