@@ -69,12 +69,16 @@ PrimitiveLogger* PrimitiveLogger::Instance() {
 }
 
 void PrimitiveLogger::Log(const char* tag, const char* format, ...) {
+  // Logging a failure must not change the error code the caller reads next.
+  const DWORD lastError = GetLastError();
   PrimitiveLogger* logger = Instance();
-  if (logger == nullptr) return;
-  va_list args;
-  va_start(args, format);
-  logger->WriteV(tag, format, args);
-  va_end(args);
+  if (logger != nullptr) {
+    va_list args;
+    va_start(args, format);
+    logger->WriteV(tag, format, args);
+    va_end(args);
+  }
+  SetLastError(lastError);
 }
 
 PrimitiveLogger::PrimitiveLogger() {

@@ -54,11 +54,26 @@ int CloseHandles() {
   return 0;
 }
 
+// A log call, the first one (which opens the log) and a later one, leaves
+// the caller's last error as it was. 2 and 3: changed by the first or the
+// second call.
+int KeepLastError() {
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  PrimitiveLogger::Log("probe::last-error", "first line");
+  if (GetLastError() != ERROR_FILE_NOT_FOUND) return 2;
+  SetLastError(ERROR_ACCESS_DENIED);
+  PrimitiveLogger::Log("probe::last-error", "second line");
+  if (GetLastError() != ERROR_ACCESS_DENIED) return 3;
+  ShutdownLogger();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "lines") return LogLines();
   if (mode == "handles") return CloseHandles();
+  if (mode == "last-error") return KeepLastError();
   return 1;
 }

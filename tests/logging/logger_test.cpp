@@ -164,6 +164,14 @@ TEST(Logger, UnsetPublicMeansNoLogRatherThanAFolderInTheCurrentDirectory) {
   EXPECT_EQ(GetFileAttributesA((temp.path() + "\\%Public%").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+TEST(Logger, LeavesTheCallersLastErrorAsItWas) {
+  // Flows log a failure and then read its error code for the next line.
+  const ChildResult run = RunProbe("last-error");
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exitCode, 0u) << "2: the first log call changed it, 3: a later one did";
+  DeleteFileA(LogPathForPid(run.pid).c_str());
+}
+
 TEST(SafeCloseHandle, LeavesNullInvalidAndProtectedHandlesAndClearsClosedOnes) {
   const ChildResult run = RunProbe("handles");
   ASSERT_TRUE(run.finished);

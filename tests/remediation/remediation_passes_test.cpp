@@ -1,0 +1,136 @@
+// Edge cases of the removal flows and the per-user handler, each run in a
+// probe process against the test prefix's real Windows Installer and files.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <msi.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/component_profile.h"
+#include "tests/support/test_support.h"
+
+using namespace test_support;
+
+namespace {
+
+struct ProbeRun {
+  ChildResult result;
+  std::vector<std::string> messages;
+};
+
+ProbeRun RunProbe(const std::string& arguments) {
+  ProbeRun run;
+  run.result = RunChild("\"" + TestProgramPath("remediation_probe.exe") + "\" " + arguments,
+                        [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
+  const std::string path = LogPathForPid(run.result.pid);
+  run.messages = TaggedMessages(ReadFileBytes(path).value_or(""));
+  DeleteFileA(path.c_str());
+  return run;
+}
+
+std::string ProductName(const std::string& productCode) {
+  char name[260] = {};
+  DWORD size = sizeof(name);
+  MsiGetProductInfoA(productCode.c_str(), "ProductName", name, &size);
+  return name;
+}
+
+class RemediationPasses : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetProfile(); }
+  void TearDown() override { ResetProfile(); }
+};
+
+// Two packages share the launcher's upgrade code: one whose name only begins
+// like the launcher's, one with the launcher's name in lower case. Only the
+// second is the launcher.
+TEST_F(RemediationPasses, LauncherIsFoundByItsWholeNameInAnyCase) {
+  const ProbeRun none = RunProbe("remove-launcher");
+  ASSERT_TRUE(none.result.finished);
+  EXPECT_EQ(none.result.exitCode, 0u);
+  EXPECT_EQ(CountOf(none.messages, "(UninstallProductByUpgradeCode)  >>>"), 1u);
+  for (const auto& message : none.messages) {
+    EXPECT_EQ(message.find("UnInstallation of"), std::string::npos) << message;
+  }
+
+  ASSERT_EQ(RunMsiexec("/i \"" + KitPath("fixtures\\launcher_named_other.msi") + "\" /qn"), 0u);
+  ASSERT_EQ(RunMsiexec("/i \"" + KitPath("fixtures\\launcher_named_lower_case.msi") + "\" /qn"),
+            0u);
+  std::string otherCode, launcherCode;
+  for (const auto& code : InstalledLauncherProducts()) {
+    (ProductName(code) == "Kelvo Application Launcher 2" ? otherCode : launcherCode) = code;
+  }
+  ASSERT_FALSE(otherCode.empty());
+  ASSERT_FALSE(launcherCode.empty());
+
+  const ProbeRun run = RunProbe("remove-launcher");
+  ASSERT_TRUE(run.result.finished);
+  EXPECT_EQ(run.result.exitCode, 1u);
+  EXPECT_EQ(CountOf(run.messages,
+                    "(UninstallProductByUpgradeCode)  UnInstallation of Kelvo Application "
+                    "Launcher successful"),
+            1u);
+  EXPECT_NE(MsiQueryProductStateA(launcherCode.c_str()), INSTALLSTATE_DEFAULT);
+  EXPECT_EQ(MsiQueryProductStateA(otherCode.c_str()), INSTALLSTATE_DEFAULT);
+  // Wine forgets the upgrade code of every product sharing it when one of
+  // them is removed, so the other package is removed by its own code.
+  RunMsiexec("/x " + otherCode + " /qn");
+}
+
+// The uninstall pass stops the client programs whatever the mask, and
+// removes only the components the mask names.
+TEST_F(RemediationPasses, UninstallPassActsOnTheMaskedComponentsOnly) {
+  const ProbeRun nothing = RunProbe("uninstall-pass 0");
+  ASSERT_TRUE(nothing.result.finished);
+  EXPECT_EQ(CountOf(nothing.messages, "(TerminateKelvoProcesses)  >>>"), 1u);
+  EXPECT_EQ(CountOf(nothing.messages, "(CallUninstaller)  >>>"), 0u);
+  EXPECT_EQ(CountOf(nothing.messages, "(UninstallProductByUpgradeCode)  >>>"), 0u);
+
+  // The setup client is present under "Tessaly" only.
+  ASSERT_EQ(RunSetupProgram(KitPath("old\\TYSetupClientInstaller_22.7.1_Tessaly.exe")), 0u);
+  ASSERT_EQ(FileVersionOf(SetupClientExePath()), "22.7.1.0");
+  const ProbeRun setupClient = RunProbe("uninstall-pass 0x400");
+  ASSERT_TRUE(setupClient.result.finished);
+  EXPECT_EQ(CountOf(setupClient.messages, "(CallUninstaller)  >>>"), 2u);
+  EXPECT_EQ(CountOf(setupClient.messages,
+                    "(CallUninstaller)  UnInstallation of Setup Client  (from Tessaly) successful"),
+            1u);
+  const std::string quarnelUninstaller = SetupClientExePath("Quarnel Networks");
+  const std::string missingLine = "(CallUninstaller)  UninstallFile: " +
+                                  quarnelUninstaller.substr(0, quarnelUninstaller.rfind('\\') + 1) +
+                                  "uninstall.exe does not exist";
+  EXPECT_EQ(CountOf(setupClient.messages, missingLine), 1u);
+  EXPECT_EQ(CountOf(setupClient.messages, "(UninstallProductByUpgradeCode)  >>>"), 0u);
+  EXPECT_FALSE(std::filesystem::exists(SetupClientExePath()));
+}
+
+TEST_F(RemediationPasses, HandlerSkipsMarkedRunsAndUnknownModes) {
+  const ProbeRun unknown = RunProbe("handler 2 -forceReRun: True");
+  ASSERT_TRUE(unknown.result.finished);
+  EXPECT_EQ(CountOf(unknown.messages,
+                    "(HandlePerUserKelvoComponents)  ReRun is forced; So, will not check registry"),
+            1u);
+  EXPECT_EQ(CountOf(unknown.messages,
+                    "(HandlePerUserKelvoComponents)  Unrecognized mode for "
+                    "PUCOMP:  2"),
+            1u);
+  EXPECT_EQ(CountOf(unknown.messages, "(InstallAllPerUserKelvoComponents)  >>>"), 0u);
+  EXPECT_EQ(CountOf(unknown.messages, "(UnInstallAllPerUserKelvoComponents)  >>>"), 0u);
+
+  // Marked by an earlier run and no re-run forced: the versions are still
+  // checked, the pass is skipped.
+  SetCompletionMarker();
+  const ProbeRun marked = RunProbe("handler 1");
+  ASSERT_TRUE(marked.result.finished);
+  EXPECT_EQ(CountOf(marked.messages, "(isUpgradeRequired)  Getting KVAL version"), 1u);
+  EXPECT_EQ(CountOf(marked.messages,
+                    "(HandlePerUserKelvoComponents)  <<<  ; Per user components are already "
+                    "marked in registry; So, skipping for now..."),
+            1u);
+  EXPECT_EQ(CountOf(marked.messages, "(UnInstallAllPerUserKelvoComponents)  >>>"), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+// Runs one remediation step in a process of its own so that the test can read
+// the finished log file. Switches after the step's words go to the run state.
+//   remediation_probe remove-launcher [switches]     exit code: 1 when removed
+//   remediation_probe uninstall-pass <mask> [switches]
+//   remediation_probe handler <mode> [switches]
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "logging/primitive_logger.h"
+#include "remediation/per_user_component_handler.h"
+#include "remediation/uninstall_flows.h"
+#include "state/config_driven_state.h"
+
+namespace {
+
+// The run state parsed from the switches that follow the first `skip`
+// arguments.
+ConfigDrivenState StateFrom(int argc, char* argv[], int skip) {
+  std::vector<char*> args = {argv[0]};
+  for (int index = skip; index < argc; ++index) args.push_back(argv[index]);
+  return ConfigDrivenState::ParseCLArgs(static_cast<int>(args.size()), args.data());
+}
+
+int Run(const std::string& step, int argc, char* argv[]) {
+  int result = 0;
+  {
+    if (step == "remove-launcher") {
+      ConfigDrivenState state = StateFrom(argc, argv, 2);
+      result = UninstallProductByUpgradeCode(state) ? 1 : 0;
+    } else if (step == "uninstall-pass" && argc > 2) {
+      ConfigDrivenState state = StateFrom(argc, argv, 3);
+      state.upgradeRequiredMask = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0));
+      UnInstallAllPerUserKelvoComponents(state);
+    } else if (step == "handler" && argc > 2) {
+      ConfigDrivenState state = StateFrom(argc, argv, 3);
+      HandlePerUserKelvoComponents(state, static_cast<PerUserCompMode>(std::atoi(argv[2])));
+    } else {
+      result = 100;
+    }
+  }  // the progress window closes with the state, before the log does
+  ShutdownLogger();
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) { return Run(argc > 1 ? argv[1] : "", argc, argv); }
