@@ -29,6 +29,7 @@
 
 #include "process/win_process.h"
 #include "system/known_folders.h"
+#include "tests/support/component_profile.h"
 #include "tests/support/test_support.h"
 #include "tests/system/own_log_cleanup.h"
 
@@ -36,7 +37,6 @@ using namespace test_support;
 
 namespace {
 
-constexpr char kLauncherUpgradeCode[] = "{2C81D0A4-5E3B-4F17-9A62-B0D4E71C38F5}";
 constexpr char kLauncherProductName[] = "Kelvo Application Launcher";
 constexpr char kLauncher2271ProductCode[] = "{C112CAC3-0114-44E0-A8F1-C32E28969D64}";
 constexpr char kLauncher2272ProductCode[] = "{BC0B1052-FEA3-4B1F-B3C0-9F60332010BA}";
@@ -63,35 +63,6 @@ std::string LauncherFolder() { return RoamingAppData() + "Tessaly\\KVAL\\"; }
 
 bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// "a.b.c.d" from the fixed file-version block, or empty.
-std::string FileVersion(const std::string& path) {
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-  if (size == 0) return {};
-  std::vector<char> block(size);
-  VS_FIXEDFILEINFO* info = nullptr;
-  UINT infoSize = 0;
-  if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data()) ||
-      !VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &infoSize)) {
-    return {};
-  }
-  return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
-         std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
-         std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
-         std::to_string(LOWORD(info->dwFileVersionLS));
-}
-
-// The product codes Windows Installer relates to the launcher's upgrade code.
-std::vector<std::string> RelatedLauncherProducts() {
-  std::vector<std::string> codes;
-  char code[39] = {};
-  for (DWORD index = 0; MsiEnumRelatedProductsA(kLauncherUpgradeCode, 0, index, code) == 0;
-       ++index) {
-    codes.emplace_back(code);
-  }
-  return codes;
 }
 
 std::string ProductInfo(const std::string& productCode, const char* property) {
@@ -150,7 +121,7 @@ class KitComponentsInPrefix {
   // The components present, as text for a failure message; empty when none.
   static std::string Describe() {
     std::string found;
-    for (const std::string& code : RelatedLauncherProducts()) found += "product " + code + "; ";
+    for (const std::string& code : InstalledLauncherProducts()) found += "product " + code + "; ";
     for (const std::string& company : kCompanyFolders) {
       if (Exists(SetupClientFolder(company))) found += SetupClientFolder(company) + "; ";
     }
@@ -160,7 +131,7 @@ class KitComponentsInPrefix {
 
  private:
   static void RemoveAll() {
-    for (const std::string& code : RelatedLauncherProducts()) RemoveProduct(code);
+    for (const std::string& code : InstalledLauncherProducts()) RemoveProduct(code);
     std::error_code ignored;
     for (const std::string& company : kCompanyFolders) {
       if (Exists(SetupClientFolder(company) + "uninstall.exe")) RunUninstaller(company);
@@ -224,7 +195,7 @@ TEST(SetupClientInstallers, InstallTheirVersionSilentlyAndTheirUninstallerRemove
     const ChildResult install = RunChild("\"" + KitPath(c.installer) + "\" /S");
     ASSERT_TRUE(install.finished);
     EXPECT_EQ(install.exitCode, 0u);
-    EXPECT_EQ(FileVersion(folder + "KelvoSetupClient.exe"), c.version);
+    EXPECT_EQ(FileVersionOf(folder + "KelvoSetupClient.exe"), c.version);
     ASSERT_TRUE(Exists(folder + "uninstall.exe"));
 
     EXPECT_EQ(RunUninstaller(c.company), std::optional<DWORD>(0));
@@ -255,8 +226,8 @@ TEST(LauncherPackages, InstallPerUserUpgradeTheOlderVersionAndRemoveCleanly) {
   const ChildResult oldInstall = InstallPackage("old\\TessalyAppLauncher_22.7.1.msi");
   ASSERT_TRUE(oldInstall.finished);
   EXPECT_EQ(oldInstall.exitCode, 0u);
-  EXPECT_EQ(FileVersion(launcherExe), "22.7.1.0");
-  EXPECT_EQ(RelatedLauncherProducts(), std::vector<std::string>{kLauncher2271ProductCode});
+  EXPECT_EQ(FileVersionOf(launcherExe), "22.7.1.0");
+  EXPECT_EQ(InstalledLauncherProducts(), std::vector<std::string>{kLauncher2271ProductCode});
   EXPECT_EQ(ProductInfo(kLauncher2271ProductCode, INSTALLPROPERTY_PRODUCTNAME),
             kLauncherProductName);
   // 0: installed for the current user only.
@@ -265,14 +236,14 @@ TEST(LauncherPackages, InstallPerUserUpgradeTheOlderVersionAndRemoveCleanly) {
   const ChildResult upgrade = InstallPackage("TessalyAppLauncher.msi");
   ASSERT_TRUE(upgrade.finished);
   EXPECT_EQ(upgrade.exitCode, 0u);
-  EXPECT_EQ(FileVersion(launcherExe), "22.7.2.0");
-  EXPECT_EQ(RelatedLauncherProducts(), std::vector<std::string>{kLauncher2272ProductCode})
+  EXPECT_EQ(FileVersionOf(launcherExe), "22.7.2.0");
+  EXPECT_EQ(InstalledLauncherProducts(), std::vector<std::string>{kLauncher2272ProductCode})
       << "the major upgrade leaves only the new product";
 
   const ChildResult removal = RemoveProduct(kLauncher2272ProductCode);
   ASSERT_TRUE(removal.finished);
   EXPECT_EQ(removal.exitCode, 0u);
-  EXPECT_TRUE(RelatedLauncherProducts().empty());
+  EXPECT_TRUE(InstalledLauncherProducts().empty());
   EXPECT_FALSE(Exists(launcherExe));
   EXPECT_FALSE(Exists(LauncherFolder()));
   EXPECT_FALSE(Exists(RoamingAppData() + "Tessaly"));
@@ -298,10 +269,10 @@ TEST(LauncherPackages, PackagesUnderOtherNamesInstallBesideTheLauncherUnderItsUp
     ASSERT_EQ(InstallPackage(c.package).exitCode, 0u);
     EXPECT_EQ(ProductInfo(c.productCode, INSTALLPROPERTY_PRODUCTNAME), c.productName);
   }
-  EXPECT_EQ(RelatedLauncherProducts().size(), 3u) << "none replaced another";
+  EXPECT_EQ(InstalledLauncherProducts().size(), 3u) << "none replaced another";
 
   for (const Case& c : cases) EXPECT_EQ(RemoveProduct(c.productCode).exitCode, 0u) << c.package;
-  EXPECT_TRUE(RelatedLauncherProducts().empty());
+  EXPECT_TRUE(InstalledLauncherProducts().empty());
   EXPECT_FALSE(Exists(LauncherFolder()));
 }
 
@@ -311,7 +282,7 @@ TEST(LauncherPackages, FailingPackageEndsWithInstallFailureAndInstallsNothing) {
   const ChildResult install = InstallPackage("fixtures\\failing_launcher.msi");
   ASSERT_TRUE(install.finished);
   EXPECT_EQ(install.exitCode, kInstallFailure);
-  EXPECT_TRUE(RelatedLauncherProducts().empty());
+  EXPECT_TRUE(InstalledLauncherProducts().empty());
   EXPECT_FALSE(Exists(LauncherFolder()));
 }
 

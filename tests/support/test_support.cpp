@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,9 @@
 namespace test_support {
 
 namespace {
+
+constexpr int kStartAttempts = 3;
+constexpr DWORD kStartRetryPauseMs = 500;
 
 std::string RequiredEnv(const char* name) {
   const char* value = std::getenv(name);
@@ -38,11 +42,19 @@ ChildResult RunChild(const std::string& commandLine,
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  std::string mutableLine = commandLine;
-  if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                      nullptr, nullptr, &startup, &info)) {
-    return result;
+  // Under load Wine now and then refuses a start that succeeds a moment
+  // later; a start that keeps failing is reported with its error.
+  bool started = false;
+  for (int attempt = 0; attempt < kStartAttempts && !started; ++attempt) {
+    if (attempt > 0) Sleep(kStartRetryPauseMs);
+    std::string mutableLine = commandLine;
+    started = CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                             nullptr, nullptr, &startup, &info) != FALSE;
+    if (!started) {
+      std::fprintf(stderr, "cannot start %s: error %lu\n", commandLine.c_str(), GetLastError());
+    }
   }
+  if (!started) return result;
   result.pid = info.dwProcessId;
   if (beforeResume) beforeResume(info.dwProcessId);
   ResumeThread(info.hThread);
