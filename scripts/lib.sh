@@ -50,7 +50,7 @@ announce_flavour() {
 }
 
 # Settings every prefix gets; the stamp's number changes when they do.
-readonly PREFIX_SETTINGS_STAMP=remedion-settings-2
+readonly PREFIX_SETTINGS_STAMP=remedion-settings-3
 
 # wine_prefix DIR FLAVOUR: exports the Wine settings for DIR and the loader
 # for FLAVOUR, and creates the 64-bit (WOW64) prefix there when it does not
@@ -76,10 +76,14 @@ wine_prefix() {
     # so the progress dialog shows its title.
     "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
     # No crash debugger: a crashing program would wait in winedbg until its
-    # test timed out; without one it ends at once and its test fails.
+    # test timed out, or be ended by it with exit code 0. Wine starts
+    # winedbg when no debugger is named, so one is named that exists nowhere:
+    # the crash then ends its program at once with the exception's code.
     local aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
-    "$wine64" reg delete "$aedebug" /v Debugger /f /reg:64 >/dev/null 2>&1 || true
-    "$wine64" reg delete "$aedebug" /v Debugger /f /reg:32 >/dev/null 2>&1 || true
+    local view
+    for view in /reg:64 /reg:32; do
+      "$wine64" reg add "$aedebug" /v Debugger /d no-crash-debugger /f "$view" >/dev/null 2>&1
+    done
     "$wine64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     "$WINESERVER" -w
     touch "$WINEPREFIX/$PREFIX_SETTINGS_STAMP"
