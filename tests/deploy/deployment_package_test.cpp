@@ -245,6 +245,28 @@ TEST_F(DeploymentPackage, SilentInstallOnABrokenProfileStartsTheHelperThatRepair
   EXPECT_TRUE(IsCompletionMarked());
 }
 
+// "-msiInteractive:" follows the user interface the package runs with: True
+// only under the full one, False under the basic one as under none.
+TEST_F(DeploymentPackage, OnlyTheFullUserInterfaceMakesTheHelperInteractive) {
+  const std::string productCode = PackageProductCode(PackagePath());
+  ASSERT_FALSE(productCode.empty());
+  const struct {
+    const char* uiSwitch;
+    const char* dumpLine;
+  } rows[] = {{" /qb", "\r\n-msiInteractive: False\r\n"}, {"", "\r\n-msiInteractive: True\r\n"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string("msiexec /i") + row.uiSwitch);
+    const LogSizes before = HelperLogs();
+    ASSERT_EQ(RunMsiexec("/i \"" + PackagePath() + "\"" + row.uiSwitch), 0u);
+    const HelperRuns runs = WaitForStartedHelper(before);
+    ASSERT_TRUE(runs.ended) << "the helper did not write its log and end within 3 minutes";
+    ASSERT_EQ(runs.texts.size(), 1u);
+    EXPECT_TRUE(LogHolds(runs.texts[0], row.dumpLine));
+    EXPECT_TRUE(LogHolds(runs.texts[0], "\r\n-kuhMSIProdCode: " + productCode + "\r\n"));
+    ASSERT_EQ(RunMsiexec("/x " + productCode + " /qn"), 0u);
+  }
+}
+
 // The second install comes while the first one's helper still works: a
 // repeated install of the same package starts nothing, so two helpers never
 // work at once. Removal starts nothing and takes the helper's files away.
