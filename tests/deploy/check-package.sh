@@ -63,7 +63,7 @@ start=$(field InstallExecuteSequence StartUpgradeHelper 3)
 interactive=$(field InstallExecuteSequence SetHelperInteractive 3)
 remove_existing=$(field InstallExecuteSequence RemoveExistingProducts 3)
 initialize=$(field InstallExecuteSequence InstallInitialize 3)
-expect_eq "start condition" "$(field InstallExecuteSequence StartUpgradeHelper 2)" "NOT Installed AND NOT REMOVE"
+expect_eq "start condition" "$(field InstallExecuteSequence StartUpgradeHelper 2)" "NOT REMOVE AND (NOT Installed OR REINSTALL)"
 expect_eq "interactive condition" "$(field InstallExecuteSequence SetHelperInteractive 2)" "UILevel = 5"
 if [ -n "$start" ] && [ -n "$interactive" ] && (( finalize < interactive && interactive < start )); then
   echo "ok:   InstallFinalize $finalize < SetHelperInteractive $interactive < StartUpgradeHelper $start"

@@ -269,18 +269,28 @@ TEST_F(DeploymentPackage, OnlyTheFullUserInterfaceMakesTheHelperInteractive) {
 
 // The second install comes while the first one's helper still works: a
 // repeated install of the same package starts nothing, so two helpers never
-// work at once. Removal starts nothing and takes the helper's files away.
-TEST_F(DeploymentPackage, RepeatedInstallStartsNoSecondHelperAndRemovalLeavesNothing) {
+// work at once. A repair starts the helper again, once. Removal starts
+// nothing and takes the helper's files away.
+TEST_F(DeploymentPackage, RepeatedInstallStartsNoSecondHelperRepairRerunsItRemovalLeavesNothing) {
   const std::string productCode = PackageProductCode(PackagePath());
   ASSERT_FALSE(productCode.empty());
 
-  const LogSizes before = HelperLogs();
+  LogSizes before = HelperLogs();
   ASSERT_EQ(InstallQuietly(PackagePath()), 0u);
   EXPECT_EQ(InstallQuietly(PackagePath()), 0u);
-  const HelperRuns runs = WaitForStartedHelper(before);
+  HelperRuns runs = WaitForStartedHelper(before);
   ASSERT_TRUE(runs.ended) << "the helper did not write its log and end within 3 minutes";
   EXPECT_EQ(runs.texts.size(), 1u);
   EXPECT_EQ(InstalledHelperProducts(), std::vector<std::string>{productCode});
+
+  // msiexec /fa sets REINSTALL as this does; Wine's msiexec does not
+  // implement /fa.
+  before = HelperLogs();
+  ASSERT_EQ(RunMsiexec("/i \"" + PackagePath() + "\" REINSTALL=ALL /qn"), 0u);
+  runs = WaitForStartedHelper(before);
+  ASSERT_TRUE(runs.ended) << "the repair's helper did not write its log and end within 3 minutes";
+  ASSERT_EQ(runs.texts.size(), 1u);
+  EXPECT_TRUE(LogHolds(runs.texts[0], "\r\n-kuhMSIProdCode: " + productCode + "\r\n"));
 
   const LogSizes beforeRemoval = HelperLogs();
   ASSERT_EQ(RunMsiexec("/x " + productCode + " /qn"), 0u);
