@@ -74,18 +74,19 @@ std::string WrittenPayloadPath(const HelperRun& run, const std::string& payloadN
   return {};
 }
 
+// Both components of the current release, and one launcher product.
+void ExpectCurrentComponents(const std::string& setupClientVersion) {
+  EXPECT_EQ(FileVersionOf(SetupClientExePath()), setupClientVersion);
+  EXPECT_EQ(FileVersionOf(LauncherExePath()), "22.7.2.0");
+  const auto products = InstalledLauncherProducts();
+  ASSERT_EQ(products.size(), 1u);
+  EXPECT_EQ(ProductVersion(products[0]), "22.7.2");
+}
+
 class RemediationScenario : public ::testing::Test {
  protected:
   void SetUp() override { ResetProfile(); }
   void TearDown() override { ResetProfile(); }
-
-  static void ExpectCurrentComponents(const std::string& setupClientVersion) {
-    EXPECT_EQ(FileVersionOf(SetupClientExePath()), setupClientVersion);
-    EXPECT_EQ(FileVersionOf(LauncherExePath()), "22.7.2.0");
-    const auto products = InstalledLauncherProducts();
-    ASSERT_EQ(products.size(), 1u);
-    EXPECT_EQ(ProductVersion(products[0]), "22.7.2");
-  }
 };
 
 TEST_F(RemediationScenario, FreshProfileGetsBothComponentsFromTheCurrentPayloads) {
@@ -169,7 +170,7 @@ void RunOutdatedProfileScenario(bool machineWideClientPresent) {
                                   "successfully"
                                 : "(WriteResourceToFile)  File TYSetupClientInstaller.exe "
                                   "successfully"));
-  RemediationScenario::ExpectCurrentComponents(webFlow ? "22.7.3.0" : "22.7.2.0");
+  ExpectCurrentComponents(webFlow ? "22.7.3.0" : "22.7.2.0");
   EXPECT_TRUE(IsCompletionMarked());
   EXPECT_TRUE(run.Has(kSuccessLine));
   EXPECT_TRUE(run.Has(kSuccessAlertLine));

@@ -104,8 +104,7 @@ std::vector<DWORD> RunningProcessesNamed(const std::string& exeName) {
   entry.dwSize = sizeof(entry);
   for (BOOL more = Process32First(snapshot.get(), &entry); more;
        more = Process32Next(snapshot.get(), &entry)) {
-    if (EqualsIgnoringAsciiCase(entry.szExeFile, exeName.c_str()))
-      ids.push_back(entry.th32ProcessID);
+    if (EqualsIgnoringAsciiCase(entry.szExeFile, exeName.c_str())) ids.push_back(entry.th32ProcessID);
   }
   return ids;
 }
