@@ -223,6 +223,9 @@ TEST_F(DeploymentPackage, SilentInstallOnABrokenProfileStartsTheHelperThatRepair
   ASSERT_EQ(InstallQuietly(PackagePath()), 0u);
   EXPECT_TRUE(std::filesystem::exists(InstalledHelperPath()));
   EXPECT_EQ(InstalledHelperProducts(), std::vector<std::string>{productCode});
+  // msiexec has ended; the installed helper goes on (a repair of this
+  // profile takes seconds), which is also what the waits below watch.
+  EXPECT_FALSE(RunningInstalledHelpers().empty());
 
   const HelperRuns runs = WaitForStartedHelper(before);
   ASSERT_TRUE(runs.ended) << "the helper did not write its log and end within 3 minutes";
