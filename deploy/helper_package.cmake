@@ -1,0 +1,118 @@
+# remedion_add_helper_package(<target> OUTPUT <msi> VERSION a.b.c.d)
+# Builds the deployment package KelvoUpgradeHelperInstaller.msi around this
+# build's OrvaneUpgradeHelper.exe with wixl and signs it: with the maker's
+# certificate when REMEDION_RELEASE_SIGNING_CERT/_KEY name one, else with the
+# development kit's "Orvane, Inc." (payloads/signing/). The ProductCode is
+# derived from the upgrade code, the version and the architecture, so that a
+# build is reproducible and every version has its own (a major upgrade needs
+# that).
+
+set(REMEDION_HELPER_UPGRADE_CODE "F2CB1283-CF1A-46EE-98C9-EEFF071818D0")
+set(_remedion_helper_package_dir "${CMAKE_CURRENT_LIST_DIR}")
+
+# remedion_msi_version(<out var> <a,b,c,d>): the package version for a helper
+# file version. The helper's file version is its build number
+# yy.mm.ddhh.mmss as four 16-bit groups (cmake/BuildInfo.cmake, e.g.
+# 26,12,813,4625 for 26.12.0813.4625). Windows Installer takes major < 256,
+# minor < 256, build < 65536 and a fourth field it stores but ignores when
+# comparing versions; year (< 100), month (<= 12) and ddhh (<= 3123) all fit,
+# so the package carries the same four numbers, leading zeros dropped:
+# 26.12.813.4625. Builds of the same hour compare equal, which the package's
+# MajorUpgrade (same versions upgrade) accounts for.
+function(remedion_msi_version out_var version_commas)
+  string(REPLACE "," ";" groups "${version_commas}")
+  list(LENGTH groups count)
+  if(NOT count EQUAL 4)
+    message(FATAL_ERROR "remedion_msi_version: '${version_commas}' is not a,b,c,d")
+  endif()
+  list(GET groups 0 major)
+  list(GET groups 1 minor)
+  list(GET groups 2 build)
+  list(GET groups 3 revision)
+  if(major GREATER 255 OR minor GREATER 255 OR build GREATER 65535 OR revision GREATER 65535)
+    message(FATAL_ERROR "remedion_msi_version: ${version_commas} is out of a package version's range")
+  endif()
+  set(${out_var} "${major}.${minor}.${build}.${revision}" PARENT_SCOPE)
+endfunction()
+
+set(REMEDION_RELEASE_SIGNING_CERT "" CACHE FILEPATH
+  "Certificate chain (PEM or DER) that signs KelvoUpgradeHelperInstaller.msi; empty: the kit's \"Orvane, Inc.\"")
+set(REMEDION_RELEASE_SIGNING_KEY "" CACHE FILEPATH
+  "Private key for REMEDION_RELEASE_SIGNING_CERT")
+if(REMEDION_RELEASE_SIGNING_CERT OR REMEDION_RELEASE_SIGNING_KEY)
+  foreach(file IN ITEMS REMEDION_RELEASE_SIGNING_CERT REMEDION_RELEASE_SIGNING_KEY)
+    if(NOT ${file} OR NOT EXISTS "${${file}}")
+      message(FATAL_ERROR "${file}: no file at '${${file}}' (the certificate and key go together)")
+    endif()
+  endforeach()
+endif()
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(_remedion_helper_package_arch x64)
+else()
+  set(_remedion_helper_package_arch x86)
+endif()
+
+function(remedion_add_helper_package target)
+  cmake_parse_arguments(ARG "" "OUTPUT;VERSION" "" ${ARGN})
+  foreach(required OUTPUT VERSION)
+    if(NOT ARG_${required})
+      message(FATAL_ERROR "remedion_add_helper_package(${target}): ${required} is required")
+    endif()
+  endforeach()
+  set(HELPER_PACKAGE_VERSION "${ARG_VERSION}")
+  # The lowest version Windows Installer counts as newer than this one.
+  string(REPLACE "." ";" groups "${ARG_VERSION}")
+  list(GET groups 0 major)
+  list(GET groups 1 minor)
+  list(GET groups 2 build)
+  math(EXPR next_build "${build} + 1")
+  set(HELPER_PACKAGE_UPGRADE_LIMIT "${major}.${minor}.${next_build}")
+  string(UUID product_code NAMESPACE "${REMEDION_HELPER_UPGRADE_CODE}"
+    NAME "KelvoUpgradeHelperInstaller ${ARG_VERSION} ${_remedion_helper_package_arch}"
+    TYPE SHA1 UPPER)
+  set(HELPER_PACKAGE_PRODUCT_CODE "{${product_code}}")
+
+  set(work "${CMAKE_CURRENT_BINARY_DIR}/${target}")
+  set(wxs "${work}/KelvoUpgradeHelperInstaller.wxs")
+  set(unsigned "${work}/KelvoUpgradeHelperInstaller.msi")
+  configure_file("${_remedion_helper_package_dir}/KelvoUpgradeHelperInstaller.wxs.in" "${wxs}" @ONLY)
+  # wixl looks for the file sources in its working folder.
+  add_custom_command(
+    OUTPUT "${unsigned}"
+    COMMAND wixl -a ${_remedion_helper_package_arch} -o "${unsigned}" "${wxs}"
+    WORKING_DIRECTORY "$<TARGET_FILE_DIR:OrvaneUpgradeHelper>"
+    DEPENDS "${wxs}" OrvaneUpgradeHelper
+    COMMENT "Building KelvoUpgradeHelperInstaller.msi ${ARG_VERSION}"
+    VERBATIM)
+
+  get_filename_component(output_dir "${ARG_OUTPUT}" DIRECTORY)
+  if(REMEDION_RELEASE_SIGNING_CERT)
+    set(sign_command
+      osslsigncode sign -certs "${REMEDION_RELEASE_SIGNING_CERT}"
+        -key "${REMEDION_RELEASE_SIGNING_KEY}" -h sha256 -n "Orvane Upgrade Helper"
+        -in "${unsigned}" -out "${ARG_OUTPUT}")
+    set(sign_depends "${REMEDION_RELEASE_SIGNING_CERT}" "${REMEDION_RELEASE_SIGNING_KEY}")
+    set(signer "the release certificate")
+  else()
+    # The kit's certificates are made by payload_kit, which the helper
+    # depends on.
+    set(sign_command
+      bash "${CMAKE_SOURCE_DIR}/payloads/signing/sign-file.sh"
+        "${CMAKE_BINARY_DIR}/payloads/signing" orvane "${unsigned}" "${ARG_OUTPUT}")
+    set(sign_depends "${CMAKE_SOURCE_DIR}/payloads/signing/sign-file.sh")
+    set(signer "Orvane, Inc. (development kit)")
+  endif()
+  add_custom_command(
+    OUTPUT "${ARG_OUTPUT}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${output_dir}"
+    COMMAND ${CMAKE_COMMAND} -E rm -f "${ARG_OUTPUT}"
+    COMMAND ${sign_command}
+    DEPENDS "${unsigned}" ${sign_depends}
+    COMMENT "Signing KelvoUpgradeHelperInstaller.msi ${ARG_VERSION} as ${signer}"
+    VERBATIM)
+  add_custom_target(${target} ALL DEPENDS "${ARG_OUTPUT}")
+  set_target_properties(${target} PROPERTIES
+    HELPER_PACKAGE_PRODUCT_CODE "${HELPER_PACKAGE_PRODUCT_CODE}"
+    HELPER_PACKAGE_VERSION "${ARG_VERSION}")
+endfunction()
