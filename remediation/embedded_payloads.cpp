@@ -77,8 +77,7 @@ bool LoadFileInResource(uint16_t resourceId, PayloadResource& resource) {
   resource = {};
   const HMODULE module = GetModuleHandleA(nullptr);
   if (module == nullptr) {
-    resource.error = GetLastError();
-    PrimitiveLogger::Log(kLoadTag, "Unable to get module handle:  %lu", resource.error);
+    PrimitiveLogger::Log(kLoadTag, "Unable to get module handle:  %lu", GetLastError());
     return false;
   }
   // A missing resource is not handed to LoadResource, so the error logged is
@@ -87,13 +86,11 @@ bool LoadFileInResource(uint16_t resourceId, PayloadResource& resource) {
       FindResourceA(module, MAKEINTRESOURCEA(resourceId), MAKEINTRESOURCEA(kPayloadResourceType));
   const HGLOBAL loaded = info != nullptr ? LoadResource(module, info) : nullptr;
   if (loaded == nullptr) {
-    resource.error = GetLastError();
-    PrimitiveLogger::Log(kLoadTag, "Unable to locate resource:  %lu", resource.error);
+    PrimitiveLogger::Log(kLoadTag, "Unable to locate resource:  %lu", GetLastError());
     return false;
   }
   resource.size = SizeofResource(module, info);
   resource.bytes = static_cast<const BYTE*>(LockResource(loaded));
-  resource.error = GetLastError();
   return resource.bytes != nullptr && resource.size != 0 && resource.bytes[0] != 0;
 }
 
@@ -108,9 +105,10 @@ bool WriteResourceToFile(uint16_t resourceId, const std::string& name, const fs:
 
     PayloadResource resource;
     if (!LoadFileInResource(resourceId, resource)) {
+      // Logging keeps the last error: it is still the failed lookup's.
       PrimitiveLogger::Log(kTag, "Unable to locate resource file:  %s; Size:  %ld, Error:  %ld",
                            name.c_str(), static_cast<long>(resource.size),
-                           static_cast<long>(resource.error));
+                           static_cast<long>(GetLastError()));
       return false;
     }
 

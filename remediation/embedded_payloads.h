@@ -11,15 +11,13 @@
 struct PayloadResource {
   const BYTE* bytes = nullptr;
   DWORD size = 0;  // as far as it could be read; 0 when it was never found
-  // The system's error code when the lookup failed, taken before anything
-  // was logged.
-  DWORD error = 0;
 };
 
 // Finds payload `resourceId` (resource type 256) in the program's own module.
 // False when there is no such resource, it cannot be loaded, it is empty or
 // its first byte is zero (no installer format begins with one); failures of
-// the module and resource lookups are logged.
+// the module and resource lookups are logged, and the last error is then the
+// lookup's.
 bool LoadFileInResource(uint16_t resourceId, PayloadResource& resource);
 
 // Writes payload `resourceId` byte for byte to `targetPath`, creating or

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
-#include <filesystem>
 #include <iterator>
 #include <string>
 
