@@ -10,14 +10,15 @@
 #include <string>
 
 #include "logging/log_file.h"
+#include "logging/once_guard.h"
 #include "logging/logger_constants.h"
 
 using namespace logger_constants;
 
 namespace {
 
-std::once_flag g_create_once;
-std::once_flag g_shutdown_once;
+OnceGuard g_create_once;
+OnceGuard g_shutdown_once;
 std::atomic<PrimitiveLogger*> g_logger{nullptr};
 std::atomic<bool> g_torn_down{false};
 
@@ -62,7 +63,7 @@ const std::string& ProcessName() {
 }  // namespace
 
 PrimitiveLogger* PrimitiveLogger::Instance() {
-  std::call_once(g_create_once, [] {
+  g_create_once.Run([] {
     if (!g_torn_down.load()) g_logger.store(new PrimitiveLogger());
   });
   return g_logger.load();
@@ -142,10 +143,10 @@ void PrimitiveLogger::Close() {
 }
 
 void ShutdownLogger() {
-  std::call_once(g_shutdown_once, [] {
+  g_shutdown_once.Run([] {
     g_torn_down.store(true);
     // Stops a first log call after this point from creating a new logger.
-    std::call_once(g_create_once, [] {});
+    g_create_once.Run([] {});
     PrimitiveLogger* logger = g_logger.load();
     if (logger == nullptr) return;
 

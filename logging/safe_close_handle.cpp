@@ -18,3 +18,11 @@ void SafeCloseHandle(HANDLE& handle) {
   }
   handle = nullptr;
 }
+
+void CloseRefusedHandle(HANDLE& handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+  // A value that names no handle any more makes both calls fail harmlessly.
+  SetHandleInformation(handle, HANDLE_FLAG_PROTECT_FROM_CLOSE, 0);
+  CloseHandle(handle);
+  handle = nullptr;
+}

@@ -1,4 +1,6 @@
-// Sole owner of a kernel handle; closes it through SafeCloseHandle.
+// Sole owner of a kernel handle; closes it through SafeCloseHandle. A handle
+// that SafeCloseHandle refuses (protected from closing) is still closed:
+// the owner is the only one who ever could.
 #pragma once
 
 #include <windows.h>
@@ -31,6 +33,7 @@ class UniqueHandle {
   HANDLE release() { return std::exchange(handle_, nullptr); }
   void reset(HANDLE handle = nullptr) {
     SafeCloseHandle(handle_);
+    CloseRefusedHandle(handle_);
     handle_ = handle;
   }
 

@@ -21,9 +21,12 @@ constexpr DWORD kAbandonedChildWaitMs = 1000;
 
 // Termination scan: a snapshot of at most 2048 process ids.
 constexpr size_t kProcessIdBufferBytes = 8192;
+// SYNCHRONIZE lets the termination wait for the process to be gone: a wait
+// on a handle without it fails at once (WAIT_FAILED, access denied), and the
+// uninstaller that follows would meet a program still holding its files.
 constexpr DWORD kTerminationAccess =
-    PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE;  // 0x411
-constexpr DWORD kImageNameBufferSize = 260;                           // MAX_PATH
+    PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE | SYNCHRONIZE;  // 0x100411
+constexpr DWORD kImageNameBufferSize = 260;                                         // MAX_PATH
 constexpr UINT kTerminationExitCode = 0;
 constexpr DWORD kTerminationWaitMs = 1000;
 

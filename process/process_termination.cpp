@@ -86,7 +86,10 @@ void TryProcessTermination(const std::string& name, DWORD processId, HANDLE proc
   const bool terminated = TerminateProcess(process, kTerminationExitCode) != FALSE;
   // The wait lets the process go before its files are removed; whether it
   // went in time shows in the exit code below (259 if not).
-  WaitForSingleObject(process, kTerminationWaitMs);
+  if (WaitForSingleObject(process, kTerminationWaitMs) == WAIT_FAILED) {
+    PrimitiveLogger::Log(kTerminateTag, "Wait for %s (%lu) to end failed:  %lu", name.c_str(),
+                         processId, GetLastError());
+  }
   DWORD exitCode = 0;
   GetExitCodeProcess(process, &exitCode);
 

@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "logging/once_guard.h"
 #include "logging/primitive_logger.h"
 #include "progress/progress_constants.h"
 #include "progress/progress_task.h"
@@ -19,7 +20,7 @@ constexpr char kStartTag[] = "QVProgressMessageBox::start::<lambda()>";
 constexpr char kInitFailedText[] = "An error occurred while initializing Progress Message box";
 
 // The progress thread is started once per process, whichever box asks.
-std::once_flag g_start_once;
+OnceGuard g_start_once;
 
 HANDLE CreateUnnamedManualResetEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 
@@ -83,7 +84,7 @@ bool QVProgressMessageBox::init() {
 }
 
 bool QVProgressMessageBox::start() {
-  std::call_once(g_start_once, [this] {
+  g_start_once.Run([this] {
     progressTask_ = std::async(std::launch::async, progressThreadProc, this);
     if (WaitForSingleObject(startedEvent_.get(), INFINITE) == WAIT_OBJECT_0) {
       PrimitiveLogger::Log(kStartTag, "Progress window started");

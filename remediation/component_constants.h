@@ -38,6 +38,15 @@ constexpr DWORD kMsiSuccessCodes[] = {ERROR_SUCCESS, ERROR_SUCCESS_REBOOT_REQUIR
 // The only exit code that counts for a setup program or an uninstaller.
 constexpr DWORD kSetupSuccessCode = ERROR_SUCCESS;
 
+// The Windows Installer runs one installation at a time; the one running
+// holds this mutex, and msiexec started meanwhile ends with 1618.
+constexpr char kInstallerMutexName[] = "Global\\_MSIExecute";
+constexpr DWORD kInstallerBusyLimitMs = 10 * 60 * 1000;
+constexpr DWORD kInstallerBusyRetryMs = 5000;
+constexpr DWORD kMsiExitInstallerBusy = ERROR_INSTALL_ALREADY_RUNNING;  // 1618
+// msiexec could not open the log its /L switch names.
+constexpr DWORD kMsiExitLogFailure = ERROR_INSTALL_LOG_FAILURE;  // 1622
+
 // Temporary installer names.
 constexpr char kSetupClientTempPrefix[] = "KSC";
 constexpr char kSetupClientTempExtension[] = "exe";

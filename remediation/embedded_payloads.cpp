@@ -4,15 +4,14 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <system_error>
 
 #include "logging/primitive_logger.h"
 #include "remediation/payload_constants.h"
-#include "system/ansi_text.h"
 #include "system/file_sys_utils.h"
 
-namespace fs = std::filesystem;
 using namespace payload_constants;
 
 namespace {
@@ -26,10 +25,10 @@ struct FileCloser {
 };
 using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 
-unsigned long FileSizeForLog(const fs::path& path) {
-  std::error_code error;
-  const uintmax_t size = fs::file_size(path, error);
-  return error ? kUnknownSize : static_cast<unsigned long>(size);
+unsigned long FileSizeForLog(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return kUnknownSize;
+  return data.nFileSizeHigh != 0 ? kUnknownSize : static_cast<unsigned long>(data.nFileSizeLow);
 }
 
 // The payload copied whole into one buffer with a zero byte after it.
@@ -94,13 +93,13 @@ bool LoadFileInResource(uint16_t resourceId, PayloadResource& resource) {
   return resource.bytes != nullptr && resource.size != 0 && resource.bytes[0] != 0;
 }
 
-bool WriteResourceToFile(uint16_t resourceId, const std::string& name, const fs::path& targetPath) {
+bool WriteResourceToFile(uint16_t resourceId, const std::string& name,
+                         const std::string& targetPath) {
   bool written = false;
   try {
-    const std::string narrowPath = WideToAnsi(targetPath.wstring());
-    if (FileSysUtils::Exists(narrowPath)) {
+    if (FileSysUtils::Exists(targetPath)) {
       PrimitiveLogger::Log(kTag, "Found %s (Size:  %lu) at:  %s", name.c_str(),
-                           FileSizeForLog(targetPath), narrowPath.c_str());
+                           FileSizeForLog(targetPath), targetPath.c_str());
     }
 
     PayloadResource resource;
@@ -112,12 +111,12 @@ bool WriteResourceToFile(uint16_t resourceId, const std::string& name, const fs:
       return false;
     }
 
-    const WriteOutcome outcome = WritePayload(resource, name, narrowPath);
+    const WriteOutcome outcome = WritePayload(resource, name, targetPath);
     if (outcome == WriteOutcome::NotOpened) return false;
     written = outcome == WriteOutcome::Written;
     PrimitiveLogger::Log(kTag, "New size of %s:  %lu at:  %s", name.c_str(),
-                         FileSizeForLog(targetPath), narrowPath.c_str());
-  } catch (const fs::filesystem_error& error) {
+                         FileSizeForLog(targetPath), targetPath.c_str());
+  } catch (const std::filesystem::filesystem_error& error) {
     PrimitiveLogger::Log(kTag, "FileSystem Error (%d) in FS op:  %s", error.code().value(),
                          error.what());
   } catch (const std::exception& error) {

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 
 // A payload's bytes as the loader maps them with the module; never freed.
@@ -20,8 +19,9 @@ struct PayloadResource {
 // lookup's.
 bool LoadFileInResource(uint16_t resourceId, PayloadResource& resource);
 
-// Writes payload `resourceId` byte for byte to `targetPath`, creating or
-// truncating the file. `name` appears in the log only. True only when every
-// byte was written; no exception leaves it.
+// Writes payload `resourceId` byte for byte to `targetPath` (narrow, ANSI
+// code page, as every step of an install uses it), creating or truncating
+// the file. `name` appears in the log only. True only when every byte was
+// written; no exception leaves it.
 bool WriteResourceToFile(uint16_t resourceId, const std::string& name,
-                         const std::filesystem::path& targetPath);
+                         const std::string& targetPath);

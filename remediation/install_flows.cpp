@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <exception>
 #include <iterator>
 #include <string>
@@ -13,15 +12,14 @@
 #include "process/win_process.h"
 #include "remediation/component_constants.h"
 #include "remediation/embedded_payloads.h"
+#include "remediation/installer_staging.h"
 #include "remediation/msi_command_line.h"
+#include "remediation/msiexec_run.h"
 #include "remediation/payload_constants.h"
 #include "state/config_driven_state.h"
 #include "system/file_sys_utils.h"
 #include "system/known_folders.h"
 #include "system/qv_file_lock.h"
-#include "system/signature_constants.h"
-#include "system/signature_verification.h"
-#include "system/temp_installer_path.h"
 
 using namespace component_constants;
 
@@ -29,57 +27,10 @@ namespace {
 
 constexpr char kLauncherTag[] = "InstallKVALForCurrentUser";
 constexpr char kSetupClientTag[] = "InstallSetupClientForCurrentUser";
-constexpr char kMachineWideProbeTag[] = "doesZELKExist";
-
-struct Payload {
-  uint16_t resourceId;
-  const char* name;
-};
-
-bool VerifyInstaller(const std::string& path) {
-  return qvVerifySignature(path, signature_constants::kSignerTessaly,
-                           signature_constants::kSignerQuarnel, signature_constants::kSignerOrvane);
-}
 
 bool IsMsiSuccess(DWORD exitCode) {
   return std::find(std::begin(kMsiSuccessCodes), std::end(kMsiSuccessCodes), exitCode) !=
          std::end(kMsiSuccessCodes);
-}
-
-// Made once per process, on first use, and kept: every step of every run of
-// the flow uses the same file.
-const std::string& SetupClientTempPath() {
-  static const std::string path =
-      GetTempPathForUnSafeInstaller(kSetupClientTempPrefix, kSetupClientTempExtension);
-  return path;
-}
-
-// Whether the machine-wide client's user interface is installed. A path that
-// cannot be expanded counts as missing; a file-system error other than "not
-// found" is thrown to the caller.
-bool MachineWideClientExists() {
-  char path[kExpandedPathBufferSize] = {};
-  const DWORD needed = ExpandEnvironmentStringsA(kMachineWideClientPath, path, sizeof(path));
-  if (needed == 0 || needed > sizeof(path)) {
-    const DWORD error = needed == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
-    PrimitiveLogger::Log(kMachineWideProbeTag, "ExpandEnvironmentStrings Failed, last Error: %lu",
-                         error);
-    return false;
-  }
-  return FileSysUtils::Exists(path);
-}
-
-// The older setup client goes with the machine-wide client; a run started by
-// the installer package on a machine without it gets the current release.
-Payload ChooseSetupClientPayload(const ConfigDrivenState& state) {
-  const Payload older{payload_constants::kSetupClientInstallerId,
-                      payload_constants::kSetupClientInstallerName};
-  if (state.kuhMSIProdCodeArg.empty() || MachineWideClientExists()) return older;
-  PrimitiveLogger::Log(kMachineWideProbeTag,
-                       "It appears that ZELK is missing, which suggests that the OUH flow might "
-                       "be web-based.");
-  return {payload_constants::kSetupClient2273InstallerId,
-          payload_constants::kSetupClient2273InstallerName};
 }
 
 }  // namespace
@@ -87,25 +38,29 @@ Payload ChooseSetupClientPayload(const ConfigDrivenState& state) {
 bool InstallKVALForCurrentUser(ConfigDrivenState& state) {
   PrimitiveLogger::Log(kLauncherTag, ">>>");
   PrimitiveLogger::Log(kLauncherTag, "Attempting to install KVAL");
-  const std::string path = GetLauncherMsiTempPath();
-  // A failed write shows up at the lock: nothing there, or a file that does
-  // not verify.
-  WriteResourceToFile(payload_constants::kLauncherMsiId, payload_constants::kLauncherMsiName, path);
 
+  std::string path;
   bool installed = false;
+  // Everything from naming the temporary file on is guarded: a failure to
+  // make the name ends this install only, not the pass.
   try {
+    path = GetLauncherMsiTempPath();
+    // A failed write shows up at the lock: nothing there, or a file that
+    // does not verify.
+    const Payload payload = LauncherPayload();
+    WriteResourceToFile(payload.resourceId, payload.name, path);
+
     QVFileLock lock(path);
     if (!VerifyInstaller(path)) {
       PrimitiveLogger::Log(kLauncherTag, "KVAL Validation failed");
       return false;
     }
-    WinProcess msiExec(
-        GetMsiExecPath(),
-        BuildMsiInstallCommandLine(state.msiInteractive, path, payload_constants::kMsiLogName));
     state.SendProgressUpdate(kInstallingLauncherText);
     DWORD exitCode = STILL_ACTIVE;
-    if (msiExec.Launch(WinProcess::LaunchForm::CommandLine) && msiExec.Wait(INFINITE) &&
-        msiExec.GetExitCode(exitCode) && IsMsiSuccess(exitCode)) {
+    if (RunMsiExec(
+            BuildMsiInstallCommandLine(state.msiInteractive, path, payload_constants::kMsiLogName),
+            INFINITE, exitCode) &&
+        IsMsiSuccess(exitCode)) {
       ++state.AppsInstalled;
       AppendUniqueToList(state.AppsInstalledList, kLauncherLabel);
       installed = true;
@@ -125,12 +80,17 @@ bool InstallKVALForCurrentUser(ConfigDrivenState& state) {
 bool InstallSetupClientForCurrentUser(ConfigDrivenState& state) {
   PrimitiveLogger::Log(kSetupClientTag, ">>>");
   PrimitiveLogger::Log(kSetupClientTag, "Attempting to install SetupClient");
-  const std::string& path = SetupClientTempPath();
-  const Payload payload = ChooseSetupClientPayload(state);
-  WriteResourceToFile(payload.resourceId, payload.name, path);
 
+  std::string path;
   bool installed = false;
+  // Guarded from naming the temporary file and probing for the machine-wide
+  // client on: their failures end this install, and the launcher's still
+  // follows.
   try {
+    path = SetupClientTempPath();
+    const Payload payload = SetupClientPayload(state);
+    WriteResourceToFile(payload.resourceId, payload.name, path);
+
     QVFileLock lock(path);
     if (!VerifyInstaller(path)) {
       PrimitiveLogger::Log(kSetupClientTag, "KSC Validation failed");

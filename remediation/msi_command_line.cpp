@@ -30,3 +30,7 @@ std::string BuildMsiUninstallCommandLine(bool interactive, const std::string& pr
                                          const std::string& logName) {
   return kMsiRemoveVerb + productCode + ModeAndLog(interactive, logName);
 }
+
+std::string WithoutMsiLog(const std::string& arguments) {
+  return arguments.substr(0, arguments.rfind(kMsiLogSwitch));
+}

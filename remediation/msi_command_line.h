@@ -13,3 +13,7 @@ std::string BuildMsiInstallCommandLine(bool interactive, const std::string& pack
 // product code (a GUID in braces) is not quoted.
 std::string BuildMsiUninstallCommandLine(bool interactive, const std::string& productCode,
                                          const std::string& logName);
+
+// `arguments` without its log switch and what follows it (the log switch
+// is always last): for a second run when msiexec could not open its log.
+std::string WithoutMsiLog(const std::string& arguments);

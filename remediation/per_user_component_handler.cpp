@@ -1,13 +1,14 @@
 #include "remediation/per_user_component_handler.h"
 
 #include <exception>
-#include <mutex>
 #include <string>
 
+#include "logging/once_guard.h"
 #include "logging/primitive_logger.h"
 #include "process/process_termination.h"
 #include "remediation/component_constants.h"
 #include "remediation/install_flows.h"
+#include "remediation/installer_staging.h"
 #include "remediation/uninstall_flows.h"
 #include "remediation/version_checks.h"
 #include "state/config_driven_state.h"
@@ -24,7 +25,7 @@ constexpr char kInstallTag[] = "InstallAllPerUserKelvoComponents";
 
 // The version checks fix the components' mask for the whole run; a check
 // that threw counts as not done.
-std::once_flag g_version_check_once;
+OnceGuard g_version_check_once;
 
 void RunPass(ConfigDrivenState& state, int mode) {
   switch (mode) {
@@ -42,11 +43,19 @@ void RunPass(ConfigDrivenState& state, int mode) {
   }
 }
 
+// True when nothing stands in the way of replacing `component`; otherwise
+// says in the log why it stays.
+bool IsReplacementReady(const char* component, const std::string& problem) {
+  if (problem.empty()) return true;
+  PrimitiveLogger::Log(kUninstallTag, "Not removing %s: %s", component, problem.c_str());
+  return false;
+}
+
 }  // namespace
 
 void HandlePerUserKelvoComponents(ConfigDrivenState& state, PerUserCompMode mode) {
   PrimitiveLogger::Log(kHandlerTag, ">>>");
-  std::call_once(g_version_check_once, [&state] { isUpgradeRequired(state); });
+  g_version_check_once.Run([&state] { isUpgradeRequired(state); });
 
   if (state.forceReRun) {
     PrimitiveLogger::Log(kHandlerTag, "ReRun is forced; So, will not check registry");
@@ -71,13 +80,18 @@ void UnInstallAllPerUserKelvoComponents(ConfigDrivenState& state) {
   PrimitiveLogger::Log(kUninstallTag, ">>>");
   TerminateKelvoProcesses(state);
 
+  // A component is removed only once the installer that replaces it in
+  // this run has been written out and verified: otherwise the user would be
+  // left without it until the next deployment.
   const std::string appData = GetKnownFolderPath(KnownFolder::AppData);
-  if (!appData.empty() && state.IsSetupClientUpgradeRequired()) {
+  if (!appData.empty() && state.IsSetupClientUpgradeRequired() &&
+      IsReplacementReady(kSetupClientProduct, SetupClientReplacementProblem(state))) {
     state.SendProgressUpdate(kUninstallingSetupClientText);
     CallUninstaller(state, appData, kSetupClientProduct, kTessalyCompany);
     CallUninstaller(state, appData, kSetupClientProduct, kQuarnelCompany);
   }
-  if (state.IsLauncherUpgradeRequired()) {
+  if (state.IsLauncherUpgradeRequired() &&
+      IsReplacementReady(kLauncherProductName, LauncherReplacementProblem())) {
     state.SendProgressUpdate(kUninstallingLauncherText);
     UninstallProductByUpgradeCode(state);
   }

@@ -8,10 +8,10 @@
 #include "process/win_process.h"
 #include "remediation/component_constants.h"
 #include "remediation/msi_command_line.h"
+#include "remediation/msiexec_run.h"
 #include "remediation/payload_constants.h"
 #include "state/config_driven_state.h"
 #include "system/file_sys_utils.h"
-#include "system/known_folders.h"
 
 using namespace component_constants;
 
@@ -28,19 +28,12 @@ bool IsLauncherProductName(const char* name) {
                    kProductNameBufferSize) == 0;
 }
 
-// Starts the child, waits for it and reads its exit code; true only when all
-// three worked and the code is `successCode`.
-bool RunToExitCode(WinProcess& child, WinProcess::LaunchForm form, DWORD successCode) {
+bool RemoveLauncherProduct(ConfigDrivenState& state, const std::string& productCode) {
   DWORD exitCode = STILL_ACTIVE;
-  return child.Launch(form) && child.Wait(kChildWaitMs) && child.GetExitCode(exitCode) &&
-         exitCode == successCode;
-}
-
-bool RemoveLauncherProduct(ConfigDrivenState& state, const std::string& msiExecPath,
-                           const std::string& productCode) {
-  WinProcess msiExec(msiExecPath, BuildMsiUninstallCommandLine(state.msiInteractive, productCode,
-                                                               payload_constants::kMsiLogName));
-  if (!RunToExitCode(msiExec, WinProcess::LaunchForm::CommandLine, kSetupSuccessCode)) {
+  if (!RunMsiExec(BuildMsiUninstallCommandLine(state.msiInteractive, productCode,
+                                               payload_constants::kMsiLogName),
+                  kChildWaitMs, exitCode) ||
+      exitCode != kSetupSuccessCode) {
     PrimitiveLogger::Log(kProductTag, "UnInstallation of %s - status unknown",
                          kLauncherProductName);
     return false;
@@ -55,7 +48,6 @@ bool RemoveLauncherProduct(ConfigDrivenState& state, const std::string& msiExecP
 
 bool UninstallProductByUpgradeCode(ConfigDrivenState& state) {
   PrimitiveLogger::Log(kProductTag, ">>>");
-  const std::string msiExecPath = GetMsiExecPath();
   for (DWORD index = 0;; ++index) {
     char productCode[kProductCodeBufferSize] = {};
     if (MsiEnumRelatedProductsA(kLauncherUpgradeCode, 0, index, productCode) != ERROR_SUCCESS) {
@@ -67,7 +59,7 @@ bool UninstallProductByUpgradeCode(ConfigDrivenState& state) {
         MsiGetProductInfoA(productCode, kProductNameProperty, productName, &nameSize);
     // Only the first product of that name is removed.
     if (IsLauncherProductName(productName)) {
-      return RemoveLauncherProduct(state, msiExecPath, productCode);
+      return RemoveLauncherProduct(state, productCode);
     }
     // A product whose name cannot be read ends the search.
     if (nameStatus != ERROR_SUCCESS) return false;

@@ -4,15 +4,16 @@
 
 #include <cctype>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "logging/once_guard.h"
 #include "logging/primitive_logger.h"
 #include "progress/qv_progress_message_box.h"
 #include "remediation/version_constants.h"
 #include "state/config_driven_state.h"
 #include "state/run_state_constants.h"
+#include "system/environment_text.h"
 #include "system/file_sys_utils.h"
 
 using namespace version_constants;
@@ -23,7 +24,7 @@ constexpr char kUpgradeTag[] = "isUpgradeRequired";
 constexpr char kFileVersionTag[] = "getFileVersion";
 constexpr char kCompareTag[] = "compareVersion";
 
-std::once_flag g_progress_start_once;
+OnceGuard g_progress_start_once;
 
 // One component's share of the mask: its bit when the executable is missing
 // or older than the current release. A version that cannot be read leaves
@@ -67,23 +68,18 @@ void SkipSeparators(const char*& position) {
 bool isUpgradeRequired(ConfigDrivenState& state) {
   state.upgradeRequiredMask = 0;
 
-  char folder[kExpandedFolderBufferSize] = {};
-  const DWORD needed = ExpandEnvironmentStringsA(kComponentsFolder, folder, sizeof(folder));
-  if (needed == 0) {
+  // A folder that does not fit the buffer, or holds letters the ANSI code
+  // page lacks, would name other files than the components'.
+  std::string folder;
+  DWORD error = ERROR_SUCCESS;
+  if (!ExpandEnvironmentText(kComponentsFolder, kExpandedFolderBufferSize, folder, error)) {
     PrimitiveLogger::Log(kUpgradeTag, "ExpandEnvironmentStrings failed with last error: %lu",
-                         GetLastError());
-    return false;
-  }
-  // A result longer than the buffer reports its size and leaves the buffer
-  // unfinished; building paths from it would look at the wrong files.
-  if (needed > sizeof(folder)) {
-    PrimitiveLogger::Log(kUpgradeTag, "ExpandEnvironmentStrings failed with last error: %lu",
-                         static_cast<unsigned long>(ERROR_INSUFFICIENT_BUFFER));
+                         error);
     return false;
   }
 
-  const std::string launcherPath = std::string(folder) + kLauncherRelativePath;
-  const std::string setupClientPath = std::string(folder) + kSetupClientRelativePath;
+  const std::string launcherPath = folder + kLauncherRelativePath;
+  const std::string setupClientPath = folder + kSetupClientRelativePath;
 
   PrimitiveLogger::Log(kUpgradeTag, "Getting KVAL version");
   CheckComponent(state, launcherPath, run_state_constants::kLauncherUpgradeBit, "KVAL");
@@ -94,7 +90,7 @@ bool isUpgradeRequired(ConfigDrivenState& state) {
   if (state.upgradeRequiredMask == run_state_constants::kLauncherUpgradeBit ||
       state.upgradeRequiredMask == run_state_constants::kSetupClientUpgradeBit ||
       state.upgradeRequiredMask == run_state_constants::kBothUpgradeBits) {
-    std::call_once(g_progress_start_once, [&state] {
+    g_progress_start_once.Run([&state] {
       if (state.ProgressBox) state.ProgressBox->start();
     });
   }

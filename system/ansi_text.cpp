@@ -2,6 +2,31 @@
 
 #include <windows.h>
 
+namespace {
+
+// Best-fit mapping turns letters the code page lacks into look-alikes ("Ł"
+// into "L" under 1252), which name other files. UTF-8 as the ANSI code page
+// (a Windows 10 option) holds every character, and WideCharToMultiByte
+// refuses these flags and the default-character query for it.
+bool AnsiIsUtf8() { return GetACP() == CP_UTF8; }
+
+DWORD StrictFlags() { return AnsiIsUtf8() ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS; }
+
+// Converts with the given flags; `usedDefault`, when given, tells whether a
+// character had no counterpart.
+std::string Encode(const std::wstring& text, DWORD flags, BOOL* usedDefault) {
+  const int wideLength = static_cast<int>(text.size());
+  const int length =
+      WideCharToMultiByte(CP_ACP, flags, text.data(), wideLength, nullptr, 0, nullptr, usedDefault);
+  if (length <= 0) return {};
+  std::string narrow(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, flags, text.data(), wideLength, narrow.data(), length, nullptr,
+                      usedDefault);
+  return narrow;
+}
+
+}  // namespace
+
 std::wstring AnsiToWide(const std::string& text) {
   if (text.empty()) return {};
   const int length =
@@ -14,11 +39,14 @@ std::wstring AnsiToWide(const std::string& text) {
 
 std::string WideToAnsi(const std::wstring& text) {
   if (text.empty()) return {};
-  const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return {};
-  std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length,
-                      nullptr, nullptr);
+  return Encode(text, AnsiIsUtf8() ? 0 : WC_NO_BEST_FIT_CHARS, nullptr);
+}
+
+std::optional<std::string> WideToAnsiExact(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  BOOL usedDefault = FALSE;
+  const bool utf8 = AnsiIsUtf8();
+  std::string narrow = Encode(text, StrictFlags(), utf8 ? nullptr : &usedDefault);
+  if (narrow.empty() || usedDefault) return std::nullopt;
   return narrow;
 }

@@ -1,22 +1,40 @@
 // Tests for, deletes and cleans up file-system entries named by narrow
-// (ANSI code page) paths.
+// (ANSI code page) paths. Every path reaches the wide Windows calls through
+// the program's own ANSI conversion.
 #pragma once
+
+#include <windows.h>
 
 #include <string>
 
 namespace FileSysUtils {
 
-// Whether `path` names an existing file, folder or link target. "Not found"
-// gives false; any other failure to read the status is thrown as
-// std::filesystem::filesystem_error.
+// Whether `path` names an existing file, folder or link target. A missing
+// entry, a missing folder on the way and an invalid name give false; any
+// other failure (an unreachable network share, a denied access) is thrown as
+// std::filesystem::filesystem_error carrying the system error code.
 bool Exists(const std::string& path);
 
-// Removes the file or the whole folder tree at `path`. True when the path did
-// not exist or at least one entry was removed; false when nothing was removed
-// or an error occurred (logged). Never throws a standard exception.
+// Removes the file or the whole folder tree at `path`. A link or junction
+// met on the way is removed itself; what it points at is never entered.
+// True when the path did not exist or at least one entry was removed; false
+// when nothing was removed or an error occurred (logged). Never throws a
+// standard exception.
 bool DeleteIfExists(const std::string& path);
+
+// Removes the file, or the empty folder, at `path`, and nothing below it:
+// a folder with content is refused (logged), whatever planted it there.
+// True when the path did not exist or was removed. Never throws a standard
+// exception.
+bool DeleteFileOrEmptyFolder(const std::string& path);
+
+// Throws std::filesystem::filesystem_error for `operation` on `path` with
+// the system error code `error`.
+[[noreturn]] void ThrowFileSystemError(const char* operation, const std::string& path, DWORD error);
 
 }  // namespace FileSysUtils
 
-// Deletes a file a flow no longer needs and logs when that fails.
+// Deletes an installer file a flow no longer needs and logs when that fails.
+// Never deletes below the path: an installer path that has become a folder
+// with content, or a junction to one, is refused.
 void CleanUpFile(const std::string& path);

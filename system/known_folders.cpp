@@ -7,12 +7,16 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 
+#include "logging/primitive_logger.h"
 #include "system/ansi_text.h"
+#include "system/environment_text.h"
 #include "system/temp_installer_path.h"
 
 namespace {
 
+constexpr char kTag[] = "GetKnownFolderPath";
 constexpr DWORD kFolderBufferSize = MAX_PATH;  // 260 bytes
 constexpr char kMsiExecRelativePath[] = "System32\\MsiExec.exe";
 constexpr char kVersionIniRelativePath[] = "Tessaly\\Kelvo\\TessalyVersion.ini";
@@ -42,14 +46,41 @@ struct CoTaskMemDeleter {
   void operator()(wchar_t* memory) const { CoTaskMemFree(memory); }
 };
 
+// A folder whose name the ANSI code page cannot hold is unavailable: its
+// narrow form ('?' or a best-fit look-alike) would name another folder.
+std::string ExactOrUnavailable(const char* source, const std::wstring& folder) {
+  const std::optional<std::string> narrow = WideToAnsiExact(folder);
+  if (narrow) return *narrow;
+  PrimitiveLogger::Log(kTag,
+                       "Folder %s (%s) cannot be written in the ANSI code page (%u); treating it "
+                       "as unavailable",
+                       source, WideToAnsi(folder).c_str(), GetACP());
+  return {};
+}
+
 // The shell's contract asks for its buffer to be freed whether or not the
 // call succeeded.
-std::string ShellFolderPath(const KNOWNFOLDERID& id) {
+std::string ShellFolderPath(const char* name, const KNOWNFOLDERID& id) {
   wchar_t* rawPath = nullptr;
   const HRESULT result = SHGetKnownFolderPath(id, 0, nullptr, &rawPath);
   const std::unique_ptr<wchar_t, CoTaskMemDeleter> path(rawPath);
   if (FAILED(result) || !path) return {};
-  return WideToAnsi(path.get());
+  return ExactOrUnavailable(name, path.get());
+}
+
+// The variable's value read wide, so that no letter is lost on the way. Nothing
+// when the variable is not set; an empty text when it is set but names no
+// usable folder (too long for the folder buffer, or not in the code page):
+// the environment has named the folder, so the shell is not asked.
+std::optional<std::string> EnvironmentFolderPath(const char* variable) {
+  const std::wstring name = AnsiToWide(variable);
+  wchar_t buffer[kFolderBufferSize] = {};
+  const DWORD length = GetEnvironmentVariableW(name.c_str(), buffer, kFolderBufferSize);
+  if (length == 0) return std::nullopt;
+  if (length >= kFolderBufferSize) return std::string();
+  std::string path = ExactOrUnavailable(variable, buffer);
+  if (path.size() >= kFolderBufferSize) return std::string();
+  return path;
 }
 
 }  // namespace
@@ -59,18 +90,10 @@ std::string GetKnownFolderPath(KnownFolder folder) {
   const auto row = table.find(folder);
   if (row == table.end()) return {};
 
-  // A value too long for the buffer gives a count above its size: the
-  // environment has named the folder, so the shell is not asked, but what the
-  // buffer holds then is no path.
-  std::string path;
-  char buffer[kFolderBufferSize] = {};
-  const DWORD length =
-      GetEnvironmentVariableA(row->second.environmentVariable, buffer, kFolderBufferSize);
-  if (length != 0) {
-    if (length < kFolderBufferSize) path = buffer;
-  } else {
-    path = ShellFolderPath(*row->second.shellFolder);
-  }
+  const char* variable = row->second.environmentVariable;
+  const std::optional<std::string> fromEnvironment = EnvironmentFolderPath(variable);
+  std::string path =
+      fromEnvironment ? *fromEnvironment : ShellFolderPath(variable, *row->second.shellFolder);
   if (!path.empty()) path += '\\';
   return path;
 }
@@ -80,12 +103,13 @@ std::string GetMsiExecPath() {
 }
 
 std::string GetVersionIniPath() {
-  const std::string path =
-      GetKnownFolderPath(KnownFolder::ProgramFilesX86) + kVersionIniRelativePath;
-  char expanded[kFolderBufferSize] = {};
-  const DWORD length = ExpandEnvironmentStringsA(path.c_str(), expanded, kFolderBufferSize);
-  // A result larger than the buffer is the size it would need, not a path.
-  if (length == 0 || length > kFolderBufferSize) return {};
+  std::string expanded;
+  DWORD error = ERROR_SUCCESS;
+  if (!ExpandEnvironmentText(
+          GetKnownFolderPath(KnownFolder::ProgramFilesX86) + kVersionIniRelativePath,
+          kFolderBufferSize, expanded, error)) {
+    return {};
+  }
   return expanded;
 }
 

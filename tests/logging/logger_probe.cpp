@@ -8,6 +8,7 @@
 
 #include "logging/primitive_logger.h"
 #include "logging/safe_close_handle.h"
+#include "logging/unique_handle.h"
 #include "tests/support/handle_count.h"
 
 namespace {
@@ -50,6 +51,16 @@ int CloseHandles() {
   if (normal != nullptr) return 4;
   // Clearing the variable is not enough: the handle must be gone.
   if (test_support::OwnHandleCount() != handlesBefore) return 5;
+
+  // An owner closes even a protected handle: the refusal is logged, the
+  // handle does not stay open.
+  {
+    UniqueHandle owned(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    SetHandleInformation(owned.get(), HANDLE_FLAG_PROTECT_FROM_CLOSE,
+                         HANDLE_FLAG_PROTECT_FROM_CLOSE);
+    if (test_support::OwnHandleCount() != handlesBefore + 1) return 8;
+  }
+  if (test_support::OwnHandleCount() != handlesBefore) return 7;
   ShutdownLogger();
   return 0;
 }

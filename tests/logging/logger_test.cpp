@@ -175,8 +175,9 @@ TEST(Logger, LeavesTheCallersLastErrorAsItWas) {
 TEST(SafeCloseHandle, LeavesNullInvalidAndProtectedHandlesAndClearsClosedOnes) {
   const ChildResult run = RunProbe("handles");
   ASSERT_TRUE(run.finished);
-  EXPECT_EQ(run.exitCode, 0u) << "2: null/invalid changed, 3: protected cleared, 4: not cleared, "
-                                 "5: not closed, 6: no handle count";
+  EXPECT_EQ(run.exitCode, 0u)
+      << "2: null/invalid changed, 3: protected cleared, 4: not cleared, "
+         "5: not closed, 6: no handle count, 7: owned protected handle left open, 8: not planted";
   const auto content = ReadFileBytes(LogPathForPid(run.pid));
   ASSERT_TRUE(content.has_value());
 
@@ -186,12 +187,13 @@ TEST(SafeCloseHandle, LeavesNullInvalidAndProtectedHandlesAndClearsClosedOnes) {
   EXPECT_NE(content->find("(SafeCloseHandle)  Unable to get handle info (0x" + handle[1].str() +
                           "); Error:  "),
             std::string::npos);
-  // Only the protected handle was reported.
+  // Only the protected handles were reported: the one held by a variable
+  // and the one held by an owner.
   EXPECT_EQ(std::regex_search(*content, std::regex(R"(Unable to close handle)")), false);
   size_t reports = 0;
   for (size_t at = content->find("(SafeCloseHandle)"); at != std::string::npos;
        at = content->find("(SafeCloseHandle)", at + 1)) {
     ++reports;
   }
-  EXPECT_EQ(reports, 1u);
+  EXPECT_EQ(reports, 2u);
 }

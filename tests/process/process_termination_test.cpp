@@ -80,7 +80,9 @@ TEST_F(TerminateKelvoProcessesTest, LauncherMaskStopsOnlyTheLauncher) {
   const auto quarnel = Start(QuarnelSetupClient());
 
   const ConfigDrivenState& state = Scan(0x200);
-  EXPECT_FALSE(launcher->IsRunning(2000));
+  // Gone when the scan returns, not some time later: the uninstaller that
+  // follows must not meet it.
+  EXPECT_FALSE(launcher->IsRunning());
   EXPECT_TRUE(setupClient->IsRunning());
   EXPECT_TRUE(quarnel->IsRunning());
   EXPECT_EQ(state.ProcessesKilled, 1u);
@@ -149,7 +151,9 @@ TEST_F(TerminateKelvoProcessesTest, TheLauncherIsMatchedWithoutRegardToCaseAndHa
   const DWORD before = OwnHandleCount();
   ASSERT_GT(before, 0u) << "no handle count";
   const ConfigDrivenState& state = Scan(0x200);
-  EXPECT_FALSE(launcher->IsRunning(2000));
+  // Gone when the scan returns, not some time later: the uninstaller that
+  // follows must not meet it.
+  EXPECT_FALSE(launcher->IsRunning());
   EXPECT_TRUE(setupClient->IsRunning());
   EXPECT_EQ(state.ProcessesKilled, 1u);
   EXPECT_EQ(state.ProcessesKilledList, "kelvoAPPLICATIONlauncher.EXE");
@@ -197,6 +201,8 @@ TEST(TerminateKelvoProcesses, LogsEachProgramFoundAndEachTermination) {
   EXPECT_EQ(Messages(log, "TerminateKelvoProcesses"),
             (std::vector<std::string>{">>>", "Found Internet Explorer running:iexplore.exe (" +
                                                  std::to_string(browser->pid()) + ")"}));
+  // No failed wait between the two lines: the termination waits until the
+  // program has ended.
   EXPECT_EQ(Messages(log, "TryProcessTermination"),
             (std::vector<std::string>{"Terminating KelvoApplicationLauncher.exe (" +
                                           std::to_string(launcher->pid()) + ")",

@@ -4,18 +4,16 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "logging/primitive_logger.h"
 #include "remediation/embedded_payloads.h"
-#include "system/ansi_text.h"
 
 int main(int argc, char* argv[]) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode != "write" || argc != 5) return 99;
   const auto id = static_cast<uint16_t>(std::strtoul(argv[2], nullptr, 10));
-  const bool written = WriteResourceToFile(id, argv[3], std::filesystem::path(AnsiToWide(argv[4])));
+  const bool written = WriteResourceToFile(id, argv[3], argv[4]);
   ShutdownLogger();
   return written ? 10 : 11;
 }

@@ -1,0 +1,111 @@
+#include "remediation/installer_staging.h"
+
+#include <exception>
+
+#include "logging/primitive_logger.h"
+#include "remediation/component_constants.h"
+#include "remediation/embedded_payloads.h"
+#include "remediation/payload_constants.h"
+#include "state/config_driven_state.h"
+#include "system/environment_text.h"
+#include "system/file_sys_utils.h"
+#include "system/known_folders.h"
+#include "system/qv_file_lock.h"
+#include "system/signature_constants.h"
+#include "system/signature_verification.h"
+#include "system/temp_installer_path.h"
+
+using namespace component_constants;
+
+namespace {
+
+constexpr char kMachineWideProbeTag[] = "doesZELKExist";
+
+// Whether the machine-wide client's user interface is installed. A path that
+// cannot be expanded counts as missing; a file-system error other than "not
+// found" is thrown to the caller.
+bool MachineWideClientExists() {
+  std::string path;
+  DWORD error = ERROR_SUCCESS;
+  if (!ExpandEnvironmentText(kMachineWideClientPath, kExpandedPathBufferSize, path, error)) {
+    PrimitiveLogger::Log(kMachineWideProbeTag, "ExpandEnvironmentStrings Failed, last Error: %lu",
+                         error);
+    return false;
+  }
+  return FileSysUtils::Exists(path);
+}
+
+Payload ChooseSetupClientPayload(const ConfigDrivenState& state) {
+  const Payload older{payload_constants::kSetupClientInstallerId,
+                      payload_constants::kSetupClientInstallerName};
+  if (state.kuhMSIProdCodeArg.empty() || MachineWideClientExists()) return older;
+  PrimitiveLogger::Log(kMachineWideProbeTag,
+                       "It appears that ZELK is missing, which suggests that the OUH flow might "
+                       "be web-based.");
+  return {payload_constants::kSetupClient2273InstallerId,
+          payload_constants::kSetupClient2273InstallerName};
+}
+
+// What an install does before it runs its installer: write, lock, verify.
+// Empty when all three passed.
+std::string Stage(const Payload& payload, const std::string& path) {
+  if (path.empty()) return "has no temporary file name";
+  if (!WriteResourceToFile(payload.resourceId, payload.name, path)) {
+    return "could not be written out";
+  }
+  bool verified = false;
+  try {
+    QVFileLock lock(path);
+    verified = VerifyInstaller(path);
+  } catch (const std::exception& error) {
+    return std::string("could not be locked (") + error.what() + ")";
+  }
+  CleanUpFile(path);
+  return verified ? "" : "did not pass the signature check";
+}
+
+std::string ProblemOf(const char* name, const std::string& problem) {
+  return problem.empty() ? problem : std::string("its installer ") + name + " " + problem;
+}
+
+}  // namespace
+
+Payload SetupClientPayload(const ConfigDrivenState& state) {
+  // A static whose initialiser throws stays uninitialised: the next call
+  // probes again.
+  static const Payload chosen = ChooseSetupClientPayload(state);
+  return chosen;
+}
+
+Payload LauncherPayload() {
+  return {payload_constants::kLauncherMsiId, payload_constants::kLauncherMsiName};
+}
+
+const std::string& SetupClientTempPath() {
+  static const std::string path =
+      GetTempPathForUnSafeInstaller(kSetupClientTempPrefix, kSetupClientTempExtension);
+  return path;
+}
+
+bool VerifyInstaller(const std::string& path) {
+  return qvVerifySignature(path, signature_constants::kSignerTessaly,
+                           signature_constants::kSignerQuarnel, signature_constants::kSignerOrvane);
+}
+
+std::string SetupClientReplacementProblem(const ConfigDrivenState& state) {
+  try {
+    const Payload payload = SetupClientPayload(state);
+    return ProblemOf(payload.name, Stage(payload, SetupClientTempPath()));
+  } catch (const std::exception& error) {
+    return std::string("its installer could not be prepared (") + error.what() + ")";
+  }
+}
+
+std::string LauncherReplacementProblem() {
+  try {
+    const Payload payload = LauncherPayload();
+    return ProblemOf(payload.name, Stage(payload, GetLauncherMsiTempPath()));
+  } catch (const std::exception& error) {
+    return std::string("its installer could not be prepared (") + error.what() + ")";
+  }
+}
