@@ -143,15 +143,33 @@ int IndexOf(const std::vector<std::string>& messages, const std::string& message
   return -1;
 }
 
-ScopedEnvVar::ScopedEnvVar(const std::string& name, const char* value) : name_(name) {
-  char buffer[32768];
-  const DWORD length = GetEnvironmentVariableA(name.c_str(), buffer, sizeof(buffer));
-  if (length > 0 && length < sizeof(buffer)) previous_ = std::string(buffer, length);
-  SetEnvironmentVariableA(name.c_str(), value);
+namespace {
+
+std::wstring Widened(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                         wide.data(), static_cast<int>(wide.size()));
+  wide.resize(length > 0 ? static_cast<size_t>(length) : 0);
+  return wide;
+}
+
+}  // namespace
+
+ScopedEnvVar::ScopedEnvVar(const std::string& name, const char* value)
+    : ScopedEnvVar(Widened(name), value ? std::optional<std::wstring>(Widened(value)) : std::nullopt) {}
+
+ScopedEnvVar::ScopedEnvVar(const std::wstring& name, std::optional<std::wstring> value)
+    : name_(name) {
+  // Kept wide: a value the ANSI code page cannot hold comes back whole.
+  std::wstring buffer(32768, L'\0');
+  const DWORD length =
+      GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (length > 0 && length < buffer.size()) previous_ = buffer.substr(0, length);
+  SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
 }
 
 ScopedEnvVar::~ScopedEnvVar() {
-  SetEnvironmentVariableA(name_.c_str(), previous_ ? previous_->c_str() : nullptr);
+  SetEnvironmentVariableW(name_.c_str(), previous_ ? previous_->c_str() : nullptr);
 }
 
 ScopedTempDir::ScopedTempDir() {

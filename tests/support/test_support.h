@@ -63,14 +63,16 @@ size_t CountOf(const std::vector<std::string>& messages, const std::string& mess
 // children, and restores the former value when it goes out of scope.
 class ScopedEnvVar {
  public:
+  // Null or nothing removes the variable.
   ScopedEnvVar(const std::string& name, const char* value);
+  ScopedEnvVar(const std::wstring& name, std::optional<std::wstring> value);
   ~ScopedEnvVar();
   ScopedEnvVar(const ScopedEnvVar&) = delete;
   ScopedEnvVar& operator=(const ScopedEnvVar&) = delete;
 
  private:
-  std::string name_;
-  std::optional<std::string> previous_;
+  std::wstring name_;
+  std::optional<std::wstring> previous_;
 };
 
 // A fresh, empty folder under the temporary folder, removed with its content
