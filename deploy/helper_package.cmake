@@ -1,8 +1,9 @@
 # remedion_add_helper_package(<target> OUTPUT <msi> VERSION a.b.c.d)
 # Builds the deployment package KelvoUpgradeHelperInstaller.msi around this
 # build's OrvaneUpgradeHelper.exe with wixl and signs it: with the maker's
-# certificate when REMEDION_RELEASE_SIGNING_CERT/_KEY name one, else with the
-# development kit's "Orvane, Inc." (payloads/signing/). The ProductCode is
+# certificate when REMEDION_RELEASE_SIGNING_CERT/_KEY name one (timestamped
+# by REMEDION_TIMESTAMP_URL when given; cmake/ReleaseInputs.cmake), else with
+# the development kit's "Orvane, Inc." (payloads/signing/). The ProductCode is
 # derived from the upgrade code, the version and the architecture, so that a
 # build is reproducible and every version has its own (a major upgrade needs
 # that).
@@ -34,18 +35,6 @@ function(remedion_msi_version out_var version_commas)
   endif()
   set(${out_var} "${major}.${minor}.${build}.${revision}" PARENT_SCOPE)
 endfunction()
-
-set(REMEDION_RELEASE_SIGNING_CERT "" CACHE FILEPATH
-  "Certificate chain (PEM or DER) that signs KelvoUpgradeHelperInstaller.msi; empty: the kit's \"Orvane, Inc.\"")
-set(REMEDION_RELEASE_SIGNING_KEY "" CACHE FILEPATH
-  "Private key for REMEDION_RELEASE_SIGNING_CERT")
-if(REMEDION_RELEASE_SIGNING_CERT OR REMEDION_RELEASE_SIGNING_KEY)
-  foreach(file IN ITEMS REMEDION_RELEASE_SIGNING_CERT REMEDION_RELEASE_SIGNING_KEY)
-    if(NOT ${file} OR NOT EXISTS "${${file}}")
-      message(FATAL_ERROR "${file}: no file at '${${file}}' (the certificate and key go together)")
-    endif()
-  endforeach()
-endif()
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(_remedion_helper_package_arch x64)
@@ -90,10 +79,16 @@ function(remedion_add_helper_package target)
   if(REMEDION_RELEASE_SIGNING_CERT)
     set(sign_command
       osslsigncode sign -certs "${REMEDION_RELEASE_SIGNING_CERT}"
-        -key "${REMEDION_RELEASE_SIGNING_KEY}" -h sha256 -n "Orvane Upgrade Helper"
-        -in "${unsigned}" -out "${ARG_OUTPUT}")
-    set(sign_depends "${REMEDION_RELEASE_SIGNING_CERT}" "${REMEDION_RELEASE_SIGNING_KEY}")
+        -key "${REMEDION_RELEASE_SIGNING_KEY}" -h sha256 -n "Orvane Upgrade Helper")
     set(signer "the release certificate")
+    if(REMEDION_TIMESTAMP_URL)
+      # RFC 3161; osslsigncode fails the signing when the server does not
+      # answer, so no release package goes out without its timestamp.
+      list(APPEND sign_command -ts "${REMEDION_TIMESTAMP_URL}")
+      string(APPEND signer ", timestamped by ${REMEDION_TIMESTAMP_URL}")
+    endif()
+    list(APPEND sign_command -in "${unsigned}" -out "${ARG_OUTPUT}")
+    set(sign_depends "${REMEDION_RELEASE_SIGNING_CERT}" "${REMEDION_RELEASE_SIGNING_KEY}")
   else()
     # The kit's certificates are made by payload_kit, which the helper
     # depends on.
