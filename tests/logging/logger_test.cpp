@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <stdexcept>
 #include <string>
 
+#include "logging/once_guard.h"
 #include "tests/support/test_support.h"
 
 using namespace test_support;
@@ -196,4 +198,19 @@ TEST(SafeCloseHandle, LeavesNullInvalidAndProtectedHandlesAndClearsClosedOnes) {
     ++reports;
   }
   EXPECT_EQ(reports, 2u);
+}
+
+// One-time work that threw is not done: the next call runs it again (a
+// version check that failed must not hang or be skipped by the next pass).
+TEST(OnceGuard, WorkThatThrewRunsAgainAndWorkThatReturnedDoesNot) {
+  OnceGuard guard;
+  int runs = 0;
+  EXPECT_THROW(guard.Run([&runs] {
+    ++runs;
+    throw std::runtime_error("first attempt");
+  }),
+               std::runtime_error);
+  guard.Run([&runs] { ++runs; });
+  guard.Run([&runs] { ++runs; });
+  EXPECT_EQ(runs, 2);
 }

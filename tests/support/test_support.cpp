@@ -156,7 +156,8 @@ std::wstring Widened(const std::string& text) {
 }  // namespace
 
 ScopedEnvVar::ScopedEnvVar(const std::string& name, const char* value)
-    : ScopedEnvVar(Widened(name), value ? std::optional<std::wstring>(Widened(value)) : std::nullopt) {}
+    : ScopedEnvVar(Widened(name),
+                   value ? std::optional<std::wstring>(Widened(value)) : std::nullopt) {}
 
 ScopedEnvVar::ScopedEnvVar(const std::wstring& name, std::optional<std::wstring> value)
     : name_(name) {

@@ -39,6 +39,11 @@ TEST(FileSysUtils, ExistsSeesFilesFoldersAndTreatsBadNamesAsMissing) {
   EXPECT_FALSE(FileSysUtils::Exists(temp.path() + "\\bad|name:x:y"));
   EXPECT_FALSE(FileSysUtils::Exists(file + "\\below-a-file"));
   EXPECT_FALSE(FileSysUtils::Exists(""));
+  // A share that cannot be reached is no answer at all (a redirected
+  // application-data folder offline): it must not read as "components
+  // missing".
+  EXPECT_THROW(FileSysUtils::Exists("\\\\remedion-unreachable-host\\share\\x.exe"),
+               std::filesystem::filesystem_error);
 }
 
 TEST(FileSysUtils, DeleteIfExistsRemovesFilesAndWholeTrees) {
@@ -104,6 +109,30 @@ TEST(FileSysUtils, CleanUpOfALockedFileLogsThePlatformErrorAndTheFailure) {
 
   // Released, the same file goes.
   EXPECT_EQ(RunProbe("cleanup \"" + file + "\"").child.exitCode, 0u);
+}
+
+// An installer's temporary name that has become a folder (planted, or a
+// junction to another folder on Windows) is never emptied: clean-up deletes
+// a file or an empty folder only.
+TEST(FileSysUtils, CleanUpDeletesAnEmptyFolderButNothingInsideOne) {
+  ScopedTempDir temp;
+  const std::string planted = temp.path() + "\\KSC1A2B.exe";
+  ASSERT_TRUE(CreateDirectoryA(planted.c_str(), nullptr));
+  const std::string precious = planted + "\\precious.txt";
+  ASSERT_TRUE(WriteFileBytes(precious, "keep"));
+  ASSERT_TRUE(FileSysUtils::Exists(precious));
+
+  const auto refused = RunProbe("cleanup \"" + planted + "\"");
+  ASSERT_TRUE(refused.child.finished);
+  EXPECT_EQ(refused.child.exitCode, 1u);
+  EXPECT_EQ(ReadFileBytes(precious).value_or(""), "keep");
+  EXPECT_EQ(CountOf(refused.messages, "(FileSysUtils::DeleteIfExists)  Refused to delete " +
+                                          planted + ": a folder with content"),
+            1u);
+  EXPECT_EQ(CountOf(refused.messages, "(CleanUpFile)  Clean-up of " + planted + " failed"), 1u);
+
+  ASSERT_TRUE(DeleteFileA(precious.c_str()));
+  EXPECT_EQ(RunProbe("cleanup \"" + planted + "\"").child.exitCode, 0u);
 }
 
 TEST(TempInstallerPath, NamesAFreeFileWithThreePrefixCharactersAndTheExtension) {

@@ -7,6 +7,7 @@
 
 #include "system/known_folders.h"
 #include "tests/support/test_support.h"
+#include "tests/system/system_probe_support.h"
 
 using namespace test_support;
 
@@ -109,4 +110,36 @@ TEST(KnownFolders, LauncherMsiTempPathIsMadeOnceAndLeavesNothingBehind) {
   EXPECT_EQ(GetLauncherMsiTempPath(), first);
   EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
   EXPECT_TRUE(std::filesystem::is_empty(other.path()));
+}
+
+// A folder name the ANSI code page cannot hold (a Cyrillic user name under
+// code page 1252, or a Polish letter that best-fit mapping would turn into a
+// plain one) names no folder at all: never '?' or a look-alike of it.
+TEST(KnownFolders, AFolderTheCodePageCannotHoldIsUnavailable) {
+  ASSERT_EQ(GetACP(), 1252u) << "these names are chosen for code page 1252";
+  const std::wstring cyrillic =
+      L"C:\\users\\\u0414\u043c\u0438\u0442\u0440\u0438\u0439";  // Дмитрий
+  const std::wstring polish = L"C:\\users\\\u0141ukasz";         // Łukasz
+
+  {
+    ScopedEnvVar appData(L"AppData", polish + L"\\AppData\\Roaming");
+    const auto run = system_probe::RunProbe("known-folder 2");
+    EXPECT_EQ(run.child.exitCode, 1u);
+    EXPECT_EQ(CountOf(run.messages, "(probe)  folder=[]"), 1u);
+    EXPECT_EQ(CountOf(run.messages,
+                      "(GetKnownFolderPath)  Folder AppData (C:\\users\\?ukasz\\AppData\\Roaming) "
+                      "cannot be written in the ANSI code page (1252); treating it as unavailable"),
+              1u);
+  }
+  {
+    ScopedEnvVar tmp(L"TMP", cyrillic + L"\\Temp");
+    ScopedEnvVar temp(L"TEMP", cyrillic + L"\\Temp");
+    const auto run = system_probe::RunProbe("temp-name KSC exe");
+    EXPECT_EQ(run.child.exitCode, 1u);
+    EXPECT_EQ(CountOf(run.messages, "(probe)  name=[]"), 1u);
+    EXPECT_EQ(CountOf(run.messages,
+                      "(GetTempPathForUnSafeInstaller)  Temp dir C:\\users\\???????\\Temp\\ cannot "
+                      "be written in the ANSI code page (1252); no installer is written there"),
+              1u);
+  }
 }

@@ -3,12 +3,14 @@
 // 99 is a usage error.
 #include <windows.h>
 
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "logging/primitive_logger.h"
 #include "system/file_sys_utils.h"
+#include "system/known_folders.h"
 #include "system/qv_file_lock.h"
 #include "system/registry_store.h"
 #include "system/signature_verification.h"
@@ -28,6 +30,12 @@ int CleanUp(const std::string& path, bool lock) {
   CleanUpFile(path);
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   return FileSysUtils::Exists(path) ? 1 : 0;
+}
+
+int KnownFolderPath(const std::string& id) {
+  const std::string folder = GetKnownFolderPath(static_cast<KnownFolder>(std::atoi(id.c_str())));
+  PrimitiveLogger::Log("probe", "folder=[%s]", folder.c_str());
+  return folder.empty() ? 1 : 0;
 }
 
 int TempName(const std::string& prefix, const std::string& extension) {
@@ -73,6 +81,7 @@ int main(int argc, char* argv[]) {
   int result = 99;
   if (mode == "cleanup") result = CleanUp(argument, false);
   if (mode == "cleanup-locked") result = CleanUp(argument, true);
+  if (mode == "known-folder") result = KnownFolderPath(argument);
   if (mode == "temp-name") result = TempName(argument, argc > 3 ? argv[3] : "");
   if (mode == "marker-read") result = IsPerUserCompStatusMarkedInRegistry() ? 10 : 11;
   if (mode == "marker-write") {
