@@ -6,16 +6,22 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "logging/unique_handle.h"
 
 #include "system/known_folders.h"
 #include "tests/support/component_profile.h"
 #include "tests/support/stand_in_programs.h"
 #include "tests/support/test_support.h"
+#include "tests/support/user_folders.h"
 
 using namespace test_support;
 
@@ -248,20 +254,42 @@ TEST_F(RemediationScenario, DesktopClientBuildNumbersDecideTheResultUnderZar) {
   }
 }
 
-// A test build of the helper whose payloads carry a near-miss signer name.
-TEST_F(RemediationScenario, PayloadsOfAnotherSignerAreNeverRun) {
+// A test build of the helper whose payloads carry a near-miss signer name,
+// on a profile with outdated components: nothing is run, and nothing is
+// removed that the run could not replace.
+TEST_F(RemediationScenario, PayloadsOfAnotherSignerAreNeverRunAndTheOldComponentsStay) {
+  InstallOutdatedComponents();
+  ASSERT_EQ(FileVersionOf(LauncherExePath()), "22.7.1.0");
+  const auto oldProducts = InstalledLauncherProducts();
+  ASSERT_EQ(oldProducts.size(), 1u);
+
   const HelperRun run = RunHelperExe(TestProgramPath("HelperBadSigner.exe"), kPackageArguments);
   ASSERT_TRUE(run.run.finished);
   EXPECT_EQ(run.run.exitCode, 0u);
+  EXPECT_TRUE(
+      run.HasPrefix("(UnInstallAllPerUserKelvoComponents)  Not removing Setup Client: "
+                    "its installer TYSetupClientInstaller_22.7.3.exe did not pass"));
+  EXPECT_TRUE(
+      run.HasPrefix("(UnInstallAllPerUserKelvoComponents)  Not removing Kelvo Application "
+                    "Launcher: its installer TessalyAppLauncher.msi did not pass"));
+  EXPECT_FALSE(run.HasPrefix("(CallUninstaller)"));
+  EXPECT_FALSE(run.HasPrefix("(UninstallProductByUpgradeCode)"));
   EXPECT_TRUE(run.Has("(InstallSetupClientForCurrentUser)  KSC Validation failed"));
   EXPECT_TRUE(run.Has("(InstallKVALForCurrentUser)  KVAL Validation failed"));
   EXPECT_TRUE(run.Has(
       "(InstallAllPerUserKelvoComponents)  KVAL Installation failed; Not marking status in reg."));
   EXPECT_TRUE(run.Has(kFailureLine));
   EXPECT_FALSE(IsCompletionMarked());
-  EXPECT_FALSE(std::filesystem::exists(SetupClientExePath()));
-  EXPECT_FALSE(std::filesystem::exists(LauncherExePath()));
-  EXPECT_TRUE(InstalledLauncherProducts().empty());
+
+  // The old components are still installed, and they still run.
+  EXPECT_EQ(FileVersionOf(SetupClientExePath("Tessaly")), "22.7.1.0");
+  EXPECT_EQ(FileVersionOf(SetupClientExePath("Quarnel Networks")), "22.7.1.0");
+  EXPECT_EQ(FileVersionOf(LauncherExePath()), "22.7.1.0");
+  EXPECT_EQ(InstalledLauncherProducts(), oldProducts);
+  RunningProgram setupClient(SetupClientExePath("Tessaly"));
+  RunningProgram launcher(LauncherExePath());
+  EXPECT_TRUE(setupClient.IsRunning());
+  EXPECT_TRUE(launcher.IsRunning());
 
   // The files that failed verification stay where they were written.
   for (const char* name : {"TYSetupClientInstaller_22.7.3.exe", "TessalyAppLauncher.msi"}) {
@@ -270,6 +298,113 @@ TEST_F(RemediationScenario, PayloadsOfAnotherSignerAreNeverRun) {
     EXPECT_TRUE(std::filesystem::exists(path)) << path;
     DeleteFileA(path.c_str());
   }
+}
+
+// Windows runs one installation at a time. While another installation
+// holds the installer, the helper waits for it before starting msiexec, and
+// the repair still succeeds. (Wine's own msiexec does not take this mutex,
+// so the test holds it as another installation would.)
+TEST_F(RemediationScenario, ABusyWindowsInstallerDelaysMsiexecAndTheRepairStillSucceeds) {
+  constexpr DWORD kHoldAfterSetupClientMs = 3000;
+  constexpr DWORD kHoldAtMostMs = 90000;
+  UniqueHandle held(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  std::atomic<bool> planted{false};
+  // Taken before the helper starts; given back a while after the helper has
+  // installed the setup client, when the launcher's msiexec is next.
+  std::thread otherInstallation([&] {
+    UniqueHandle mutex(CreateMutexA(nullptr, TRUE, "Global\\_MSIExecute"));
+    planted = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
+    SetEvent(held.get());
+    const ULONGLONG start = GetTickCount64();
+    while (!std::filesystem::exists(SetupClientExePath()) &&
+           GetTickCount64() - start < kHoldAtMostMs) {
+      Sleep(100);
+    }
+    Sleep(kHoldAfterSetupClientMs);
+    if (mutex) ReleaseMutex(mutex.get());
+  });
+  WaitForSingleObject(held.get(), INFINITE);
+  if (!planted) otherInstallation.join();
+  ASSERT_TRUE(planted) << "the installer's mutex could not be taken for the test";
+
+  const HelperRun run = RunShippedHelper("");
+  otherInstallation.join();
+  ASSERT_TRUE(run.run.finished);
+
+  const int waitStarted = IndexOf(
+      run.messages,
+      "(WaitForWindowsInstaller)  Windows Installer is busy with another installation; waiting "
+      "up to 600 seconds");
+  ASSERT_GE(waitStarted, 0);
+  std::smatch waited;
+  int waitEnded = -1;
+  for (size_t index = 0; index < run.messages.size(); ++index) {
+    if (std::regex_match(run.messages[index], waited,
+                         std::regex(R"(\(WaitForWindowsInstaller\)  Windows Installer became free )"
+                                    R"(after (\d+) ms)"))) {
+      waitEnded = static_cast<int>(index);
+      break;
+    }
+  }
+  ASSERT_GT(waitEnded, waitStarted);
+  EXPECT_GE(std::stoul(waited[1].str()), kHoldAfterSetupClientMs - 500);
+  // msiexec started only after the wait.
+  int msiexecStarted = -1;
+  for (size_t index = 0; index < run.messages.size(); ++index) {
+    if (run.messages[index].find("(WinProcess::Launch)  Launching") == 0 &&
+        run.messages[index].find("MsiExec.exe  /i") != std::string::npos) {
+      msiexecStarted = static_cast<int>(index);
+    }
+  }
+  EXPECT_GT(msiexecStarted, waitEnded);
+  EXPECT_TRUE(run.Has(kSuccessLine));
+  ExpectCurrentComponents("22.7.2.0");
+}
+
+// Users are named as people are: with the letters of their code page. The
+// helper runs under that code page (LANG for Wine, set by the ctest entry)
+// with its application-data and temporary folders in a profile folder so
+// named, repairs the components there and leaves nothing in the temporary
+// folder.
+TEST_F(RemediationScenario, OutdatedComponentsOfAUserNamedInTheCodePageAreReplaced) {
+  struct User {
+    UINT codePage;
+    const wchar_t* name;
+  };
+  const User users[] = {
+      {1250, L"\u0141ukasz Wi\u015bniewski"},  // Łukasz Wiśniewski
+      {1251,
+       L"\u0414\u043c\u0438\u0442\u0440\u0438\u0439 "
+       L"\u041a\u0443\u0437\u043d\u0435\u0446\u043e\u0432"},  // Дмитрий Кузнецов
+  };
+  const char* expected = std::getenv("REMEDION_EXPECTED_CODE_PAGE");
+  ASSERT_NE(expected, nullptr);
+  ASSERT_EQ(GetACP(), std::strtoul(expected, nullptr, 10)) << "Wine did not take the code page";
+  const User* user = nullptr;
+  for (const User& candidate : users) {
+    if (candidate.codePage == GetACP()) user = &candidate;
+  }
+  ASSERT_NE(user, nullptr);
+
+  ScopedUserFolders folders(user->name);
+  ASSERT_TRUE(folders.planted());
+  ResetProfile();
+  InstallOutdatedComponents();
+  ASSERT_EQ(FileVersionOf(SetupClientExePath("Tessaly")), "22.7.1.0");
+  ASSERT_EQ(FileVersionOf(LauncherExePath()), "22.7.1.0");
+  ASSERT_EQ(SetupClientExePath().find(folders.roamingNarrow()), 0u);
+
+  const HelperRun run = RunShippedHelper(kPackageArguments);
+  ASSERT_TRUE(run.run.finished);
+  EXPECT_EQ(run.run.exitCode, 0u);
+  EXPECT_TRUE(run.Has(kSuccessLine));
+  ExpectCurrentComponents("22.7.3.0");
+  EXPECT_FALSE(std::filesystem::exists(SetupClientExePath("Quarnel Networks")));
+  // The installers went to this user's temporary folder, and went again.
+  const std::string written = WrittenPayloadPath(run, "TessalyAppLauncher.msi");
+  EXPECT_EQ(written.find(folders.tempNarrow()), 0u) << written;
+  EXPECT_EQ(folders.TempLeftovers(), "");
+  ResetProfile();
 }
 
 // A test build whose launcher package fails to install (msiexec ends 1603).

@@ -107,6 +107,51 @@ TEST_F(RemediationPasses, UninstallPassActsOnTheMaskedComponentsOnly) {
   EXPECT_FALSE(std::filesystem::exists(SetupClientExePath()));
 }
 
+// msiexec started while another installation runs ends with 1618, and one
+// whose /L log cannot be opened (the log folder is shared by every user) with
+// 1622. Neither costs the removal: a stand-in msiexec answers 1618, then
+// 1622, then 0.
+TEST_F(RemediationPasses, MsiexecRunsAgainWhenTheInstallerIsBusyOrItsLogCannotBeOpened) {
+  ASSERT_EQ(RunMsiexec("/i \"" + KitPath("old\\TessalyAppLauncher_22.7.1.msi") + "\" /qn"), 0u);
+  ScopedTempDir windows;
+  const std::string system32 = windows.path() + "\\System32";
+  ASSERT_TRUE(CreateDirectoryA(system32.c_str(), nullptr));
+  ASSERT_TRUE(CopyFileA(TestProgramPath("msiexec_stand_in.exe").c_str(),
+                        (system32 + "\\MsiExec.exe").c_str(), FALSE));
+  const std::string calls = windows.path() + "\\calls.txt";
+
+  ProbeRun run;
+  {
+    ScopedEnvVar winDir("WinDir", windows.path().c_str());
+    ScopedEnvVar codes("REMEDION_MSIEXEC_EXIT_CODES", "1618,1622,0");
+    ScopedEnvVar callList("REMEDION_MSIEXEC_CALLS", calls.c_str());
+    run = RunProbe("remove-launcher");
+  }
+  ASSERT_TRUE(run.result.finished);
+  EXPECT_EQ(run.result.exitCode, 1u) << "the removal counts as done";
+
+  std::vector<std::string> lines = SplitCrLfLines(ReadFileBytes(calls).value_or(""));
+  if (!lines.empty() && lines.back().empty()) lines.pop_back();
+  ASSERT_EQ(lines.size(), 3u);
+  const size_t logSwitch = lines[1].find(" /L*v+ ");
+  ASSERT_NE(logSwitch, std::string::npos);
+  EXPECT_EQ(lines[0], lines[1]);
+  EXPECT_EQ(lines[2], lines[1].substr(0, logSwitch)) << "the same run without its log";
+
+  EXPECT_EQ(CountOf(run.messages,
+                    "(RunMsiExec)  Windows Installer is busy with another installation (1618); "
+                    "trying again in 5 seconds"),
+            1u);
+  EXPECT_EQ(CountOf(run.messages,
+                    "(RunMsiExec)  msiexec could not open its log (1622); running it again "
+                    "without the log switch"),
+            1u);
+  EXPECT_EQ(CountOf(run.messages,
+                    "(UninstallProductByUpgradeCode)  UnInstallation of Kelvo Application "
+                    "Launcher successful"),
+            1u);
+}
+
 TEST_F(RemediationPasses, HandlerSkipsMarkedRunsAndUnknownModes) {
   const ProbeRun unknown = RunProbe("handler 2 -forceReRun: True");
   ASSERT_TRUE(unknown.result.finished);
