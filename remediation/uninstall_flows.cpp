@@ -2,7 +2,6 @@
 
 #include <windows.h>
 #include <mbstring.h>
-#include <msi.h>
 
 #include "logging/primitive_logger.h"
 #include "process/win_process.h"
@@ -12,6 +11,7 @@
 #include "remediation/payload_constants.h"
 #include "state/config_driven_state.h"
 #include "system/file_sys_utils.h"
+#include "system/msi_library.h"
 
 using namespace component_constants;
 
@@ -50,13 +50,14 @@ bool UninstallProductByUpgradeCode(ConfigDrivenState& state) {
   PrimitiveLogger::Log(kProductTag, ">>>");
   for (DWORD index = 0;; ++index) {
     char productCode[kProductCodeBufferSize] = {};
-    if (MsiEnumRelatedProductsA(kLauncherUpgradeCode, 0, index, productCode) != ERROR_SUCCESS) {
+    if (msi_library::MsiEnumRelatedProductsA(kLauncherUpgradeCode, 0, index, productCode) !=
+        ERROR_SUCCESS) {
       return false;
     }
     char productName[kProductNameBufferSize] = {};
     DWORD nameSize = kProductNameBufferSize;
     const UINT nameStatus =
-        MsiGetProductInfoA(productCode, kProductNameProperty, productName, &nameSize);
+        msi_library::MsiGetProductInfoA(productCode, kProductNameProperty, productName, &nameSize);
     // Only the first product of that name is removed.
     if (IsLauncherProductName(productName)) {
       return RemoveLauncherProduct(state, productCode);

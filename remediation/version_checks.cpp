@@ -15,6 +15,7 @@
 #include "state/run_state_constants.h"
 #include "system/environment_text.h"
 #include "system/file_sys_utils.h"
+#include "system/version_library.h"
 
 using namespace version_constants;
 
@@ -109,7 +110,7 @@ uint32_t getFileVersion(const char* filePath, char* version, const uint32_t& ver
   }
 
   DWORD handle = 0;
-  const DWORD infoSize = GetFileVersionInfoSizeA(filePath, &handle);
+  const DWORD infoSize = version_library::GetFileVersionInfoSizeA(filePath, &handle);
   if (infoSize == 0) {
     PrimitiveLogger::Log(kFileVersionTag, "GetFileVersionInfoSize Failed with last Error: %lu",
                          GetLastError());
@@ -117,7 +118,7 @@ uint32_t getFileVersion(const char* filePath, char* version, const uint32_t& ver
   }
 
   std::vector<unsigned char> block(infoSize, 0);
-  if (!GetFileVersionInfoA(filePath, handle, infoSize, block.data())) {
+  if (!version_library::GetFileVersionInfoA(filePath, handle, infoSize, block.data())) {
     PrimitiveLogger::Log(kFileVersionTag, "GetFileVersionInfo Failed with last Error: %lu",
                          GetLastError());
     return kVersionStatusFailure;
@@ -125,8 +126,8 @@ uint32_t getFileVersion(const char* filePath, char* version, const uint32_t& ver
 
   void* record = nullptr;
   UINT recordLength = kFixedFileInfoSize;
-  if (!VerQueryValueA(block.data(), "\\", &record, &recordLength) || record == nullptr ||
-      recordLength < sizeof(VS_FIXEDFILEINFO)) {
+  if (!version_library::VerQueryValueA(block.data(), "\\", &record, &recordLength) ||
+      record == nullptr || recordLength < sizeof(VS_FIXEDFILEINFO)) {
     PrimitiveLogger::Log(kFileVersionTag, "VerQueryValue Failed");
     return kVersionStatusFailure;
   }

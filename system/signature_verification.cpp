@@ -8,11 +8,12 @@
 #include <array>
 #include <memory>
 #include <new>
-#include <type_traits>
 
 #include "logging/primitive_logger.h"
 #include "system/ansi_text.h"
+#include "system/crypt_library.h"
 #include "system/signature_constants.h"
+#include "system/system_library.h"
 #include "system/wintrust_data.h"
 
 using namespace signature_constants;
@@ -24,26 +25,25 @@ constexpr char kTag[] = "qvVerifySignature";
 using AcceptedNames = std::array<std::string, 3>;
 
 struct CertStoreCloser {
-  void operator()(HCERTSTORE store) const { CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG); }
+  void operator()(HCERTSTORE store) const {
+    crypt_library::CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG);
+  }
 };
 using UniqueCertStore = std::unique_ptr<void, CertStoreCloser>;
 
 struct CryptMsgCloser {
-  void operator()(HCRYPTMSG message) const { CryptMsgClose(message); }
+  void operator()(HCRYPTMSG message) const { crypt_library::CryptMsgClose(message); }
 };
 using UniqueCryptMsg = std::unique_ptr<void, CryptMsgCloser>;
 
 struct CertContextFreer {
-  void operator()(PCCERT_CONTEXT context) const { CertFreeCertificateContext(context); }
+  void operator()(PCCERT_CONTEXT context) const {
+    crypt_library::CertFreeCertificateContext(context);
+  }
 };
 using UniqueCertContext = std::unique_ptr<const CERT_CONTEXT, CertContextFreer>;
 
-struct LibraryFreer {
-  void operator()(HMODULE library) const { FreeLibrary(library); }
-};
-using UniqueLibrary = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer>;
-
-using WinVerifyTrustFunction = LONG(WINAPI*)(HWND window, GUID* action, LPVOID data);
+using WinVerifyTrustFunction = decltype(&::WinVerifyTrust);
 
 // The error of a platform call that has just failed. A call that failed
 // without naming an error must still not read as an accepted file.
@@ -63,9 +63,9 @@ DWORD OpenEmbeddedSignature(const std::wstring& path, EmbeddedSignature& signatu
   DWORD contentType = 0;
   HCERTSTORE store = nullptr;
   HCRYPTMSG message = nullptr;
-  const BOOL opened =
-      CryptQueryObject(kQueryObjectType, path.c_str(), kQueryExpectedContent, kQueryExpectedFormat,
-                       0, nullptr, &contentType, nullptr, &store, &message, nullptr);
+  const BOOL opened = crypt_library::CryptQueryObject(
+      kQueryObjectType, path.c_str(), kQueryExpectedContent, kQueryExpectedFormat, 0, nullptr,
+      &contentType, nullptr, &store, &message, nullptr);
   const DWORD error = opened ? 0 : LastErrorOr(kStatusNotFound);
   signature.store.reset(store);
   signature.message.reset(message);
@@ -93,7 +93,8 @@ DWORD LogSignerInfoFailure() {
 // into), in one buffer.
 DWORD ReadFirstSigner(HCRYPTMSG message, std::unique_ptr<BYTE[]>& signerInfo) {
   DWORD size = 0;
-  if (!CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, kFirstSignerIndex, nullptr, &size)) {
+  if (!crypt_library::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, kFirstSignerIndex, nullptr,
+                                       &size)) {
     return LogSignerInfoFailure();
   }
   signerInfo.reset(new (std::nothrow) BYTE[size]);
@@ -101,8 +102,8 @@ DWORD ReadFirstSigner(HCRYPTMSG message, std::unique_ptr<BYTE[]>& signerInfo) {
     PrimitiveLogger::Log(kTag, "qvVerifySignature;  malloc( %d ) failed", static_cast<int>(size));
     return kStatusOutOfMemory;
   }
-  if (!CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, kFirstSignerIndex, signerInfo.get(),
-                        &size)) {
+  if (!crypt_library::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, kFirstSignerIndex,
+                                       signerInfo.get(), &size)) {
     const DWORD error = LogSignerInfoFailure();
     signerInfo.reset();
     return error;
@@ -115,8 +116,8 @@ DWORD FindSignerCertificate(HCERTSTORE store, const CMSG_SIGNER_INFO& signer,
   CERT_INFO wanted = {};
   wanted.Issuer = signer.Issuer;
   wanted.SerialNumber = signer.SerialNumber;
-  certificate.reset(CertFindCertificateInStore(store, kCertificateEncoding, 0,
-                                               CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+  certificate.reset(crypt_library::CertFindCertificateInStore(
+      store, kCertificateEncoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
   if (!certificate) {
     const DWORD error = LastErrorOr(kStatusNotFound);
     PrimitiveLogger::Log(kTag,
@@ -128,8 +129,8 @@ DWORD FindSignerCertificate(HCERTSTORE store, const CMSG_SIGNER_INFO& signer,
 }
 
 DWORD ReadSimpleDisplayName(PCCERT_CONTEXT certificate, std::string& name) {
-  const DWORD length =
-      CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+  const DWORD length = crypt_library::CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE,
+                                                         0, nullptr, nullptr, 0);
   if (length == 0) {
     PrimitiveLogger::Log(kTag, "qvVerifySignature;  CertGetNameString() failed, error: 0x%x",
                          static_cast<unsigned>(kStatusNotFound));
@@ -141,8 +142,8 @@ DWORD ReadSimpleDisplayName(PCCERT_CONTEXT certificate, std::string& name) {
                          static_cast<int>(length));
     return kStatusOutOfMemory;
   }
-  if (CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, buffer.get(),
-                         length) == 0) {
+  if (crypt_library::CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
+                                        buffer.get(), length) == 0) {
     PrimitiveLogger::Log(kTag, "qvVerifySignature;  CertGetNameString() failed, error: 0x%x",
                          static_cast<unsigned>(GetLastError()));
     return kStatusNotFound;
@@ -176,61 +177,20 @@ DWORD TestSignerName(const std::string& signerName, const AcceptedNames& accepte
   return kStatusAccepted;
 }
 
-// `fileName` in the system folder, or empty (with the error set) when the
-// folder cannot be read.
-std::string SystemFolderFile(const char* fileName) {
-  char folder[MAX_PATH] = {};
-  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-  if (length == 0) return {};
-  if (length >= MAX_PATH) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return {};
-  }
-  return std::string(folder) + "\\" + fileName;
-}
-
-// The trust library, from the system folder only: a copy planted beside the
-// program must never answer for it.
-UniqueLibrary LoadTrustLibrary() {
-  if (HMODULE library = LoadLibraryExA(kTrustLibraryName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-    return UniqueLibrary(library);
-  }
-  PrimitiveLogger::Log(kTag,
-                       "qvVerifySignature;  LoadLibraryEx(\"wintrust.dll\") failed, error: 0x%x",
-                       static_cast<unsigned>(GetLastError()));
-  // Windows 7 without its loader update rejects the search flag. The bare
-  // name would search the program's own folder first, so the library is
-  // named by its full path instead.
-  HMODULE library = nullptr;
-  const std::string path = SystemFolderFile(kTrustLibraryName);
-  if (!path.empty()) library = LoadLibraryA(path.c_str());
-  if (library == nullptr) {
-    PrimitiveLogger::Log(kTag,
-                         "qvVerifySignature;  LoadLibrary(\"wintrust.dll\") failed, error: 0x%x",
-                         static_cast<unsigned>(GetLastError()));
-  }
-  return UniqueLibrary(library);
-}
-
-WinVerifyTrustFunction FindWinVerifyTrust(HMODULE library) {
-  // Through the generic function type, which the compiler lets any function
-  // pointer pass through.
-  const auto generic = reinterpret_cast<void (*)()>(GetProcAddress(library, kTrustFunctionName));
-  return reinterpret_cast<WinVerifyTrustFunction>(generic);
+// Loaded for each check and released after it, so that a check that cannot
+// load it says so in its own log lines every time.
+SystemLibrary LoadTrustLibrary() {
+  return SystemLibrary::Load(kTrustLibraryName, {kTag, "qvVerifySignature;  "});
 }
 
 // The platform's verdict, taken without user interface, without revocation
 // checks and without state kept for a closing call.
 DWORD CheckTrust(const std::wstring& path) {
-  const UniqueLibrary library = LoadTrustLibrary();
+  const SystemLibrary library = LoadTrustLibrary();
   if (!library) return kStatusNoTrustedSigner;
-  const WinVerifyTrustFunction verifyTrust = FindWinVerifyTrust(library.get());
-  if (verifyTrust == nullptr) {
-    PrimitiveLogger::Log(
-        kTag, "qvVerifySignature;  GetProcAddress(hInst, \"WinVerifyTrust\") failed, error: 0x%x",
-        static_cast<unsigned>(GetLastError()));
-    return kStatusNoTrustedSigner;
-  }
+  WinVerifyTrustFunction verifyTrust = nullptr;
+  FindSystemFunction(library, kTrustFunctionName, verifyTrust);
+  if (verifyTrust == nullptr) return kStatusNoTrustedSigner;
 
   WINTRUST_FILE_INFO file = {};
   file.cbStruct = sizeof(file);

@@ -1,5 +1,6 @@
 // Names, sizes and defaults of the system services: the file-system
-// utilities, the temporary installer files and the registry and INI store.
+// utilities, the temporary installer files, the registry and INI store and
+// the system libraries loaded at run time.
 #pragma once
 
 #include <windows.h>
@@ -40,5 +41,16 @@ constexpr char kIniSection[] = "Tessaly";
 constexpr char kIniVersionKey[] = "DisplayVersion";
 constexpr char kNotInIni[] = "NotInINI";
 constexpr DWORD kIniBufferSize = 1024;
+
+// System libraries loaded at run time from the system folder (they are not
+// KnownDLLs, so the import table must not name them).
+constexpr size_t kSystemLibraryPathSize = MAX_PATH;
+constexpr char kVersionLibraryName[] = "version.dll";
+constexpr char kMsiLibraryName[] = "msi.dll";
+constexpr char kCryptLibraryName[] = "crypt32.dll";
+// The ordinals under which msi.dll exports the two Windows Installer queries
+// the helper binds by ordinal (see msi_library.cpp).
+constexpr WORD kMsiEnumRelatedProductsAOrdinal = 204;
+constexpr WORD kMsiGetProductInfoAOrdinal = 67;
 
 }  // namespace system_constants

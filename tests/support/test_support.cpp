@@ -78,6 +78,16 @@ ChildResult RunHelper(const std::string& arguments, DWORD timeoutMs) {
       line, [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); }, timeoutMs);
 }
 
+LoggedChildResult RunLoggingChild(const std::string& commandLine, DWORD timeoutMs) {
+  LoggedChildResult run;
+  run.child = RunChild(
+      commandLine, [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); }, timeoutMs);
+  const std::string log = LogPathForPid(run.child.pid);
+  run.messages = TaggedMessages(ReadFileBytes(log).value_or(""));
+  DeleteFileA(log.c_str());
+  return run;
+}
+
 std::string LogPathForPid(DWORD pid) {
   char folder[MAX_PATH] = {};
   ExpandEnvironmentStringsA("%Public%\\Tessaly\\Logging\\", folder, MAX_PATH);

@@ -40,6 +40,15 @@ ChildResult RunHelper(const std::string& arguments, DWORD timeoutMs = 120000);
 // The log file the logger writes for process `pid` under the current %Public%.
 std::string LogPathForPid(DWORD pid);
 
+struct LoggedChildResult {
+  ChildResult child;
+  std::vector<std::string> messages;  // its log's records, as TaggedMessages gives them
+};
+
+// Runs a program that logs, as RunChild does, after removing any stale log of
+// its pid; reads the records of its log and removes the log.
+LoggedChildResult RunLoggingChild(const std::string& commandLine, DWORD timeoutMs = 120000);
+
 std::optional<std::string> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 

@@ -1,0 +1,227 @@
+// version.dll, msi.dll and crypt32.dll are not KnownDLLs: Windows takes a copy
+// from a program's own folder before the system's, for its import table and
+// for a LoadLibrary by bare name. Wine prefers its builtin DLLs and so hides
+// a planted copy; these tests ask it for native DLLs first, and show with a
+// control program that it then loads the planted copies.
+//
+// version.dll is left out of the checks of the helper and the probe: Wine's
+// own user32 imports it, so with native first any program that uses user32
+// loads a planted version.dll under Wine. Windows' user32 is a KnownDLL and
+// does not; that the helper's import table no longer names version.dll is
+// checked on the shipped PE by the shipped_binary test.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "tests/support/stand_in_programs.h"
+#include "tests/support/test_support.h"
+#include "tests/system/scoped_registry_tree.h"
+
+using namespace test_support;
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+const Names kPlanted = {"version.dll", "msi.dll", "crypt32.dll"};
+const Names kPlantedButVersion = {"msi.dll", "crypt32.dll"};
+
+constexpr char kNativeFirst[] = "native,builtin";
+constexpr char kDisabled[] = "";
+
+constexpr char kProbe[] = "system_library_probe.exe";
+constexpr char kControl[] = "planted_library_control.exe";
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+std::string FileName(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
+
+// Wine's load order of some libraries ("msi.dll" sets "msi") for programs of
+// one file name, in its per-program key
+// HKCU\Software\Wine\AppDefaults\<name>\DllOverrides, put back as it was
+// afterwards. Not the WINEDLLOVERRIDES variable: Wine reads that from the
+// Unix environment a process starts with, which a Windows program cannot
+// change for its children.
+class ScopedLoadOrder {
+ public:
+  ScopedLoadOrder(const std::string& programName, const Names& libraries, const char* order)
+      : saved_(HKEY_CURRENT_USER, kAppDefaults, programName, 0),
+        key_(std::string(kAppDefaults) + "\\" + programName + "\\DllOverrides") {
+    for (const std::string& library : libraries) {
+      values_.push_back(library.substr(0, library.find('.')));
+    }
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
+      return;
+    }
+    for (const std::string& value : values_) {
+      RegSetValueExA(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order),
+                     static_cast<DWORD>(std::strlen(order) + 1));
+    }
+    RegCloseKey(key);
+  }
+
+  // Whether every library's order reads back as `order`.
+  bool Holds(const char* order) const {
+    for (const std::string& value : values_) {
+      char text[64] = {};
+      DWORD size = sizeof(text);
+      if (RegGetValueA(HKEY_CURRENT_USER, key_.c_str(), value.c_str(), RRF_RT_REG_SZ, nullptr, text,
+                       &size) != ERROR_SUCCESS ||
+          std::string(text) != order) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  static constexpr char kAppDefaults[] = "Software\\Wine\\AppDefaults";
+
+  registry_test::ScopedRegistryTree saved_;
+  std::string key_;
+  Names values_;
+};
+
+// A fresh folder holding the planted DLL under each library's name, and
+// copies of the programs run from there.
+class PlantedFolder {
+ public:
+  // Plants the libraries and checks that each copy is the planted DLL.
+  void Plant() {
+    const std::string source = TestProgramPath("planted_library.dll");
+    const auto expected = ReadFileBytes(source);
+    ASSERT_TRUE(expected && !expected->empty()) << source;
+    for (const std::string& name : kPlanted) {
+      ASSERT_TRUE(CopyFileA(source.c_str(), Path(name).c_str(), TRUE)) << name;
+      ASSERT_EQ(ReadFileBytes(Path(name)), expected) << name;
+    }
+    ASSERT_TRUE(Loaded().empty());
+  }
+
+  // Copies a program into the folder and returns the copy's path.
+  std::string Copy(const std::string& program) {
+    const std::string copy = Path(FileName(program));
+    EXPECT_TRUE(CopyFileA(program.c_str(), copy.c_str(), TRUE)) << program;
+    return copy;
+  }
+
+  // Which of `names` some process has loaded (each copy leaves a marker).
+  Names Loaded(const Names& names = kPlanted) const {
+    Names loaded;
+    for (const std::string& name : names) {
+      if (GetFileAttributesA(Marker(name).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        loaded.push_back(name);
+      }
+    }
+    return loaded;
+  }
+
+  void ForgetLoads() {
+    for (const std::string& name : kPlanted) DeleteFileA(Marker(name).c_str());
+  }
+
+ private:
+  std::string Path(const std::string& name) const { return dir_.path() + "\\" + name; }
+  std::string Marker(const std::string& name) const { return Path(name) + ".loaded"; }
+
+  ScopedTempDir dir_;
+};
+
+// The probe reads a stand-in's version and checks a signed fixture.
+LoggedChildResult RunProbe(const std::string& probePath) {
+  return RunLoggingChild(Quoted(probePath) + " " +
+                         Quoted(StandInPath("KelvoSetupClient-22.7.3.0", "KelvoSetupClient.exe")) +
+                         " " + Quoted(KitPath("fixtures\\signed_tessaly.exe")));
+}
+
+// The probe's answers to its two rounds of calls.
+Names ProbeAnswers(const Names& messages) {
+  constexpr char kProbeTag[] = "(probe)  ";
+  Names answers;
+  for (const std::string& message : messages) {
+    if (message.rfind(kProbeTag, 0) == 0) answers.push_back(message.substr(sizeof(kProbeTag) - 1));
+  }
+  return answers;
+}
+
+Names Twice(std::initializer_list<std::string> answers) {
+  Names twice(answers);
+  twice.insert(twice.end(), answers.begin(), answers.end());
+  return twice;
+}
+
+}  // namespace
+
+TEST(SystemLibraries, APlantedCopyBesideTheProgramIsNeverLoaded) {
+  PlantedFolder folder;
+  ASSERT_NO_FATAL_FAILURE(folder.Plant());
+
+  // The control: a program that imports the three libraries gets the planted
+  // copies, so this loader would show a program that reached for them.
+  const ScopedLoadOrder controlOrder(kControl, kPlanted, kNativeFirst);
+  ASSERT_TRUE(controlOrder.Holds(kNativeFirst));
+  const ChildResult control = RunChild(Quoted(folder.Copy(TestProgramPath(kControl))));
+  ASSERT_TRUE(control.finished);
+  ASSERT_EQ(control.exitCode, 0u);
+  ASSERT_EQ(folder.Loaded(), kPlanted);
+  folder.ForgetLoads();
+  ASSERT_TRUE(folder.Loaded().empty());
+
+  // The helper's import table: nothing is loaded before its code runs.
+  // "-elevateFor:" ends the run before any component is looked at.
+  const ScopedLoadOrder helperOrder(FileName(HelperExePath()), kPlantedButVersion, kNativeFirst);
+  ASSERT_TRUE(helperOrder.Holds(kNativeFirst));
+  const LoggedChildResult helper =
+      RunLoggingChild(Quoted(folder.Copy(HelperExePath())) + " -elevateFor: x");
+  EXPECT_TRUE(helper.child.finished);
+  EXPECT_EQ(helper.child.exitCode, 0u);
+  EXPECT_EQ(folder.Loaded(kPlantedButVersion), Names());
+
+  // The libraries loaded at run time come from the system folder: the calls
+  // give the system's answers (a planted stub's would be 120) and load no
+  // copy. 259: no more related products; 1605: unknown product.
+  folder.ForgetLoads();
+  const ScopedLoadOrder probeOrder(kProbe, kPlantedButVersion, kNativeFirst);
+  ASSERT_TRUE(probeOrder.Holds(kNativeFirst));
+  const LoggedChildResult probe = RunProbe(folder.Copy(TestProgramPath(kProbe)));
+  ASSERT_TRUE(probe.child.finished);
+  EXPECT_EQ(folder.Loaded(kPlantedButVersion), Names());
+  EXPECT_EQ(ProbeAnswers(probe.messages),
+            Twice({"version=[22.7.3] status=0", "related=259 info=1605", "signature=1"}));
+}
+
+TEST(SystemLibraries, ALibraryThatCannotBeLoadedFailsItsCallsAsTheCallsWould) {
+  const ScopedLoadOrder disabled(kProbe, kPlantedButVersion, kDisabled);
+  ASSERT_TRUE(disabled.Holds(kDisabled));
+  const LoggedChildResult probe = RunProbe(TestProgramPath(kProbe));
+  ASSERT_TRUE(probe.child.finished);
+  ASSERT_EQ(probe.child.exitCode, 0u);
+
+  // Each library is tried once per process, however often it is called;
+  // 0x7e: the module was not found.
+  for (const auto& [tag, library] :
+       {std::pair<std::string, std::string>{"LoadMsiLibrary", "msi.dll"},
+        {"LoadCryptLibrary", "crypt32.dll"}}) {
+    const std::string prefix = "(" + tag + ")  ";
+    EXPECT_EQ(
+        CountOf(probe.messages, prefix + "LoadLibraryEx(\"" + library + "\") failed, error: 0x7e"),
+        1u);
+    EXPECT_EQ(
+        CountOf(probe.messages, prefix + "LoadLibrary(\"" + library + "\") failed, error: 0x7e"),
+        1u);
+  }
+  // Every call then fails with the load's error, as a failing call would.
+  EXPECT_EQ(
+      CountOf(probe.messages,
+              "(qvVerifySignature)  qvVerifySignature;  CryptQueryObject() failed, error: 0x7e"),
+      2u);
+  EXPECT_EQ(ProbeAnswers(probe.messages),
+            Twice({"version=[22.7.3] status=0", "related=126 info=126", "signature=0"}));
+}
