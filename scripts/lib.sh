@@ -23,27 +23,47 @@ wine_flavour() {
   if [ -x /usr/lib/wine/wine ] && can_run_32bit; then echo x86; else echo x64; fi
 }
 
-# The build folder whose tests run under Wine, for a flavour.
+# How many copies of the test prefix the tests that install components
+# into the prefix user's profile share out (tests/CMakeLists.txt assigns
+# each such test a lane; scripts/wine-run runs it in that lane's copy).
+readonly PREFIX_LANES=2
+
+# The shipped helper's build: 32-bit, with its package, never with tests.
+shipped_build_dir() { echo "$root/build/x86"; }
+
+# The tree whose test programs run under Wine, for a flavour, and its preset.
+test_preset() {
+  if [ "$1" = x86 ]; then echo wine-x86; else echo wine-x64; fi
+}
 flavour_build_dir() {
-  if [ "$1" = x86 ]; then echo "$root/build/x86"; else echo "$root/build/wine-x64"; fi
+  if [ "$1" = x86 ]; then echo "$root/build/x86-tests"; else echo "$root/build/wine-x64"; fi
 }
 
-# build_all FLAVOUR: the shipped 32-bit helper is always built, with its test
-# programs (so that they compile for 32-bit everywhere); the 64-bit build
-# only where it is the one that runs.
-build_all() {
-  cmake --preset windows-x86 -DREMEDION_BUILD_TESTS=ON >/dev/null
+# The shipped helper and its package; everywhere, whether or not this
+# machine can run them (scripts/check-shipped-binary inspects them).
+build_shipped() {
+  cmake --preset windows-x86 >/dev/null
   cmake --build --preset windows-x86 -j"$(nproc)"
-  if [ "$1" = x64 ]; then
-    cmake --preset wine-x64 >/dev/null
-    cmake --build --preset wine-x64 -j"$(nproc)"
+}
+
+# build_tests FLAVOUR [TARGET...]: the flavour's test tree, all of it or the
+# targets given.
+build_tests() {
+  local preset
+  preset=$(test_preset "$1")
+  shift
+  cmake --preset "$preset" -DREMEDION_PREFIX_LANES="$PREFIX_LANES" >/dev/null
+  if [ $# -gt 0 ]; then
+    cmake --build --preset "$preset" -j"$(nproc)" --target "$@"
+  else
+    cmake --build --preset "$preset" -j"$(nproc)"
   fi
 }
 
 # Says, once per run, which build the tests or the demo execute.
 announce_flavour() {
   if [ "$1" = x86 ]; then
-    echo "wine: running the shipped 32-bit build (build/x86) in the WOW64 prefix"
+    echo "wine: running the 32-bit build in the WOW64 prefix"
   else
     echo "wine: this machine cannot run 32-bit programs: the shipped 32-bit build was built and inspected but not executed; running the 64-bit build (build/wine-x64) instead"
   fi
@@ -88,4 +108,30 @@ wine_prefix() {
     "$WINESERVER" -w
     touch "$WINEPREFIX/$PREFIX_SETTINGS_STAMP"
   fi
+}
+
+# prefix_lanes BASE: a fresh copy of BASE for each lane, BASE-lane<n>. The
+# base's wine server is stopped first, so that its registry is on disk.
+prefix_lanes() {
+  local base=$1 lane
+  WINEPREFIX=$base "$WINESERVER" -k 2>/dev/null || true
+  for lane in $(seq 1 "$PREFIX_LANES"); do
+    WINEPREFIX=$base-lane$lane "$WINESERVER" -k 2>/dev/null || true
+    rm -rf "$base-lane$lane"
+    cp -a "$base" "$base-lane$lane"
+  done
+}
+
+# test_servers start|stop BASE: one persistent wine server for the base
+# prefix and for each lane, for the whole test run.
+test_servers() {
+  local action=$1 base=$2 prefix
+  for prefix in "$base" $(seq -f "$base-lane%g" 1 "$PREFIX_LANES"); do
+    if [ "$action" = start ]; then
+      # A server an earlier run left is used as it is (-p then ends with 2).
+      WINEPREFIX=$prefix "$WINESERVER" -p || true
+    else
+      WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null || true
+    fi
+  done
 }
