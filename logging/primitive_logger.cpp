@@ -158,6 +158,13 @@ void ShutdownLogger() {
   });
 }
 
+std::string GetLogFilePath() {
+  PrimitiveLogger* logger = PrimitiveLogger::Instance();
+  if (logger == nullptr) return {};
+  std::lock_guard<std::mutex> guard(logger->lock_);
+  return logger->file_ != nullptr ? logger->path_ : std::string();
+}
+
 const std::string& GetCurrentUserName() {
   static const std::string user_name = [] {
     char buffer[kUserNameBufferSize] = {};

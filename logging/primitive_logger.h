@@ -21,6 +21,7 @@ class PrimitiveLogger {
 
  private:
   friend void ShutdownLogger();
+  friend std::string GetLogFilePath();
 
   PrimitiveLogger();
   ~PrimitiveLogger();
@@ -40,6 +41,10 @@ class PrimitiveLogger {
 // Writes the exit banner, closes the file and uninitialises COM; runs at
 // most once per process.
 void ShutdownLogger();
+
+// Full path of the log file this run writes, or empty when it writes none
+// (no folder, a refused file, or after ShutdownLogger).
+std::string GetLogFilePath();
 
 // Name of the user the process runs as, or "<UnknownUN>"; computed once.
 const std::string& GetCurrentUserName();

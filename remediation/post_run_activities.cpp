@@ -4,6 +4,7 @@
 
 #include "logging/primitive_logger.h"
 #include "remediation/post_run_constants.h"
+#include "remediation/run_result_record.h"
 #include "state/config_driven_state.h"
 #include "system/ini_store.h"
 #include "system/registry_store.h"
@@ -80,9 +81,12 @@ bool HandlePostRunActivities(ConfigDrivenState& state) {
     PrimitiveLogger::Log(kKdcTag, "<<<  ; Returning:  %s", needed ? "True" : "False");
     success = !needed;
   }
+  SYSTEMTIME resultTime = {};
+  GetSystemTime(&resultTime);
   PrimitiveLogger::Log(kPostRunTag, "*** === --- Final result of remediation:  %s --- === ***",
                        success ? kSuccessWord : kFailureWord);
   LogAlert(state, success);
+  WriteRunResultRecord(state, success, resultTime);
   PrimitiveLogger::Log(kPostRunTag, "<<<");
   return success;
 }

@@ -18,6 +18,17 @@ constexpr char kFailureAlert[] =
 constexpr char kKdcVersionValue[] = "KDCVersion";
 constexpr char kKdcVersionDefault[] = "NotInREG";
 
+// The run's result record, beside the completion marker under
+// HKEY_CURRENT_USER, for management tools to read: the result word, the
+// time of the result line (UTC), this run's log, the helper's build number
+// and what the run did, in one line.
+constexpr char kLastRunResultValue[] = "LastRunResult";
+constexpr char kLastRunTimeValue[] = "LastRunTime";
+constexpr char kLastRunLogValue[] = "LastRunLog";
+constexpr char kLastRunHelperVersionValue[] = "LastRunHelperVersion";
+constexpr char kLastRunSummaryValue[] = "LastRunSummary";
+constexpr char kLastRunTimeFormat[] = "%04u-%02u-%02u %02u:%02u:%02u";
+
 // A build number is the part of a version after its last full stop.
 constexpr char kBuildSeparator = '.';
 

@@ -107,6 +107,19 @@ bool WriteValToReg(const std::string& valueName, const std::string& valueText,
   return stored;
 }
 
+unsigned long WriteTextValuesToReg(const std::string& subKey,
+                                   const std::vector<std::pair<std::string, std::string>>& values) {
+  const UniqueRegKey key = OpenOrCreateForWrite(subKey);
+  if (!key) return GetLastError();
+  for (const auto& [name, text] : values) {
+    const LSTATUS status = RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ,
+                                          reinterpret_cast<const BYTE*>(text.c_str()),
+                                          static_cast<DWORD>(text.size() + 1));
+    if (status != ERROR_SUCCESS) return static_cast<unsigned long>(status);
+  }
+  return ERROR_SUCCESS;
+}
+
 void MarkPerUserCompStatusInRegistry() {
   constexpr char kTag[] = "MarkPerUserCompStatusInRegistry";
   PrimitiveLogger::Log(kTag, ">>>");

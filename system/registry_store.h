@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // The text of `valueName` under `subKey` of the hive chosen by `hive`
 // (0 HKEY_CURRENT_USER, 1 HKEY_LOCAL_MACHINE, 2 HKEY_CLASSES_ROOT), read as
@@ -17,6 +19,13 @@ std::string GetStringFromReg(int hive, const std::string& valueName, const std::
 // the key and its missing parents. True when the value was stored.
 bool WriteValToReg(const std::string& valueName, const std::string& valueText,
                    const std::string& subKey);
+
+// Stores each (name, text) pair as REG_SZ under HKEY_CURRENT_USER\`subKey`
+// (created when missing) through one open key. Logs nothing: the caller
+// reports the outcome. ERROR_SUCCESS, or the first failure's error code (the
+// values before it are stored).
+unsigned long WriteTextValuesToReg(const std::string& subKey,
+                                   const std::vector<std::pair<std::string, std::string>>& values);
 
 // Sets the completion marker "PerUserCompsFixed" = "True"; the outcome is
 // only logged.

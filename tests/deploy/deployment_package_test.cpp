@@ -246,6 +246,19 @@ TEST_F(DeploymentPackage, SilentInstallOnABrokenProfileStartsTheHelperThatRepair
   ASSERT_EQ(launchers.size(), 1u);
   EXPECT_EQ(ProductVersion(launchers[0]), "22.7.2");
   EXPECT_TRUE(IsCompletionMarked());
+
+  // What a management tool reads: the result beside the marker, when, the
+  // log that tells more, and what was done.
+  EXPECT_EQ(RunRecordValue("LastRunResult"), "Success");
+  const long long age = SecondsSinceUtc(RunRecordValue("LastRunTime").value_or("")).value_or(-1);
+  EXPECT_GE(age, 0);
+  EXPECT_LE(age, 60);
+  const std::string recordedLog = RunRecordValue("LastRunLog").value_or("");
+  // The run's log, which may follow an earlier process's with the same id.
+  EXPECT_NE(ReadFileBytes(recordedLog).value_or("").find(log), std::string::npos) << recordedLog;
+  EXPECT_NE(RunRecordValue("LastRunSummary").value_or("").find("installed 2 (Setup Client, KVAL)"),
+            std::string::npos)
+      << RunRecordValue("LastRunSummary").value_or("(none)");
 }
 
 // "-msiInteractive:" follows the user interface the package runs with: True

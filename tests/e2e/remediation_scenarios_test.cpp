@@ -205,6 +205,8 @@ TEST_F(RemediationScenario, CurrentComponentsAreLeftAloneAndWithoutMarkerTheResu
   EXPECT_TRUE(run.LogHolds("AppsUnInstalled: 0\r\n\r\nAppsInstalled: 0\r\n"));
   EXPECT_FALSE(IsCompletionMarked());
   EXPECT_TRUE(run.Has(kFailureLine));
+  EXPECT_EQ(RunRecordValue("LastRunResult"), "Failure");
+  EXPECT_EQ(RunRecordValue("LastRunSummary"), "terminated 0; uninstalled 0; installed 0");
   ExpectCurrentComponents("22.7.2.0");
 }
 

@@ -132,8 +132,10 @@ TEST(RunDriver, WithoutArgumentsRunsThePassesBetweenTwoDumps) {
   EXPECT_EQ(log.lines.back(), "");
 }
 
-TEST(RunDriver, ElevateForSkipsThePasses) {
+TEST(RunDriver, ElevateForSkipsThePassesAndRecordsNoResult) {
+  ClearRunRecord();
   const HelperLog log = RunHelperAndReadLog("-elevateFor: {1234} -zar: 7.5");
+  EXPECT_EQ(RunRecordValue("LastRunResult"), std::nullopt);
   ASSERT_TRUE(log.run.finished);
   EXPECT_EQ(log.run.exitCode, 0u);
   const auto messages = TaggedMessages(log.content);

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "build_info.h"
 #include "progress/qv_progress_message_box.h"
 #include "remediation/post_run_activities.h"
 #include "state/config_driven_state.h"
+#include "tests/support/component_profile.h"
 #include "tests/support/handle_count.h"
 #include "tests/support/test_support.h"
 #include "tests/system/own_log_cleanup.h"
@@ -69,13 +71,22 @@ ProbeRun RunProbe(const std::string& arguments) {
   return run;
 }
 
-// The records from the post-run step's entry to its exit.
+constexpr char kRecordTag[] = "(WriteRunResultRecord)  ";
+
+// The records from the post-run step's entry to its exit, the result
+// record's line aside (its own test looks at it).
 std::vector<std::string> PostRunRecords(const ProbeRun& run) {
   const int first = IndexOf(run.records, "(HandlePostRunActivities)  >>>");
   const int last = IndexOf(run.records, "(HandlePostRunActivities)  <<<");
   if (first < 0 || last < first) return {};
-  return {run.records.begin() + first, run.records.begin() + last + 1};
+  std::vector<std::string> records;
+  for (int index = first; index <= last; ++index) {
+    if (run.records[index].rfind(kRecordTag, 0) != 0) records.push_back(run.records[index]);
+  }
+  return records;
 }
+
+std::string RecordValue(const char* name) { return RunRecordValue(name).value_or("(none)"); }
 
 // The completion marker, the required version under HKEY_LOCAL_MACHINE (in
 // the 32-bit view the shipped helper reads) and the desktop client's version
@@ -272,6 +283,35 @@ TEST_F(PostRunTest, WithAZarValueOnlyTheBuildNumbersDecide) {
         << label;
     EXPECT_NE(run.log.find(c.success ? kSuccessAlert : kFailureAlert), std::string::npos) << label;
   }
+}
+
+// Management tools read the result beside the marker: the result word, when
+// it was logged, which log tells more, which helper, and what it did.
+TEST_F(PostRunTest, TheResultIsRecordedBesideTheMarkerForManagementTools) {
+  SetMarker();
+  const ProbeRun success = RunProbe(kProductCodeArgs);
+  ASSERT_TRUE(success.child.finished);
+  EXPECT_EQ(RecordValue("LastRunResult"), "Success");
+  const long long age = SecondsSinceUtc(RecordValue("LastRunTime")).value_or(-1);
+  EXPECT_GE(age, 0) << RecordValue("LastRunTime");
+  EXPECT_LE(age, 60) << RecordValue("LastRunTime");
+  EXPECT_EQ(RecordValue("LastRunLog"), LogPathForPid(success.child.pid));
+  EXPECT_EQ(RecordValue("LastRunHelperVersion"), REMEDION_BUILD_NUMBER);
+  EXPECT_EQ(RecordValue("LastRunSummary"), "terminated 0; uninstalled 0; installed 0");
+  // One line of its own, just before the step's exit.
+  const auto records = success.records;
+  const int exit = IndexOf(records, "(HandlePostRunActivities)  <<<");
+  ASSERT_GT(exit, 0);
+  EXPECT_EQ(records[exit - 1], std::string(kRecordTag) +
+                                   "Run result recorded in HKCU\\SOFTWARE\\TESSALY\\REMEDION:  " +
+                                   "Success; terminated 0; uninstalled 0; installed 0");
+  EXPECT_EQ(RecordValue("PerUserCompsFixed"), "True") << "the marker keeps its meaning";
+
+  ASSERT_EQ(RegDeleteKeyValueA(HKEY_CURRENT_USER, kRemedionKey, "PerUserCompsFixed"),
+            ERROR_SUCCESS);
+  ASSERT_TRUE(RunProbe("").child.finished);
+  EXPECT_EQ(RecordValue("LastRunResult"), "Failure");
+  EXPECT_EQ(RecordValue("PerUserCompsFixed"), "(none)");
 }
 
 TEST_F(PostRunTest, ReturnsTheResultAndReleasesWhatItOpens) {

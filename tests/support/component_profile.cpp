@@ -3,6 +3,7 @@
 #include <msi.h>
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -22,6 +23,8 @@ constexpr char kLauncherUpgradeCode[] = "{2C81D0A4-5E3B-4F17-9A62-B0D4E71C38F5}"
 constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
 constexpr char kMarkerValue[] = "PerUserCompsFixed";
 constexpr char kKdcVersionValue[] = "KDCVersion";
+const char* const kRunRecordValues[] = {"LastRunResult", "LastRunTime", "LastRunLog",
+                                        "LastRunHelperVersion", "LastRunSummary"};
 constexpr DWORD kInstallerTimeoutMs = 120000;
 const char* const kClientPrograms[] = {"KelvoSetupClient.exe", "KelvoApplicationLauncher.exe",
                                        "QuarnelSetupClient.exe"};
@@ -104,7 +107,8 @@ std::vector<DWORD> RunningProcessesNamed(const std::string& exeName) {
   entry.dwSize = sizeof(entry);
   for (BOOL more = Process32First(snapshot.get(), &entry); more;
        more = Process32Next(snapshot.get(), &entry)) {
-    if (EqualsIgnoringAsciiCase(entry.szExeFile, exeName.c_str())) ids.push_back(entry.th32ProcessID);
+    if (EqualsIgnoringAsciiCase(entry.szExeFile, exeName.c_str()))
+      ids.push_back(entry.th32ProcessID);
   }
   return ids;
 }
@@ -152,6 +156,36 @@ void SetCompletionMarker() {
   RegCloseKey(key);
 }
 
+std::optional<std::string> RunRecordValue(const std::string& name) {
+  char value[1024] = {};
+  DWORD size = sizeof(value);
+  if (RegGetValueA(HKEY_CURRENT_USER, kRemedionKey, name.c_str(), RRF_RT_REG_SZ, nullptr, value,
+                   &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::string(value);
+}
+
+void ClearRunRecord() {
+  for (const char* value : kRunRecordValues) DeleteValue(HKEY_CURRENT_USER, 0, value);
+}
+
+std::optional<long long> SecondsSinceUtc(const std::string& utcText) {
+  SYSTEMTIME time = {};
+  FILETIME then = {};
+  if (sscanf(utcText.c_str(), "%4hu-%2hu-%2hu %2hu:%2hu:%2hu", &time.wYear, &time.wMonth,
+             &time.wDay, &time.wHour, &time.wMinute, &time.wSecond) != 6 ||
+      !SystemTimeToFileTime(&time, &then)) {
+    return std::nullopt;
+  }
+  FILETIME now = {};
+  GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  return (ticks(now) - ticks(then)) / 10000000;
+}
+
 void ResetProfile() {
   for (const char* program : kClientPrograms) {
     for (DWORD pid : RunningProcessesNamed(program)) KillProcess(pid);
@@ -160,6 +194,7 @@ void ResetProfile() {
   RemoveTree(Expand("%APPDATA%\\Tessaly"));
   RemoveTree(Expand("%APPDATA%\\Quarnel Networks"));
   DeleteValue(HKEY_CURRENT_USER, 0, kMarkerValue);
+  ClearRunRecord();
   DeleteValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kKdcVersionValue);
   DeleteFileA(GetVersionIniPath().c_str());
   DeleteFileA(MachineWideClientPath().c_str());

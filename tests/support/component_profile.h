@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,9 +46,19 @@ void InstallOutdatedComponents();
 bool IsCompletionMarked();
 void SetCompletionMarker();
 
+// A value of the run's result record beside the marker ("LastRunResult",
+// "LastRunTime", "LastRunLog", "LastRunHelperVersion", "LastRunSummary");
+// nothing when it is not there.
+std::optional<std::string> RunRecordValue(const std::string& name);
+void ClearRunRecord();
+// Seconds from a "YYYY-MM-DD HH:MM:SS" UTC text to now; nothing when the
+// text is not one.
+std::optional<long long> SecondsSinceUtc(const std::string& utcText);
+
 // Ends the client programs, removes every launcher product and the
 // components' folders, the marker, the desktop client's registry version and
-// version INI, and the machine-wide client stand-in.
+// version INI, the run's result record, and the machine-wide client
+// stand-in.
 void ResetProfile();
 
 }  // namespace test_support

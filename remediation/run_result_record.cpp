@@ -1,0 +1,58 @@
+#include "remediation/run_result_record.h"
+
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "build_info.h"
+#include "logging/primitive_logger.h"
+#include "remediation/post_run_constants.h"
+#include "state/config_driven_state.h"
+#include "system/registry_store.h"
+#include "system/system_constants.h"
+
+using namespace post_run_constants;
+
+namespace {
+
+constexpr char kTag[] = "WriteRunResultRecord";
+
+std::string CountWithNames(const char* what, unsigned long count, const std::string& names) {
+  std::string part = std::string(what) + " " + std::to_string(count);
+  if (!names.empty()) part += " (" + names + ")";
+  return part;
+}
+
+std::string UtcText(const SYSTEMTIME& time) {
+  char text[32] = {};
+  snprintf(text, sizeof(text), kLastRunTimeFormat, time.wYear, time.wMonth, time.wDay, time.wHour,
+           time.wMinute, time.wSecond);
+  return text;
+}
+
+}  // namespace
+
+std::string RunSummary(const ConfigDrivenState& state) {
+  return "terminated " + std::to_string(state.ProcessesKilled) + "; " +
+         CountWithNames("uninstalled", state.AppsUnInstalled, state.AppsUnInstalledList) + "; " +
+         CountWithNames("installed", state.AppsInstalled, state.AppsInstalledList);
+}
+
+void WriteRunResultRecord(const ConfigDrivenState& state, bool success,
+                          const SYSTEMTIME& resultTime) {
+  const char* result = success ? kSuccessWord : kFailureWord;
+  const std::string summary = RunSummary(state);
+  const std::vector<std::pair<std::string, std::string>> record = {
+      {kLastRunResultValue, result},        {kLastRunTimeValue, UtcText(resultTime)},
+      {kLastRunLogValue, GetLogFilePath()}, {kLastRunHelperVersionValue, REMEDION_BUILD_NUMBER},
+      {kLastRunSummaryValue, summary},
+  };
+  const unsigned long error = WriteTextValuesToReg(system_constants::kRemedionKey, record);
+  if (error == ERROR_SUCCESS) {
+    PrimitiveLogger::Log(kTag, "Run result recorded in HKCU\\%s:  %s; %s",
+                         system_constants::kRemedionKey, result, summary.c_str());
+  } else {
+    PrimitiveLogger::Log(kTag, "Unable to record the run result in HKCU\\%s; Error:  %lu",
+                         system_constants::kRemedionKey, error);
+  }
+}
