@@ -9,7 +9,9 @@
 #include <ctime>
 #include <string>
 
+#include "logging/environment_text.h"
 #include "logging/log_file.h"
+#include "logging/log_text.h"
 #include "logging/once_guard.h"
 #include "logging/logger_constants.h"
 
@@ -47,16 +49,14 @@ std::string FormatTimeStamp() {
   return std::string(buffer) + offset;
 }
 
-// Everything after the last backslash, or the whole path when there is none
-// or it is the last character.
-std::string ProcessNameFromPath(const std::string& path) {
-  const size_t slash = path.find_last_of('\\');
-  if (slash == std::string::npos || slash + 1 == path.size()) return path;
-  return path.substr(slash + 1);
-}
-
+// The executable's file name; the whole path when that is empty (a path
+// ending in a backslash).
 const std::string& ProcessName() {
-  if (g_process_name.empty()) g_process_name = ProcessNameFromPath(GetModulePath());
+  if (g_process_name.empty()) {
+    const std::string path = GetModulePath();
+    const std::string name = FileNamePart(path);
+    g_process_name = name.empty() ? path : name;
+  }
   return g_process_name;
 }
 
@@ -92,16 +92,18 @@ PrimitiveLogger::PrimitiveLogger() {
 PrimitiveLogger::~PrimitiveLogger() = default;
 
 void PrimitiveLogger::EnableLogToFile() {
-  char folder[MAX_PATH] = {};
-  const DWORD length = ExpandEnvironmentStringsA(kLogFolder, folder, MAX_PATH);
+  std::string folder;
+  DWORD error = ERROR_SUCCESS;
   // An unset %Public% stays unexpanded; it would put the log under the
   // current directory, so it counts as a failed expansion.
-  if (length == 0 || length > MAX_PATH || _strnicmp(folder, "%Public%", 8) == 0) return;
+  if (!ExpandEnvironmentText(kLogFolder, MAX_PATH, folder, error) ||
+      _strnicmp(folder.c_str(), "%Public%", 8) == 0) {
+    return;
+  }
 
-  const int created = SHCreateDirectoryExA(nullptr, folder, nullptr);
+  const int created = SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
   if (created == ERROR_SUCCESS || created == ERROR_ALREADY_EXISTS || created == ERROR_FILE_EXISTS) {
-    path_ = std::string(folder) + kLogFilePrefix + std::to_string(GetCurrentProcessId()) +
-            kLogFileExtension;
+    path_ = folder + kLogFilePrefix + std::to_string(GetCurrentProcessId()) + kLogFileExtension;
     int error = 0;
     file_ = OpenLogFileForAppend(path_, &error);
     if (file_ == nullptr) {

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "logging/log_text.h"
 #include "logging/primitive_logger.h"
 #include "process/process_constants.h"
 #include "system/file_sys_utils.h"
@@ -17,22 +18,20 @@ constexpr char kInvalidLaunchException[] = "Invalid Process Launch Attempt detec
 constexpr char kJobTag[] = "WinProcess::LaunchAsJob";
 constexpr char kJobWaitTag[] = "WinProcess::WaitForJobToComplete";
 
-const char* BoolText(bool value) { return value ? "True" : "False"; }
-
 // An executable that exists, or no executable and a whole command line.
 bool IsLaunchable(const std::string& executablePath, const std::string& commandLine) {
   if (!executablePath.empty()) return FileSysUtils::Exists(executablePath);
   return !commandLine.empty();
 }
 
-std::string MakeJobName() {
+std::string MakeJobName(const std::string& prefix) {
   FILETIME now = {};
   GetSystemTimeAsFileTime(&now);
   const unsigned long long ticks =
       (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
   const long long milliseconds =
       static_cast<long long>((ticks - kUnixEpochAsFileTime) / kFileTimeUnitsPerMillisecond);
-  return std::string(kJobNamePrefix) + std::to_string(milliseconds);
+  return prefix + std::to_string(milliseconds);
 }
 
 }  // namespace
@@ -79,7 +78,7 @@ void WinProcess::TakeProcessInformation(const PROCESS_INFORMATION& info) {
   processId_ = info.dwProcessId;
 }
 
-bool WinProcess::Launch(LaunchForm form) {
+bool WinProcess::Launch(LaunchForm form, const std::string& jobNamePrefix) {
   Reset();
   const bool cli = form == LaunchForm::CommandLine;
   PrimitiveLogger::Log("WinProcess::Launch", "Launching  %s  %s  (CLI:  %s; JOB:  %s)",
@@ -98,14 +97,14 @@ bool WinProcess::Launch(LaunchForm form) {
                                &startupInfo_, &info) != FALSE;
     if (launched_) TakeProcessInformation(info);
   } else {
-    launched_ = LaunchAsJob();
+    launched_ = LaunchAsJob(jobNamePrefix);
   }
   PrimitiveLogger::Log("WinProcess::Launch", "Process launched:  %s", BoolText(launched_));
   return launched_;
 }
 
-bool WinProcess::LaunchAsJob() {
-  const std::string jobName = MakeJobName();
+bool WinProcess::LaunchAsJob(const std::string& jobNamePrefix) {
+  const std::string jobName = MakeJobName(jobNamePrefix);
   PrimitiveLogger::Log(kJobTag, ">>>  Launching as Job:  %s", jobName.c_str());
 
   StartInJob(jobName);

@@ -27,8 +27,10 @@ class WinProcess {
   WinProcess& operator=(const WinProcess&) = delete;
 
   // Resets the object and starts the child. Another Launch on the same
-  // object starts again from scratch (the fallback from the job form).
-  bool Launch(LaunchForm form);
+  // object starts again from scratch (the fallback from the job form). In the
+  // job form the job object is named `jobNamePrefix` followed by the
+  // milliseconds since 1970.
+  bool Launch(LaunchForm form, const std::string& jobNamePrefix = std::string());
 
   // False only when no child was launched. In the job form the time limit is
   // ignored: the wait lasts until the job has no process left.
@@ -44,7 +46,7 @@ class WinProcess {
                                       const std::string& commandLine);
 
  private:
-  bool LaunchAsJob();
+  bool LaunchAsJob(const std::string& jobNamePrefix);
   void StartInJob(const std::string& jobName);
   bool WaitForProcessExit(DWORD timeLimitMs);
   void WaitForJobToComplete();

@@ -23,6 +23,9 @@ constexpr char kSetupClientProduct[] = "Setup Client";
 constexpr char kTessalyCompany[] = "Tessaly";
 constexpr char kQuarnelCompany[] = "Quarnel Networks";
 constexpr char kUninstallerFileName[] = "uninstall.exe";
+// The uninstaller's job object: this prefix and the moment it is made, in
+// milliseconds since 1970.
+constexpr char kJobNamePrefix[] = "Local\\Remedion_";
 // The setup programs' silent switch, passed as the whole argument string.
 constexpr char kSilentSwitch[] = " /S";
 
@@ -50,11 +53,19 @@ constexpr DWORD kMsiExitLogFailure = ERROR_INSTALL_LOG_FAILURE;  // 1622
 // Temporary installer names.
 constexpr char kSetupClientTempPrefix[] = "KSC";
 constexpr char kSetupClientTempExtension[] = "exe";
+constexpr char kLauncherTempPrefix[] = "KSL";
+constexpr char kLauncherTempExtension[] = "msi";
 
 // The machine-wide client's user interface; where it is present, the setup
 // client of the older release is installed.
 constexpr char kMachineWideClientPath[] = "%COMMONPROGRAMFILES(x86)%\\Tessaly\\VexUI\\Kelvo.exe";
 constexpr size_t kExpandedPathBufferSize = 260;  // MAX_PATH
+
+// The signer names an installer the helper runs may carry, in the order
+// they are tried.
+constexpr char kSignerTessaly[] = "Tessaly, LLC";
+constexpr char kSignerQuarnel[] = "Quarnel Networks, Inc.";
+constexpr char kSignerOrvane[] = "Orvane, Inc.";
 
 // Progress texts.
 constexpr wchar_t kUninstallingSetupClientText[] = L"Uninstalling Setup Client...";

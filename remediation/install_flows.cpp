@@ -7,8 +7,9 @@
 #include <iterator>
 #include <string>
 
+#include "logging/log_text.h"
 #include "logging/primitive_logger.h"
-#include "process/process_termination.h"
+#include "remediation/process_termination.h"
 #include "process/win_process.h"
 #include "remediation/component_constants.h"
 #include "remediation/embedded_payloads.h"
@@ -73,7 +74,7 @@ bool InstallKVALForCurrentUser(ConfigDrivenState& state) {
 
   CleanUpFile(path);
   PrimitiveLogger::Log(kLauncherTag, "<<<  ; Initiated Installation / Upgrade of %s is:  %s",
-                       kLauncherLabel, installed ? "True" : "False");
+                       kLauncherLabel, BoolText(installed));
   return installed;
 }
 

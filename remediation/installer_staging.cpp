@@ -7,11 +7,9 @@
 #include "remediation/embedded_payloads.h"
 #include "remediation/payload_constants.h"
 #include "state/config_driven_state.h"
-#include "system/environment_text.h"
+#include "logging/environment_text.h"
 #include "system/file_sys_utils.h"
-#include "system/known_folders.h"
 #include "system/qv_file_lock.h"
-#include "system/signature_constants.h"
 #include "system/signature_verification.h"
 #include "system/temp_installer_path.h"
 
@@ -87,9 +85,14 @@ const std::string& SetupClientTempPath() {
   return path;
 }
 
+std::string GetLauncherMsiTempPath() {
+  static const std::string path =
+      GetTempPathForUnSafeInstaller(kLauncherTempPrefix, kLauncherTempExtension);
+  return path;
+}
+
 bool VerifyInstaller(const std::string& path) {
-  return qvVerifySignature(path, signature_constants::kSignerTessaly,
-                           signature_constants::kSignerQuarnel, signature_constants::kSignerOrvane);
+  return qvVerifySignature(path, kSignerTessaly, kSignerQuarnel, kSignerOrvane);
 }
 
 std::string SetupClientReplacementProblem(const ConfigDrivenState& state) {

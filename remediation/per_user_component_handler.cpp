@@ -5,7 +5,8 @@
 
 #include "logging/once_guard.h"
 #include "logging/primitive_logger.h"
-#include "process/process_termination.h"
+#include "remediation/process_termination.h"
+#include "remediation/product_store.h"
 #include "remediation/component_constants.h"
 #include "remediation/install_flows.h"
 #include "remediation/installer_staging.h"
@@ -13,7 +14,6 @@
 #include "remediation/version_checks.h"
 #include "state/config_driven_state.h"
 #include "system/known_folders.h"
-#include "system/registry_store.h"
 
 using namespace component_constants;
 

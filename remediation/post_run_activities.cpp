@@ -2,11 +2,13 @@
 
 #include <limits>
 
+#include "logging/log_text.h"
 #include "logging/primitive_logger.h"
 #include "remediation/post_run_constants.h"
+#include "remediation/product_store.h"
+#include "remediation/product_store_constants.h"
 #include "remediation/run_result_record.h"
 #include "state/config_driven_state.h"
-#include "system/ini_store.h"
 #include "system/registry_store.h"
 #include "system/system_constants.h"
 
@@ -29,7 +31,7 @@ class KdcUpgradeCheck {
 
     const std::string regVersion =
         GetStringFromReg(system_constants::kHiveLocalMachine, kKdcVersionValue, kKdcVersionDefault,
-                         system_constants::kRemedionKey);
+                         product_store_constants::kRemedionKey);
     const std::string iniVersion = GetVersionFromINI();
     PrimitiveLogger::Log(kKdcCheckTag, "Version from:  Reg:  %s;  INI:  %s", regVersion.c_str(),
                          iniVersion.c_str());
@@ -78,7 +80,7 @@ bool HandlePostRunActivities(ConfigDrivenState& state) {
   if (success && !state.zarArg.empty()) {
     PrimitiveLogger::Log(kKdcTag, ">>>");
     const bool needed = IsKDCUpgradeNeeded(state);
-    PrimitiveLogger::Log(kKdcTag, "<<<  ; Returning:  %s", needed ? "True" : "False");
+    PrimitiveLogger::Log(kKdcTag, "<<<  ; Returning:  %s", BoolText(needed));
     success = !needed;
   }
   SYSTEMTIME resultTime = {};

@@ -7,6 +7,7 @@
 #include "build_info.h"
 #include "logging/primitive_logger.h"
 #include "remediation/post_run_constants.h"
+#include "remediation/product_store_constants.h"
 #include "state/config_driven_state.h"
 #include "system/registry_store.h"
 #include "system/system_constants.h"
@@ -47,12 +48,12 @@ void WriteRunResultRecord(const ConfigDrivenState& state, bool success,
       {kLastRunLogValue, GetLogFilePath()}, {kLastRunHelperVersionValue, REMEDION_BUILD_NUMBER},
       {kLastRunSummaryValue, summary},
   };
-  const unsigned long error = WriteTextValuesToReg(system_constants::kRemedionKey, record);
+  const unsigned long error = WriteTextValuesToReg(product_store_constants::kRemedionKey, record);
   if (error == ERROR_SUCCESS) {
     PrimitiveLogger::Log(kTag, "Run result recorded in HKCU\\%s:  %s; %s",
-                         system_constants::kRemedionKey, result, summary.c_str());
+                         product_store_constants::kRemedionKey, result, summary.c_str());
   } else {
     PrimitiveLogger::Log(kTag, "Unable to record the run result in HKCU\\%s; Error:  %lu",
-                         system_constants::kRemedionKey, error);
+                         product_store_constants::kRemedionKey, error);
   }
 }

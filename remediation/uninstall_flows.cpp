@@ -84,7 +84,7 @@ void CallUninstaller(ConfigDrivenState& state, const std::string& baseFolder,
   // The uninstaller re-launches a copy of itself and exits; inside a job the
   // wait covers that copy too. Where no job can be made, the same program
   // runs directly and is waited for within the time limit.
-  bool launched = uninstaller.Launch(WinProcess::LaunchForm::Job);
+  bool launched = uninstaller.Launch(WinProcess::LaunchForm::Job, kJobNamePrefix);
   if (!launched) launched = uninstaller.Launch(WinProcess::LaunchForm::CommandLine);
   DWORD exitCode = STILL_ACTIVE;
   const bool removed = launched && uninstaller.Wait(kChildWaitMs) &&

@@ -13,7 +13,7 @@
 #include "remediation/version_constants.h"
 #include "state/config_driven_state.h"
 #include "state/run_state_constants.h"
-#include "system/environment_text.h"
+#include "logging/environment_text.h"
 #include "system/file_sys_utils.h"
 #include "system/version_library.h"
 

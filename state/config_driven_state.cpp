@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "logging/log_text.h"
 #include "logging/primitive_logger.h"
 #include "progress/progress_constants.h"
 #include "progress/qv_progress_message_box.h"
@@ -15,8 +16,6 @@ using namespace run_state_constants;
 namespace {
 
 constexpr char kParseTag[] = "ConfigDrivenState::ParseCLArgs";
-
-const char* BoolText(bool value) { return value ? "True" : "False"; }
 
 // The text field an option word stores its value in, or null for a word that
 // is not an option.

@@ -6,7 +6,7 @@
 
 #include "logging/primitive_logger.h"
 #include "logging/unique_handle.h"
-#include "system/ansi_text.h"
+#include "logging/ansi_text.h"
 
 namespace {
 

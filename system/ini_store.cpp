@@ -2,17 +2,12 @@
 
 #include <windows.h>
 
-#include "system/known_folders.h"
 #include "system/system_constants.h"
 
-using namespace system_constants;
-
-std::string GetVersionFromINI() {
-  const std::string path = GetVersionIniPath();
-  // An empty name would send the profile API to look in the Windows folder.
-  if (path.empty()) return kNotInIni;
-  char buffer[kIniBufferSize] = {};
-  const DWORD length = GetPrivateProfileStringA(kIniSection, kIniVersionKey, kNotInIni, buffer,
-                                                kIniBufferSize, path.c_str());
+std::string ReadIniText(const std::string& path, const char* section, const char* key,
+                        const char* defaultText) {
+  char buffer[system_constants::kIniBufferSize] = {};
+  const DWORD length = GetPrivateProfileStringA(section, key, defaultText, buffer,
+                                                system_constants::kIniBufferSize, path.c_str());
   return std::string(buffer, length);
 }

@@ -1,9 +1,10 @@
-// Reads the desktop client's version from its INI file.
+// Reads text values from INI files.
 #pragma once
 
 #include <string>
 
-// "DisplayVersion" of section "Tessaly" in the file GetVersionIniPath names,
-// cut to what fits in 1023 characters; "NotInINI" when the file, section or
-// key is missing. Logs nothing, never fails.
-std::string GetVersionFromINI();
+// The value of `key` in `section` of the INI file `path`, cut to what fits
+// in 1023 characters; `defaultText` when the file, section or key is
+// missing. Logs nothing, never fails.
+std::string ReadIniText(const std::string& path, const char* section, const char* key,
+                        const char* defaultText);

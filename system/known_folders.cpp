@@ -10,18 +10,13 @@
 #include <optional>
 
 #include "logging/primitive_logger.h"
-#include "system/ansi_text.h"
-#include "system/environment_text.h"
-#include "system/temp_installer_path.h"
+#include "logging/ansi_text.h"
 
 namespace {
 
 constexpr char kTag[] = "GetKnownFolderPath";
 constexpr DWORD kFolderBufferSize = MAX_PATH;  // 260 bytes
 constexpr char kMsiExecRelativePath[] = "System32\\MsiExec.exe";
-constexpr char kVersionIniRelativePath[] = "Tessaly\\Kelvo\\TessalyVersion.ini";
-constexpr char kLauncherTempPrefix[] = "KSL";
-constexpr char kLauncherTempExtension[] = "msi";
 
 struct FolderSource {
   const char* environmentVariable;
@@ -100,21 +95,4 @@ std::string GetKnownFolderPath(KnownFolder folder) {
 
 std::string GetMsiExecPath() {
   return GetKnownFolderPath(KnownFolder::WinDir) + kMsiExecRelativePath;
-}
-
-std::string GetVersionIniPath() {
-  std::string expanded;
-  DWORD error = ERROR_SUCCESS;
-  if (!ExpandEnvironmentText(
-          GetKnownFolderPath(KnownFolder::ProgramFilesX86) + kVersionIniRelativePath,
-          kFolderBufferSize, expanded, error)) {
-    return {};
-  }
-  return expanded;
-}
-
-std::string GetLauncherMsiTempPath() {
-  static const std::string path =
-      GetTempPathForUnSafeInstaller(kLauncherTempPrefix, kLauncherTempExtension);
-  return path;
 }

@@ -1,5 +1,5 @@
-// The system folders the remediation flows need, and the fixed paths built
-// from them. Folders come from the environment first, then from the shell.
+// The system folders the program needs, and the Windows Installer program's
+// path. Folders come from the environment first, then from the shell.
 #pragma once
 
 #include <string>
@@ -22,12 +22,3 @@ std::string GetKnownFolderPath(KnownFolder folder);
 // The Windows Installer program, "<WinDir>\System32\MsiExec.exe"; relative
 // when the Windows folder is unknown.
 std::string GetMsiExecPath();
-
-// The desktop client's version INI file under the 32-bit program-files
-// folder, with environment references expanded; empty when expansion fails.
-std::string GetVersionIniPath();
-
-// Where the launcher package is written out: a temporary name made on the
-// first call and returned unchanged for the rest of the process, also when
-// it was empty.
-std::string GetLauncherMsiTempPath();

@@ -1,13 +1,13 @@
 #include "system/registry_store.h"
 
 #include <windows.h>
-#include <mbstring.h>
 
 #include <cstring>
 #include <map>
 #include <memory>
 #include <type_traits>
 
+#include "logging/log_text.h"
 #include "logging/primitive_logger.h"
 #include "system/system_constants.h"
 
@@ -102,8 +102,7 @@ bool WriteValToReg(const std::string& valueName, const std::string& valueText,
     SetLastError(static_cast<DWORD>(status));
   }
   PrimitiveLogger::Log(kTag, "<<<  Reg Write %s with value %s to reg:  %s; LastError:  %lu",
-                       valueName.c_str(), valueText.c_str(), stored ? "True" : "False",
-                       GetLastError());
+                       valueName.c_str(), valueText.c_str(), BoolText(stored), GetLastError());
   return stored;
 }
 
@@ -118,21 +117,4 @@ unsigned long WriteTextValuesToReg(const std::string& subKey,
     if (status != ERROR_SUCCESS) return static_cast<unsigned long>(status);
   }
   return ERROR_SUCCESS;
-}
-
-void MarkPerUserCompStatusInRegistry() {
-  constexpr char kTag[] = "MarkPerUserCompStatusInRegistry";
-  PrimitiveLogger::Log(kTag, ">>>");
-  // The write logs its own outcome; an unset marker only means the next run
-  // does the work again.
-  WriteValToReg(kPerUserCompsFixedValue, kMarkerSetText, kRemedionKey);
-  PrimitiveLogger::Log(kTag, "Marking PerUser component completion status in reg");
-}
-
-bool IsPerUserCompStatusMarkedInRegistry() {
-  PrimitiveLogger::Log("IsPerUserCompStatusMarkedInRegistry", ">>>");
-  const std::string marker =
-      GetStringFromReg(kHiveCurrentUser, kPerUserCompsFixedValue, kMarkerUnsetText, kRemedionKey);
-  return _mbsicmp(reinterpret_cast<const unsigned char*>(marker.c_str()),
-                  reinterpret_cast<const unsigned char*>(kMarkerSetText)) == 0;
 }

@@ -1,6 +1,5 @@
-// The program's small persistent store in the registry: text values under its
-// own key, and the per-user completion marker. Reads never fail to the
-// caller; platform failures are logged, never thrown.
+// Text values in the registry. Reads never fail to the caller; platform
+// failures are logged, never thrown.
 #pragma once
 
 #include <string>
@@ -26,10 +25,3 @@ bool WriteValToReg(const std::string& valueName, const std::string& valueText,
 // values before it are stored).
 unsigned long WriteTextValuesToReg(const std::string& subKey,
                                    const std::vector<std::pair<std::string, std::string>>& values);
-
-// Sets the completion marker "PerUserCompsFixed" = "True"; the outcome is
-// only logged.
-void MarkPerUserCompStatusInRegistry();
-
-// Whether the completion marker holds "True" in any letter case.
-bool IsPerUserCompStatusMarkedInRegistry();

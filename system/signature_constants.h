@@ -7,11 +7,6 @@
 
 namespace signature_constants {
 
-// The signer names an installer may carry, in the order they are tried.
-constexpr char kSignerTessaly[] = "Tessaly, LLC";
-constexpr char kSignerQuarnel[] = "Quarnel Networks, Inc.";
-constexpr char kSignerOrvane[] = "Orvane, Inc.";
-
 // Outcomes of the check besides the platform's own error codes.
 constexpr DWORD kStatusAccepted = 0;
 constexpr DWORD kStatusNotFound = 0x80092004;         // CRYPT_E_NOT_FOUND

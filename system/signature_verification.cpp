@@ -10,7 +10,7 @@
 #include <new>
 
 #include "logging/primitive_logger.h"
-#include "system/ansi_text.h"
+#include "logging/ansi_text.h"
 #include "system/crypt_library.h"
 #include "system/signature_constants.h"
 #include "system/system_library.h"

@@ -31,15 +31,8 @@ constexpr REGSAM kRegistryView = KEY_WOW64_32KEY;
 constexpr REGSAM kRegistryView = 0;
 #endif
 
-constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
-constexpr char kPerUserCompsFixedValue[] = "PerUserCompsFixed";
-constexpr char kMarkerSetText[] = "True";
-constexpr char kMarkerUnsetText[] = "False";
-
-// Version INI file of the desktop client.
-constexpr char kIniSection[] = "Tessaly";
-constexpr char kIniVersionKey[] = "DisplayVersion";
-constexpr char kNotInIni[] = "NotInINI";
+// INI values are read into a buffer of this many characters, the NUL
+// included.
 constexpr DWORD kIniBufferSize = 1024;
 
 // System libraries loaded at run time from the system folder (they are not

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "logging/primitive_logger.h"
-#include "system/ansi_text.h"
+#include "logging/ansi_text.h"
 #include "system/file_sys_utils.h"
 #include "system/system_constants.h"
 

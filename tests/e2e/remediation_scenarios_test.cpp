@@ -17,7 +17,6 @@
 
 #include "logging/unique_handle.h"
 
-#include "system/known_folders.h"
 #include "tests/support/component_profile.h"
 #include "tests/support/stand_in_programs.h"
 #include "tests/support/test_support.h"
@@ -216,7 +215,7 @@ TEST_F(RemediationScenario, CurrentComponentsAreLeftAloneAndWithoutMarkerTheResu
 TEST_F(RemediationScenario, DesktopClientBuildNumbersDecideTheResultUnderZar) {
   InstallCurrentComponents();
   SetCompletionMarker();
-  const std::string iniPath = GetVersionIniPath();
+  const std::string iniPath = VersionIniPath();
   ASSERT_FALSE(iniPath.empty());
   std::filesystem::create_directories(std::filesystem::path(iniPath).parent_path());
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "logging/log_text.h"
 #include "logging/once_guard.h"
 #include "tests/support/test_support.h"
 
@@ -213,4 +214,13 @@ TEST(OnceGuard, WorkThatThrewRunsAgainAndWorkThatReturnedDoesNot) {
   guard.Run([&runs] { ++runs; });
   guard.Run([&runs] { ++runs; });
   EXPECT_EQ(runs, 2);
+}
+
+// The file name that the log shows for the program, and that the
+// termination scan compares: the last component of any path.
+TEST(FileNamePart, TakesTheLastComponentOfAPath) {
+  EXPECT_EQ(FileNamePart("\\Device\\HarddiskVolume1\\Users\\j\\KelvoSetupClient.exe"),
+            "KelvoSetupClient.exe");
+  EXPECT_EQ(FileNamePart("iexplore.exe"), "iexplore.exe");
+  EXPECT_EQ(FileNamePart("\\Device\\x\\"), "");
 }

@@ -90,8 +90,8 @@ ChildResult RemoveProduct(const std::string& productCode) {
 std::optional<DWORD> RunUninstaller(const std::string& company) {
   WinProcess uninstaller(SetupClientFolder(company) + "uninstall.exe", " /S");
   DWORD exitCode = 0;
-  if (!uninstaller.Launch(WinProcess::LaunchForm::Job) || !uninstaller.Wait(INFINITE) ||
-      !uninstaller.GetExitCode(exitCode)) {
+  if (!uninstaller.Launch(WinProcess::LaunchForm::Job, "Local\\KitTest_") ||
+      !uninstaller.Wait(INFINITE) || !uninstaller.GetExitCode(exitCode)) {
     return std::nullopt;
   }
   return exitCode;

@@ -5,8 +5,7 @@
 //   process_probe fallback <child>   the probe runs inside a job of its own,
 //                                    so the job form cannot place the child
 //                                    in a new one and falls back
-//   process_probe terminate <mask>   one termination scan with that mask
-// Exit code: the child's exit code (terminate: the number of terminations),
+// Exit code: the child's exit code,
 // or 200+ for a failed expectation.
 #include <windows.h>
 
@@ -16,12 +15,12 @@
 
 #include "logging/primitive_logger.h"
 #include "logging/unique_handle.h"
-#include "process/process_termination.h"
 #include "process/win_process.h"
-#include "progress/qv_progress_message_box.h"
-#include "state/config_driven_state.h"
 
 namespace {
+
+// Jobs are named after this prefix and the moment they are made.
+const std::string kJobNamePrefix = "Local\\ProbeJob_";
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
@@ -32,7 +31,7 @@ int Finish(int code) {
 
 int RunJob(const std::string& child) {
   WinProcess process(child, Quoted(child) + " spawn 1500");
-  if (!process.Launch(WinProcess::LaunchForm::Job)) return Finish(201);
+  if (!process.Launch(WinProcess::LaunchForm::Job, kJobNamePrefix)) return Finish(201);
   PrimitiveLogger::Log("probe", "child %lu", process.ProcessId());
   if (!process.Wait(10)) return Finish(202);
   DWORD exitCode = 0;
@@ -86,7 +85,7 @@ int RunFallback(const std::string& child) {
   const long long first = MillisecondsSince1970();
   std::vector<UniqueHandle> squattedJobs;
   for (long long ms = first; ms < first + kWindowMs; ++ms) {
-    UniqueHandle job(CreateJobObjectA(nullptr, ("Local\\Remedion_" + std::to_string(ms)).c_str()));
+    UniqueHandle job(CreateJobObjectA(nullptr, (kJobNamePrefix + std::to_string(ms)).c_str()));
     if (!job || !AssignProcessToJobObject(job.get(), squatterProcess.get())) return finish(211);
     squattedJobs.push_back(std::move(job));
   }
@@ -98,7 +97,7 @@ int RunFallback(const std::string& child) {
   }
 
   WinProcess process(child, "exit 9 0");
-  if (process.Launch(WinProcess::LaunchForm::Job)) return finish(214);
+  if (process.Launch(WinProcess::LaunchForm::Job, kJobNamePrefix)) return finish(214);
   const DWORD abandoned = process.ProcessId();
   PrimitiveLogger::Log("probe", "abandoned %lu", abandoned);
   UniqueHandle left(OpenProcess(SYNCHRONIZE, FALSE, abandoned));
@@ -112,14 +111,6 @@ int RunFallback(const std::string& child) {
   return finish(static_cast<int>(exitCode));
 }
 
-int RunTermination(const std::string& mask) {
-  ConfigDrivenState state("C:\\x\\OrvaneUpgradeHelper.exe");
-  state.ProgressBox.reset();
-  state.upgradeRequiredMask = static_cast<uint32_t>(std::stoul(mask, nullptr, 0));
-  TerminateKelvoProcesses(state);
-  return Finish(static_cast<int>(state.ProcessesKilled));
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -130,7 +121,6 @@ int main(int argc, char* argv[]) {
     if (mode == "job") return RunJob(child);
     if (mode == "timeout") return RunTimeout(child);
     if (mode == "fallback") return RunFallback(child);
-    if (mode == "terminate") return RunTermination(argv[2]);
   } catch (const std::exception& error) {
     PrimitiveLogger::Log("probe", "exception: %s", error.what());
     return Finish(240);

@@ -145,7 +145,7 @@ TEST(WinProcess, JobFormWaitsForTheChildAndTheProcessItStarted) {
   const auto launch = Messages(run.log, "WinProcess::LaunchAsJob");
   ASSERT_FALSE(launch.empty());
   EXPECT_TRUE(
-      std::regex_match(launch[0], std::regex(R"(>>>  Launching as Job:  Local\\Remedion_\d{13})")))
+      std::regex_match(launch[0], std::regex(R"(>>>  Launching as Job:  Local\\ProbeJob_\d{13})")))
       << launch[0];
   EXPECT_EQ(launch.back(), "<<<  ; Returning:  True");
 

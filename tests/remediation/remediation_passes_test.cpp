@@ -6,6 +6,7 @@
 #include <msi.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,14 @@ TEST_F(RemediationPasses, UninstallPassActsOnTheMaskedComponentsOnly) {
                                   quarnelUninstaller.substr(0, quarnelUninstaller.rfind('\\') + 1) +
                                   "uninstall.exe does not exist";
   EXPECT_EQ(CountOf(setupClient.messages, missingLine), 1u);
+  // The uninstaller's job is named after the helper and the moment.
+  bool namedJob = false;
+  for (const auto& message : setupClient.messages) {
+    namedJob = namedJob || std::regex_match(message, std::regex(R"(\(WinProcess::LaunchAsJob\)  )"
+                                                                R"(>>>  Launching as Job:  )"
+                                                                R"(Local\\Remedion_\d{13})"));
+  }
+  EXPECT_TRUE(namedJob);
   EXPECT_EQ(CountOf(setupClient.messages, "(UninstallProductByUpgradeCode)  >>>"), 0u);
   EXPECT_FALSE(std::filesystem::exists(SetupClientExePath()));
 }

@@ -3,6 +3,9 @@
 //   remediation_probe remove-launcher [switches]     exit code: 1 when removed
 //   remediation_probe uninstall-pass <mask> [switches]
 //   remediation_probe handler <mode> [switches]
+//   remediation_probe terminate <mask>               exit code: the terminations
+//   remediation_probe marker-read                    exit code: 10 marked, 11 not
+//   remediation_probe marker-write
 #include <windows.h>
 
 #include <cstdlib>
@@ -10,7 +13,10 @@
 #include <vector>
 
 #include "logging/primitive_logger.h"
+#include "progress/qv_progress_message_box.h"
 #include "remediation/per_user_component_handler.h"
+#include "remediation/process_termination.h"
+#include "remediation/product_store.h"
 #include "remediation/uninstall_flows.h"
 #include "state/config_driven_state.h"
 
@@ -34,6 +40,16 @@ int Run(const std::string& step, int argc, char* argv[]) {
       ConfigDrivenState state = StateFrom(argc, argv, 3);
       state.upgradeRequiredMask = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0));
       UnInstallAllPerUserKelvoComponents(state);
+    } else if (step == "marker-read") {
+      result = IsPerUserCompStatusMarkedInRegistry() ? 10 : 11;
+    } else if (step == "marker-write") {
+      MarkPerUserCompStatusInRegistry();
+    } else if (step == "terminate" && argc > 2) {
+      ConfigDrivenState state = StateFrom(argc, argv, 3);
+      state.ProgressBox.reset();
+      state.upgradeRequiredMask = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0));
+      TerminateKelvoProcesses(state);
+      result = static_cast<int>(state.ProcessesKilled);
     } else if (step == "handler" && argc > 2) {
       ConfigDrivenState state = StateFrom(argc, argv, 3);
       HandlePerUserKelvoComponents(state, static_cast<PerUserCompMode>(std::atoi(argv[2])));

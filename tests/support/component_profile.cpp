@@ -11,7 +11,6 @@
 
 #include "logging/unique_handle.h"
 #include "system/ascii_text.h"
-#include "system/known_folders.h"
 #include "tests/support/stand_in_programs.h"
 #include "tests/support/test_support.h"
 
@@ -60,6 +59,10 @@ std::string LauncherExePath() {
 
 std::string MachineWideClientPath() {
   return Expand("%COMMONPROGRAMFILES(x86)%\\Tessaly\\VexUI\\Kelvo.exe");
+}
+
+std::string VersionIniPath() {
+  return Expand("%ProgramFiles(x86)%\\Tessaly\\Kelvo\\TessalyVersion.ini");
 }
 
 std::string FileVersionOf(const std::string& path) {
@@ -196,7 +199,7 @@ void ResetProfile() {
   DeleteValue(HKEY_CURRENT_USER, 0, kMarkerValue);
   ClearRunRecord();
   DeleteValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kKdcVersionValue);
-  DeleteFileA(GetVersionIniPath().c_str());
+  DeleteFileA(VersionIniPath().c_str());
   DeleteFileA(MachineWideClientPath().c_str());
 }
 

@@ -19,6 +19,8 @@ std::string SetupClientExePath(const std::string& company = "Tessaly");
 std::string LauncherExePath();
 // Where the helper looks for the machine-wide client's user interface.
 std::string MachineWideClientPath();
+// The desktop client's version file the helper reads under -zar:.
+std::string VersionIniPath();
 
 // "a.b.c.d" of the file's fixed version record; empty when unreadable.
 std::string FileVersionOf(const std::string& path);

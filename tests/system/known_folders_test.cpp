@@ -61,21 +61,6 @@ TEST(KnownFolders, MsiExecPathFallsBackToTheShellsWindowsFolder) {
   EXPECT_EQ(GetMsiExecPath(), "E:\\Win\\System32\\MsiExec.exe");
 }
 
-TEST(KnownFolders, VersionIniPathIsExpandedUnderThe32BitProgramFiles) {
-  ScopedEnvVar base("REMEDION_TEST_BASE", "F:\\Apps");
-  {
-    ScopedEnvVar x86("ProgramFiles(x86)", "%REMEDION_TEST_BASE%\\x86");
-    EXPECT_EQ(GetVersionIniPath(), "F:\\Apps\\x86\\Tessaly\\Kelvo\\TessalyVersion.ini");
-  }
-  {
-    // Expanded beyond the 260-byte buffer: no path rather than a cut one.
-    const std::string longBase = "F:\\" + std::string(240, 'a');
-    ScopedEnvVar longer("REMEDION_TEST_BASE", longBase.c_str());
-    ScopedEnvVar x86("ProgramFiles(x86)", "%REMEDION_TEST_BASE%");
-    EXPECT_EQ(GetVersionIniPath(), "");
-  }
-}
-
 TEST(KnownFolders, The32BitProgramFilesFallBackToTheShellsFolder) {
   char fromEnvironment[MAX_PATH] = {};
   const DWORD length = GetEnvironmentVariableA("ProgramFiles(x86)", fromEnvironment, MAX_PATH);
@@ -89,27 +74,6 @@ TEST(KnownFolders, The32BitProgramFilesFallBackToTheShellsFolder) {
   EXPECT_NE(_stricmp(folder.c_str(), GetKnownFolderPath(KnownFolder::ProgramW6432).c_str()), 0)
       << folder;
   EXPECT_TRUE(std::filesystem::is_directory(folder));
-  EXPECT_EQ(GetVersionIniPath(), folder + "Tessaly\\Kelvo\\TessalyVersion.ini");
-}
-
-TEST(KnownFolders, LauncherMsiTempPathIsMadeOnceAndLeavesNothingBehind) {
-  ScopedTempDir temp;
-  ScopedTempDir other;
-  ScopedEnvVar tmp("TMP", temp.path().c_str());
-  ScopedEnvVar tempVar("TEMP", temp.path().c_str());
-
-  const std::string first = GetLauncherMsiTempPath();
-  const std::filesystem::path path(first);
-  EXPECT_EQ(path.parent_path().string(), temp.path());
-  EXPECT_EQ(path.filename().string().substr(0, 3), "KSL");
-  EXPECT_EQ(path.extension().string(), ".msi");
-
-  // Later calls return the kept text even after the temporary folder moved.
-  ScopedEnvVar tmpOther("TMP", other.path().c_str());
-  EXPECT_EQ(GetLauncherMsiTempPath(), first);
-  EXPECT_EQ(GetLauncherMsiTempPath(), first);
-  EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
-  EXPECT_TRUE(std::filesystem::is_empty(other.path()));
 }
 
 // A folder name the ANSI code page cannot hold (a Cyrillic user name under

@@ -9,6 +9,7 @@
 
 #include "system/ini_store.h"
 #include "system/registry_store.h"
+#include "tests/support/registry_values.h"
 #include "tests/support/test_support.h"
 #include "tests/system/own_log_cleanup.h"
 #include "tests/system/scoped_registry_tree.h"
@@ -22,46 +23,6 @@ namespace {
 
 constexpr char kTestKey[] = "SOFTWARE\\RemedionTest";
 constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
-constexpr char kMarker[] = "PerUserCompsFixed";
-
-bool SetValue(HKEY root, const std::string& subKey, const std::string& name, DWORD type,
-              const std::string& data, REGSAM view = 0) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const bool stored =
-      RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                     static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  return stored;
-}
-
-// REG_SZ data as the registry stores it, with the terminating NUL.
-bool SetText(HKEY root, const std::string& subKey, const std::string& name, const std::string& text,
-             REGSAM view = 0) {
-  return SetValue(root, subKey, name, REG_SZ, std::string(text.c_str(), text.size() + 1), view);
-}
-
-struct StoredValue {
-  DWORD type = REG_NONE;
-  std::string data;
-};
-
-std::optional<StoredValue> ReadRaw(HKEY root, const std::string& subKey, const std::string& name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
-  StoredValue value;
-  char buffer[1024] = {};
-  DWORD size = sizeof(buffer);
-  const LSTATUS status = RegQueryValueExA(key, name.c_str(), nullptr, &value.type,
-                                          reinterpret_cast<BYTE*>(buffer), &size);
-  RegCloseKey(key);
-  if (status != ERROR_SUCCESS) return std::nullopt;
-  value.data.assign(buffer, size);
-  return value;
-}
 
 }  // namespace
 
@@ -138,57 +99,6 @@ TEST(WriteValToReg, CreatesMissingKeysAndStoresNulTerminatedText) {
       << failed.messages[1];
 }
 
-TEST(CompletionMarker, IsWrittenToAMissingKeyAndLogged) {
-  ScopedRegistryTree tessaly(HKEY_CURRENT_USER, "SOFTWARE", "TESSALY", 0);
-
-  const auto read = RunProbe("marker-read");
-  ASSERT_TRUE(read.child.finished);
-  EXPECT_EQ(read.child.exitCode, 11u) << "no key: not marked";
-  EXPECT_EQ(read.messages, (std::vector<std::string>{
-                               "(IsPerUserCompStatusMarkedInRegistry)  >>>",
-                               "(GetStringFromReg)  Status of PerUserCompsFixed in reg is False",
-                           }));
-
-  const auto write = RunProbe("marker-write");
-  ASSERT_TRUE(write.child.finished);
-  ASSERT_EQ(write.messages.size(), 4u);
-  EXPECT_EQ(write.messages[0], "(MarkPerUserCompStatusInRegistry)  >>>");
-  EXPECT_EQ(write.messages[1],
-            "(WriteValToReg)  >>>  Writing PerUserCompsFixed with value True to reg");
-  EXPECT_TRUE(std::regex_match(
-      write.messages[2],
-      std::regex(
-          R"(\(WriteValToReg\)  <<<  Reg Write PerUserCompsFixed with value True to reg:  True; LastError:  \d+)")))
-      << write.messages[2];
-  EXPECT_EQ(
-      write.messages[3],
-      "(MarkPerUserCompStatusInRegistry)  Marking PerUser component completion status in reg");
-
-  const auto stored = ReadRaw(HKEY_CURRENT_USER, kRemedionKey, kMarker);
-  ASSERT_TRUE(stored.has_value());
-  EXPECT_EQ(stored->type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(stored->data, std::string("True\0", 5));
-  EXPECT_TRUE(IsPerUserCompStatusMarkedInRegistry());
-}
-
-TEST(CompletionMarker, CountsOnlyTheWordTrueInAnyLetterCase) {
-  ScopedRegistryTree tessaly(HKEY_CURRENT_USER, "SOFTWARE", "TESSALY", 0);
-  EXPECT_FALSE(IsPerUserCompStatusMarkedInRegistry());
-
-  const std::pair<std::string, bool> cases[] = {
-      {"True", true},   {"TRUE", true},   {"true", true}, {"tRuE", true},
-      {"True ", false}, {" True", false}, {"1", false},   {"", false},
-      {"False", false}, {"Truee", false}, {"Tru", false}, {std::string(600, 'T'), false},
-  };
-  for (const auto& [text, marked] : cases) {
-    ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kRemedionKey, kMarker, text));
-    EXPECT_EQ(IsPerUserCompStatusMarkedInRegistry(), marked) << "[" << text << "]";
-  }
-  // Stored under another type, the text still counts.
-  ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, kRemedionKey, kMarker, REG_BINARY, "true"));
-  EXPECT_TRUE(IsPerUserCompStatusMarkedInRegistry());
-}
-
 TEST(GetStringFromReg, ReadsMachineValuesThroughThe32BitView) {
   ScopedRegistryTree view32(HKEY_LOCAL_MACHINE, "SOFTWARE", "TESSALY", KEY_WOW64_32KEY);
   ScopedRegistryTree view64(HKEY_LOCAL_MACHINE, "SOFTWARE", "TESSALY", KEY_WOW64_64KEY);
@@ -203,26 +113,22 @@ TEST(GetStringFromReg, ReadsMachineValuesThroughThe32BitView) {
   EXPECT_EQ(GetStringFromReg(1, "KDCVersion", "NotInREG", kRemedionKey), "22.7.3.4321");
 }
 
-TEST(GetVersionFromINI, ReadsDisplayVersionOrNotInINI) {
-  ScopedTempDir programFiles;
-  ScopedEnvVar folder("ProgramFiles(x86)", programFiles.path().c_str());
-  const std::string iniFolder = programFiles.path() + "\\Tessaly\\Kelvo";
-  const std::string ini = iniFolder + "\\TessalyVersion.ini";
+TEST(ReadIniText, ReadsAKeyOfASectionOrTheDefault) {
+  ScopedTempDir folder;
+  const std::string ini = folder.path() + "\\version.ini";
 
-  EXPECT_EQ(GetVersionFromINI(), "NotInINI");
-
-  std::filesystem::create_directories(iniFolder);
+  EXPECT_EQ(ReadIniText(ini, "Tessaly", "DisplayVersion", "NotInINI"), "NotInINI");
   ASSERT_TRUE(WriteFileBytes(ini, "[Other]\r\nDisplayVersion=1.0\r\n"));
-  EXPECT_EQ(GetVersionFromINI(), "NotInINI");
+  EXPECT_EQ(ReadIniText(ini, "Tessaly", "DisplayVersion", "NotInINI"), "NotInINI");
   ASSERT_TRUE(WriteFileBytes(ini, "[Tessaly]\r\nVersion=1.0\r\n"));
-  EXPECT_EQ(GetVersionFromINI(), "NotInINI");
+  EXPECT_EQ(ReadIniText(ini, "Tessaly", "DisplayVersion", "NotInINI"), "NotInINI");
 
   ASSERT_TRUE(WriteFileBytes(
       ini, "[Other]\r\nDisplayVersion=1.0\r\n[Tessaly]\r\nDisplayVersion=22.7.3.1234\r\n"));
-  EXPECT_EQ(GetVersionFromINI(), "22.7.3.1234");
+  EXPECT_EQ(ReadIniText(ini, "Tessaly", "DisplayVersion", "NotInINI"), "22.7.3.1234");
 
   // A value longer than the buffer is cut to what fits, as the platform does.
   ASSERT_TRUE(
       WriteFileBytes(ini, "[Tessaly]\r\nDisplayVersion=" + std::string(1500, '9') + "\r\n"));
-  EXPECT_EQ(GetVersionFromINI(), std::string(1023, '9'));
+  EXPECT_EQ(ReadIniText(ini, "Tessaly", "DisplayVersion", "NotInINI"), std::string(1023, '9'));
 }

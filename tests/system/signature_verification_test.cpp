@@ -18,6 +18,12 @@
 
 using namespace test_support;
 using namespace signature_constants;
+
+// The kit signs its fixtures with these names (the helper's own list of
+// accepted signers lives with the flows that run installers).
+constexpr char kSignerTessaly[] = "Tessaly, LLC";
+constexpr char kSignerQuarnel[] = "Quarnel Networks, Inc.";
+constexpr char kSignerOrvane[] = "Orvane, Inc.";
 using system_probe::RunProbe;
 
 namespace {

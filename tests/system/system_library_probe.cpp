@@ -9,7 +9,6 @@
 #include "logging/primitive_logger.h"
 #include "remediation/version_checks.h"
 #include "system/msi_library.h"
-#include "system/signature_constants.h"
 #include "system/signature_verification.h"
 
 namespace {
@@ -33,7 +32,7 @@ void CallEachOnce(const char* versionedFile, const char* signedFile) {
       msi_library::MsiGetProductInfoA(kUnusedProductCode, "ProductName", name, &nameSize);
   PrimitiveLogger::Log(kTag, "related=%u info=%u", related, info);
 
-  const bool accepted = qvVerifySignature(signedFile, signature_constants::kSignerTessaly, "", "");
+  const bool accepted = qvVerifySignature(signedFile, "Tessaly, LLC", "", "");
   PrimitiveLogger::Log(kTag, "signature=%d", accepted ? 1 : 0);
 }
 

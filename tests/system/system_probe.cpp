@@ -83,11 +83,6 @@ int main(int argc, char* argv[]) {
   if (mode == "cleanup-locked") result = CleanUp(argument, true);
   if (mode == "known-folder") result = KnownFolderPath(argument);
   if (mode == "temp-name") result = TempName(argument, argc > 3 ? argv[3] : "");
-  if (mode == "marker-read") result = IsPerUserCompStatusMarkedInRegistry() ? 10 : 11;
-  if (mode == "marker-write") {
-    MarkPerUserCompStatusInRegistry();
-    result = 0;
-  }
   if (mode == "verify" && argc > 5) {
     result = qvVerifySignature(argument, argv[3], argv[4], argv[5]) ? 10 : 11;
   }

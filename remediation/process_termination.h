@@ -19,7 +19,3 @@ void TerminateKelvoProcesses(ConfigDrivenState& state);
 // not.
 void TryProcessTermination(const std::string& name, DWORD processId, HANDLE process,
                            ConfigDrivenState& state);
-
-// The last component of an image path ("\Device\HarddiskVolume1\x\a.exe"
-// gives "a.exe"); a path without a backslash is its own name.
-std::string ProgramNameFromImagePath(const std::string& imagePath);

@@ -1,4 +1,4 @@
-#include "system/ansi_text.h"
+#include "logging/ansi_text.h"
 
 #include <windows.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "process/process_termination.h"
+#include "remediation/process_termination.h"
 #include "progress/qv_progress_message_box.h"
 #include "state/config_driven_state.h"
 #include "tests/support/handle_count.h"
@@ -51,13 +51,6 @@ class TerminateKelvoProcessesTest : public ::testing::Test {
 };
 
 }  // namespace
-
-TEST(ProgramNameFromImagePath, TakesTheLastComponentOfADevicePath) {
-  EXPECT_EQ(ProgramNameFromImagePath("\\Device\\HarddiskVolume1\\Users\\j\\KelvoSetupClient.exe"),
-            "KelvoSetupClient.exe");
-  EXPECT_EQ(ProgramNameFromImagePath("iexplore.exe"), "iexplore.exe");
-  EXPECT_EQ(ProgramNameFromImagePath("\\Device\\x\\"), "");
-}
 
 TEST_F(TerminateKelvoProcessesTest, MaskZeroLeavesTheComponentsRunningAndCountsInternetExplorer) {
   const auto launcher = Start(Launcher());
@@ -191,7 +184,7 @@ TEST(TerminateKelvoProcesses, LogsEachProgramFoundAndEachTermination) {
   const auto launcher = Start(Launcher());
   const auto browser = Start(InternetExplorerStandIn());
   const ChildResult result =
-      RunChild("\"" + TestProgramPath("process_probe.exe") + "\" terminate 0x200",
+      RunChild("\"" + TestProgramPath("remediation_probe.exe") + "\" terminate 0x200",
                [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
   const std::string log = ReadFileBytes(LogPathForPid(result.pid)).value_or("");
   ASSERT_TRUE(result.finished);

@@ -1,16 +1,17 @@
-#include "process/process_termination.h"
+#include "remediation/process_termination.h"
 
 #include <psapi.h>
 
 #include <vector>
 
+#include "logging/log_text.h"
 #include "logging/primitive_logger.h"
 #include "logging/unique_handle.h"
-#include "process/process_constants.h"
+#include "remediation/termination_constants.h"
 #include "state/config_driven_state.h"
 #include "system/ascii_text.h"
 
-using namespace process_constants;
+using namespace termination_constants;
 
 namespace {
 
@@ -45,11 +46,6 @@ void HandleProcess(const std::string& name, DWORD processId, HANDLE process,
 
 }  // namespace
 
-std::string ProgramNameFromImagePath(const std::string& imagePath) {
-  const size_t lastBackslash = imagePath.rfind('\\');
-  return lastBackslash == std::string::npos ? imagePath : imagePath.substr(lastBackslash + 1);
-}
-
 void TerminateKelvoProcesses(ConfigDrivenState& state) {
   PrimitiveLogger::Log(kScanTag, ">>>");
 
@@ -76,7 +72,7 @@ void TerminateKelvoProcesses(ConfigDrivenState& state) {
       PrimitiveLogger::Log(kScanTag, "Process name was empty, skipping....");
       continue;
     }
-    HandleProcess(ProgramNameFromImagePath(imagePath), processId, process.get(), state);
+    HandleProcess(FileNamePart(imagePath), processId, process.get(), state);
   }
 }
 
@@ -97,5 +93,5 @@ void TryProcessTermination(const std::string& name, DWORD processId, HANDLE proc
   ++state.ProcessesKilled;
   AppendUniqueToList(state.ProcessesKilledList, name);
   PrimitiveLogger::Log(kTerminateTag, "TerminateProcess result: %s and exitcode: %ld",
-                       terminated ? "True" : "False", static_cast<long>(exitCode));
+                       BoolText(terminated), static_cast<long>(exitCode));
 }

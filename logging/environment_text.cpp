@@ -1,9 +1,9 @@
-#include "system/environment_text.h"
+#include "logging/environment_text.h"
 
 #include <optional>
 #include <vector>
 
-#include "system/ansi_text.h"
+#include "logging/ansi_text.h"
 
 bool ExpandEnvironmentText(const std::string& text, size_t capacity, std::string& expanded,
                            DWORD& error) {
