@@ -6,28 +6,12 @@
 
 #include <cerrno>
 
-namespace {
+#include "logging/handle_traits.h"
+#include "logging/unique_any.h"
 
 // The logger cannot log while it opens its own file, so this owner closes
 // silently instead of through SafeCloseHandle.
-class SilentHandle {
- public:
-  explicit SilentHandle(HANDLE handle) : handle_(handle) {}
-  ~SilentHandle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  SilentHandle(const SilentHandle&) = delete;
-  SilentHandle& operator=(const SilentHandle&) = delete;
-
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  void release() { handle_ = nullptr; }
-
- private:
-  HANDLE handle_;
-};
-
-}  // namespace
+using SilentHandle = UniqueAny<SilentHandleTraits>;
 
 FILE* OpenLogFileForAppend(const std::string& path, int* error) {
   *error = 0;

@@ -1,42 +1,30 @@
-// Sole owner of a kernel handle; closes it through SafeCloseHandle. A handle
-// that SafeCloseHandle refuses (protected from closing) is still closed:
-// the owner is the only one who ever could.
+// Owners of kernel handles whose failed close is logged.
 #pragma once
 
 #include <windows.h>
 
-#include <utility>
-
+#include "logging/handle_traits.h"
+#include "logging/primitive_logger.h"
 #include "logging/safe_close_handle.h"
+#include "logging/unique_any.h"
 
-class UniqueHandle {
- public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-  ~UniqueHandle() { reset(); }
-
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
+// Closes through SafeCloseHandle, which logs why it refused a handle; one
+// it refused (protected from closing) is still closed, since the owner is
+// the only one who ever could.
+struct LoggedHandleTraits : KernelHandleTraits {
+  static void Close(Value value) noexcept {
+    SafeCloseHandle(value);
+    CloseRefusedHandle(value);
   }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  explicit operator bool() const { return valid(); }
-
-  // For out-parameters and for SafeCloseHandle, which clears what it closed.
-  HANDLE& ref() { return handle_; }
-
-  HANDLE release() { return std::exchange(handle_, nullptr); }
-  void reset(HANDLE handle = nullptr) {
-    SafeCloseHandle(handle_);
-    CloseRefusedHandle(handle_);
-    handle_ = handle;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
 };
+
+// Closes and logs a failure in the owner's own words: `Tag` and a format
+// with one %lu for the error code.
+template <const char* Tag, const char* FailureFormat>
+struct OwnWordsHandleTraits : KernelHandleTraits {
+  static void Close(Value value) noexcept {
+    if (!CloseHandle(value)) PrimitiveLogger::Log(Tag, FailureFormat, GetLastError());
+  }
+};
+
+using UniqueHandle = UniqueAny<LoggedHandleTraits>;

@@ -15,7 +15,7 @@ namespace {
 constexpr char kInitTag[] = "QVProgressMessageBox::init";
 constexpr char kGetUpdateTag[] = "QVProgressMessageBox::getUpdate";
 constexpr char kThreadTag[] = "QVProgressMessageBox::progressThreadProc";
-constexpr char kDestructorTag[] = "QVProgressMessageBox::~QVProgressMessageBox";
+using qv_progress_detail::kDestructorTag;
 constexpr char kStartTag[] = "QVProgressMessageBox::start::<lambda()>";
 constexpr char kInitFailedText[] = "An error occurred while initializing Progress Message box";
 
@@ -78,8 +78,8 @@ bool QVProgressMessageBox::init() {
   }
   progressDialog_.reset(dialog);
 
-  progressDialog_->SetTitle(title_.c_str());
-  progressDialog_->SetLine(kStartingLine, startingMessage_.c_str(), FALSE, nullptr);
+  progressDialog_.get()->SetTitle(title_.c_str());
+  progressDialog_.get()->SetLine(kStartingLine, startingMessage_.c_str(), FALSE, nullptr);
   return true;
 }
 
@@ -191,11 +191,7 @@ QVProgressMessageBox::~QVProgressMessageBox() {
   // would undo the logger's own initialisation of COM on this thread.
   if (comInitialized_) CoUninitialize();
 
-  if (updateEvent_ && !CloseHandle(updateEvent_.release())) {
-    PrimitiveLogger::Log(kDestructorTag, "CloseHandle Failed, last error: %lu", GetLastError());
-  }
-  if (startedEvent_ && !CloseHandle(startedEvent_.release())) {
-    PrimitiveLogger::Log(kDestructorTag, "CloseHandle Failed for Async Event, last error: %lu",
-                         GetLastError());
-  }
+  // The events go last, in this order, after the thread that used them.
+  updateEvent_.reset();
+  startedEvent_.reset();
 }

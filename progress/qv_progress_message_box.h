@@ -13,7 +13,16 @@
 #include <mutex>
 #include <string>
 
+#include "logging/unique_any.h"
 #include "logging/unique_handle.h"
+
+namespace qv_progress_detail {
+inline constexpr char kDestructorTag[] = "QVProgressMessageBox::~QVProgressMessageBox";
+inline constexpr char kUpdateEventCloseFailed[] = "CloseHandle Failed, last error: %lu";
+inline constexpr char kStartedEventCloseFailed[] =
+    "CloseHandle Failed for Async Event, last error: %lu";
+inline void ReleaseComObject(IUnknown* object) { object->Release(); }
+}  // namespace qv_progress_detail
 
 class QVProgressMessageBox {
  public:
@@ -32,10 +41,6 @@ class QVProgressMessageBox {
   void sendUpdate(std::wstring message);
 
  private:
-  struct ComReleaser {
-    void operator()(IUnknown* object) const { object->Release(); }
-  };
-
   bool init();
   // Waits for the next message. True when the finish request was received
   // instead (and the queue is empty).
@@ -48,9 +53,14 @@ class QVProgressMessageBox {
   uint32_t numberOfStates_;
   std::future<void> progressTask_;
   HWND parentWindow_;
-  std::unique_ptr<IProgressDialog, ComReleaser> progressDialog_;
-  UniqueHandle updateEvent_;
-  UniqueHandle startedEvent_;
+  UniqueAny<NullableTraits<IProgressDialog*, qv_progress_detail::ReleaseComObject>> progressDialog_;
+  // The events' failed closes are logged in the box's own words.
+  UniqueAny<OwnWordsHandleTraits<qv_progress_detail::kDestructorTag,
+                                 qv_progress_detail::kUpdateEventCloseFailed>>
+      updateEvent_;
+  UniqueAny<OwnWordsHandleTraits<qv_progress_detail::kDestructorTag,
+                                 qv_progress_detail::kStartedEventCloseFailed>>
+      startedEvent_;
   std::deque<std::wstring> messageQueue_;
   std::mutex queueLock_;
   std::atomic<bool> finishRequested_{false};

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "logging/primitive_logger.h"
+#include "logging/unique_any.h"
 #include "remediation/payload_constants.h"
 #include "system/file_sys_utils.h"
 
@@ -20,10 +21,7 @@ constexpr char kTag[] = "WriteResourceToFile";
 // What the size messages show for a file whose size cannot be read.
 constexpr unsigned long kUnknownSize = ULONG_MAX;
 
-struct FileCloser {
-  void operator()(FILE* file) const { fclose(file); }
-};
-using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+using UniqueFile = UniqueAny<NullableTraits<FILE*, fclose>>;
 
 unsigned long FileSizeForLog(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data = {};

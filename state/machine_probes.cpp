@@ -17,13 +17,11 @@ constexpr char kIntegrityTag[] = "GetCurrentProcessIntegrityLevel";
 // enclosing function's name and the compiler's designation of the lambda.
 constexpr char kIntegrityInnerTag[] = "GetCurrentProcessIntegrityLevel::<lambda()>";
 
-struct LocalFreeDeleter {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
+using UniqueLocalMemory = UniqueAny<NullableTraits<HLOCAL, LocalFree>>;
 
 int ReadIntegrityLevel() {
   UniqueHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), kTokenQueryAccess, &token.ref())) {
+  if (!OpenProcessToken(GetCurrentProcess(), kTokenQueryAccess, token.put())) {
     PrimitiveLogger::Log(kIntegrityInnerTag, "Failed to open process access token. ErrorCode = %lu",
                          GetLastError());
     return -1;
@@ -38,7 +36,7 @@ int ReadIntegrityLevel() {
     return -1;
   }
 
-  std::unique_ptr<void, LocalFreeDeleter> buffer(LocalAlloc(LMEM_FIXED, length));
+  UniqueLocalMemory buffer(LocalAlloc(LMEM_FIXED, length));
   if (!buffer) {
     PrimitiveLogger::Log(kIntegrityInnerTag, "Failed to LocalAlloc. ErrorCode = %d",
                          static_cast<int>(GetLastError()));

@@ -5,6 +5,8 @@
 #include <system_error>
 
 #include "logging/primitive_logger.h"
+#include "logging/handle_traits.h"
+#include "logging/unique_any.h"
 #include "logging/unique_handle.h"
 #include "logging/ansi_text.h"
 
@@ -54,8 +56,8 @@ void RemoveEntry(const char* operation, const std::wstring& path, DWORD attribut
   if (!removed) FileSysUtils::ThrowFileSystemError(operation, WideToAnsi(path), GetLastError());
 }
 
-struct FindCloser {
-  void operator()(HANDLE find) const { FindClose(find); }
+struct FindTraits : KernelHandleTraits {
+  static void Close(Value find) noexcept { FindClose(find); }
 };
 
 // Removes `path` and, for a real folder, everything in it; returns how
@@ -67,9 +69,8 @@ uintmax_t RemoveTree(const std::wstring& path) {
   if (IsFolder(attributes) && !IsLink(attributes)) {
     WIN32_FIND_DATAW entry = {};
     const std::wstring pattern = path + L"\\*";
-    std::unique_ptr<void, FindCloser> find(FindFirstFileW(pattern.c_str(), &entry));
-    if (find.get() == INVALID_HANDLE_VALUE) {
-      find.release();
+    UniqueAny<FindTraits> find(FindFirstFileW(pattern.c_str(), &entry));
+    if (!find) {
       FileSysUtils::ThrowFileSystemError(kOperation, WideToAnsi(path), GetLastError());
     }
     do {

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "logging/primitive_logger.h"
+#include "logging/unique_any.h"
 #include "logging/ansi_text.h"
 
 namespace {
@@ -37,9 +38,7 @@ const std::map<KnownFolder, FolderSource>& FolderTable() {
   return table;
 }
 
-struct CoTaskMemDeleter {
-  void operator()(wchar_t* memory) const { CoTaskMemFree(memory); }
-};
+using UniqueShellText = UniqueAny<NullableTraits<wchar_t*, CoTaskMemFree>>;
 
 // A folder whose name the ANSI code page cannot hold is unavailable: its
 // narrow form ('?' or a best-fit look-alike) would name another folder.
@@ -56,9 +55,8 @@ std::string ExactOrUnavailable(const char* source, const std::wstring& folder) {
 // The shell's contract asks for its buffer to be freed whether or not the
 // call succeeded.
 std::string ShellFolderPath(const char* name, const KNOWNFOLDERID& id) {
-  wchar_t* rawPath = nullptr;
-  const HRESULT result = SHGetKnownFolderPath(id, 0, nullptr, &rawPath);
-  const std::unique_ptr<wchar_t, CoTaskMemDeleter> path(rawPath);
+  UniqueShellText path;
+  const HRESULT result = SHGetKnownFolderPath(id, 0, nullptr, path.put());
   if (FAILED(result) || !path) return {};
   return ExactOrUnavailable(name, path.get());
 }

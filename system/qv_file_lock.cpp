@@ -20,21 +20,11 @@ QVFileLock::QVFileLock(const std::string& path) {
     PrimitiveLogger::Log(kTag, "File: '%s' not found", path.c_str());
     throw std::runtime_error("File Not Found");
   }
-  handle_ = CreateFileA(path.c_str(), kLockAccess, kLockSharing, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle_ == INVALID_HANDLE_VALUE) {
+  handle_.reset(CreateFileA(path.c_str(), kLockAccess, kLockSharing, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle_) {
     PrimitiveLogger::Log(kTag, "CreateFile Failed for file: '%s', last Error: %lu", path.c_str(),
                          GetLastError());
     throw std::runtime_error("CreateFile");
-  }
-}
-
-// The lock is the handle's one owner; its own close message is part of the
-// log's record of the install.
-QVFileLock::~QVFileLock() {
-  if (handle_ == INVALID_HANDLE_VALUE) return;
-  if (!CloseHandle(handle_)) {
-    PrimitiveLogger::Log("QVFileLock::~QVFileLock", "CloseHandle Failed, last Error: %lu",
-                         GetLastError());
   }
 }

@@ -6,6 +6,13 @@
 
 #include <string>
 
+#include "logging/unique_handle.h"
+
+namespace qv_file_lock_detail {
+inline constexpr char kReleaseTag[] = "QVFileLock::~QVFileLock";
+inline constexpr char kReleaseFailed[] = "CloseHandle Failed, last Error: %lu";
+}  // namespace qv_file_lock_detail
+
 class QVFileLock {
  public:
   // Opens the file for reading with read sharing only: others may still read
@@ -14,12 +21,13 @@ class QVFileLock {
   // and "CreateFile" when the file cannot be opened so; a failure to read the
   // file's status escapes as std::filesystem::filesystem_error.
   explicit QVFileLock(const std::string& path);
-  // Releases the file; never throws.
-  ~QVFileLock();
-
-  QVFileLock(const QVFileLock&) = delete;
-  QVFileLock& operator=(const QVFileLock&) = delete;
+  QVFileLock(QVFileLock&&) noexcept = default;
+  QVFileLock& operator=(QVFileLock&&) noexcept = default;
 
  private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  // The lock is the handle's one owner; its own close message is part of
+  // the log's record of the install. Released on destruction; never throws.
+  UniqueAny<
+      OwnWordsHandleTraits<qv_file_lock_detail::kReleaseTag, qv_file_lock_detail::kReleaseFailed>>
+      handle_;
 };

@@ -9,16 +9,14 @@
 
 #include "logging/log_text.h"
 #include "logging/primitive_logger.h"
+#include "logging/unique_any.h"
 #include "system/system_constants.h"
 
 using namespace system_constants;
 
 namespace {
 
-struct RegKeyCloser {
-  void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using UniqueRegKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegKeyCloser>;
+using UniqueRegKey = UniqueAny<NullableTraits<HKEY, RegCloseKey>>;
 
 // Built on first use (thread-safe static initialisation) and then only read.
 HKEY HiveRoot(int hive) {
@@ -37,7 +35,7 @@ UniqueRegKey OpenForRead(HKEY root, const std::string& subKey) {
   HKEY key = nullptr;
   if (root == nullptr ||
       RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | kRegistryView, &key) != ERROR_SUCCESS) {
-    return nullptr;
+    return UniqueRegKey();
   }
   return UniqueRegKey(key);
 }
@@ -58,7 +56,7 @@ UniqueRegKey OpenOrCreateForWrite(const std::string& subKey) {
     // Registry calls return their error rather than setting the thread's;
     // the write's outcome line reports it through GetLastError.
     SetLastError(static_cast<DWORD>(created));
-    return nullptr;
+    return UniqueRegKey();
   }
   return UniqueRegKey(key);
 }

@@ -11,6 +11,7 @@
 
 #include "logging/primitive_logger.h"
 #include "logging/ansi_text.h"
+#include "logging/unique_any.h"
 #include "system/crypt_library.h"
 #include "system/signature_constants.h"
 #include "system/system_library.h"
@@ -24,24 +25,16 @@ constexpr char kTag[] = "qvVerifySignature";
 
 using AcceptedNames = std::array<std::string, 3>;
 
-struct CertStoreCloser {
-  void operator()(HCERTSTORE store) const {
-    crypt_library::CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG);
-  }
-};
-using UniqueCertStore = std::unique_ptr<void, CertStoreCloser>;
-
-struct CryptMsgCloser {
-  void operator()(HCRYPTMSG message) const { crypt_library::CryptMsgClose(message); }
-};
-using UniqueCryptMsg = std::unique_ptr<void, CryptMsgCloser>;
-
-struct CertContextFreer {
-  void operator()(PCCERT_CONTEXT context) const {
-    crypt_library::CertFreeCertificateContext(context);
-  }
-};
-using UniqueCertContext = std::unique_ptr<const CERT_CONTEXT, CertContextFreer>;
+// The store is closed with the force flag: certificate contexts taken from
+// it must not keep it open.
+void CloseCertStore(HCERTSTORE store) {
+  crypt_library::CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG);
+}
+void CloseCryptMsg(HCRYPTMSG message) { crypt_library::CryptMsgClose(message); }
+void FreeCertContext(PCCERT_CONTEXT context) { crypt_library::CertFreeCertificateContext(context); }
+using UniqueCertStore = UniqueAny<NullableTraits<HCERTSTORE, CloseCertStore>>;
+using UniqueCryptMsg = UniqueAny<NullableTraits<HCRYPTMSG, CloseCryptMsg>>;
+using UniqueCertContext = UniqueAny<NullableTraits<PCCERT_CONTEXT, FreeCertContext>>;
 
 using WinVerifyTrustFunction = decltype(&::WinVerifyTrust);
 

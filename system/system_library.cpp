@@ -28,7 +28,7 @@ bool SystemFolderFile(const char* fileName, char (&path)[kSystemLibraryPathSize]
 
 }  // namespace
 
-void SystemLibrary::Freer::operator()(HMODULE module) const {
+void SystemLibrary::LibraryTraits::Close(HMODULE module) noexcept {
   if (!FreeLibrary(module)) {
     PrimitiveLogger::Log(kFreeTag, "FreeLibrary() failed, error: 0x%x",
                          static_cast<unsigned>(GetLastError()));

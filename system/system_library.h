@@ -12,8 +12,7 @@
 
 #include <windows.h>
 
-#include <memory>
-#include <type_traits>
+#include "logging/unique_any.h"
 
 class SystemLibrary {
  public:
@@ -33,7 +32,7 @@ class SystemLibrary {
   // gives an empty owner whose error() says why.
   static SystemLibrary Load(const char* fileName, LogSite site) noexcept;
 
-  explicit operator bool() const { return module_ != nullptr; }
+  explicit operator bool() const { return module_.valid(); }
   HMODULE get() const { return module_.get(); }
   // The loader's error when the library could not be loaded, otherwise 0.
   DWORD error() const { return error_; }
@@ -47,11 +46,15 @@ class SystemLibrary {
   FARPROC Find(WORD ordinal) const noexcept;
 
  private:
-  struct Freer {
-    void operator()(HMODULE module) const;
+  // A library whose release fails is logged and let go.
+  struct LibraryTraits {
+    using Value = HMODULE;
+    static Value Invalid() noexcept { return nullptr; }
+    static bool IsValid(Value module) noexcept { return module != nullptr; }
+    static void Close(Value module) noexcept;
   };
 
-  std::unique_ptr<std::remove_pointer_t<HMODULE>, Freer> module_;
+  UniqueAny<LibraryTraits> module_;
   DWORD error_ = 0;
   LogSite site_ = {"", ""};
 };
