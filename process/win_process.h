@@ -39,6 +39,11 @@ class WinProcess {
   // True when the exit code was read; 259 means the child is still running.
   bool GetExitCode(DWORD& exitCode);
 
+  // Wait, then GetExitCode: true when both worked.
+  bool WaitForExitCode(DWORD timeLimitMs, DWORD& exitCode) {
+    return Wait(timeLimitMs) && GetExitCode(exitCode);
+  }
+
   DWORD ProcessId() const { return processId_; }
 
   // The command line the command-line form passes to CreateProcess.
@@ -66,3 +71,10 @@ class WinProcess {
   UniqueHandle job_;
   UniqueHandle completionPort_;
 };
+
+// Starts `child` in the command-line form, waits up to `timeLimitMs` and
+// reads its exit code: true when all three worked.
+inline bool RunToExitCode(WinProcess& child, DWORD timeLimitMs, DWORD& exitCode) {
+  return child.Launch(WinProcess::LaunchForm::CommandLine) &&
+         child.WaitForExitCode(timeLimitMs, exitCode);
+}

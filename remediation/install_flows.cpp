@@ -12,15 +12,12 @@
 #include "remediation/process_termination.h"
 #include "process/win_process.h"
 #include "remediation/component_constants.h"
-#include "remediation/embedded_payloads.h"
 #include "remediation/installer_staging.h"
 #include "remediation/msi_command_line.h"
 #include "remediation/msiexec_run.h"
 #include "remediation/payload_constants.h"
 #include "state/config_driven_state.h"
 #include "system/file_sys_utils.h"
-#include "system/known_folders.h"
-#include "system/qv_file_lock.h"
 
 using namespace component_constants;
 
@@ -46,13 +43,9 @@ bool InstallKVALForCurrentUser(ConfigDrivenState& state) {
   // make the name ends this install only, not the pass.
   try {
     path = GetLauncherMsiTempPath();
-    // A failed write shows up at the lock: nothing there, or a file that
-    // does not verify.
-    const Payload payload = LauncherPayload();
-    WriteResourceToFile(payload.resourceId, payload.name, path);
-
-    QVFileLock lock(path);
-    if (!VerifyInstaller(path)) {
+    // Held until the installer has finished.
+    const std::optional<QVFileLock> lock = StageInstaller(LauncherPayload(), path);
+    if (!lock) {
       PrimitiveLogger::Log(kLauncherTag, "KVAL Validation failed");
       return false;
     }
@@ -89,19 +82,16 @@ bool InstallSetupClientForCurrentUser(ConfigDrivenState& state) {
   // follows.
   try {
     path = SetupClientTempPath();
-    const Payload payload = SetupClientPayload(state);
-    WriteResourceToFile(payload.resourceId, payload.name, path);
-
-    QVFileLock lock(path);
-    if (!VerifyInstaller(path)) {
+    // Held until the setup program has finished.
+    const std::optional<QVFileLock> lock = StageInstaller(SetupClientPayload(state), path);
+    if (!lock) {
       PrimitiveLogger::Log(kSetupClientTag, "KSC Validation failed");
       return false;
     }
     state.SendProgressUpdate(kInstallingSetupClientText);
     WinProcess setup(path, kSilentSwitch);
     DWORD exitCode = STILL_ACTIVE;
-    if (setup.Launch(WinProcess::LaunchForm::CommandLine) && setup.Wait(kChildWaitMs) &&
-        setup.GetExitCode(exitCode) && exitCode == kSetupSuccessCode) {
+    if (RunToExitCode(setup, kChildWaitMs, exitCode) && exitCode == kSetupSuccessCode) {
       ++state.AppsInstalled;
       AppendUniqueToList(state.AppsInstalledList, kSetupClientProduct);
       installed = true;

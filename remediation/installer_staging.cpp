@@ -44,22 +44,20 @@ Payload ChooseSetupClientPayload(const ConfigDrivenState& state) {
           payload_constants::kSetupClient2273InstallerName};
 }
 
-// What an install does before it runs its installer: write, lock, verify.
-// Empty when all three passed.
+// Whether an installer would be ready to run, written out, locked and
+// verified; the file goes again afterwards. Empty when it is ready.
 std::string Stage(const Payload& payload, const std::string& path) {
   if (path.empty()) return "has no temporary file name";
-  if (!WriteResourceToFile(payload.resourceId, payload.name, path)) {
-    return "could not be written out";
-  }
-  bool verified = false;
+  std::optional<QVFileLock> lock;
   try {
-    QVFileLock lock(path);
-    verified = VerifyInstaller(path);
+    lock = StageInstaller(payload, path);
   } catch (const std::exception& error) {
-    return std::string("could not be locked (") + error.what() + ")";
+    return std::string("could not be written out and locked (") + error.what() + ")";
   }
+  if (!lock) return "did not pass the signature check";
+  lock.reset();
   CleanUpFile(path);
-  return verified ? "" : "did not pass the signature check";
+  return "";
 }
 
 std::string ProblemOf(const char* name, const std::string& problem) {
@@ -93,6 +91,13 @@ std::string GetLauncherMsiTempPath() {
 
 bool VerifyInstaller(const std::string& path) {
   return qvVerifySignature(path, kSignerTessaly, kSignerQuarnel, kSignerOrvane);
+}
+
+std::optional<QVFileLock> StageInstaller(const Payload& payload, const std::string& path) {
+  WriteResourceToFile(payload.resourceId, payload.name, path);
+  QVFileLock lock(path);
+  if (!VerifyInstaller(path)) return std::nullopt;
+  return lock;
 }
 
 std::string SetupClientReplacementProblem(const ConfigDrivenState& state) {

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "system/qv_file_lock.h"
 
 class ConfigDrivenState;
 
@@ -35,6 +38,12 @@ std::string GetLauncherMsiTempPath();
 // The signature check of every installer the helper runs: one of the three
 // accepted signer names, and a trusted signature.
 bool VerifyInstaller(const std::string& path);
+
+// Writes `payload` to `path`, locks the file and checks its signature. The
+// lock, held, when the installer may run; none when the check failed (the
+// file stays for inspection). Throws as the lock does: the write's failure
+// shows there, as a missing file or one that cannot be opened.
+std::optional<QVFileLock> StageInstaller(const Payload& payload, const std::string& path);
 
 // Whether the installer that would replace the component in this run can
 // be written to its temporary file, locked and verified. The file is

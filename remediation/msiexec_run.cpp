@@ -16,8 +16,7 @@ constexpr char kRunTag[] = "RunMsiExec";
 
 bool RunOnce(const std::string& arguments, DWORD waitMs, DWORD& exitCode) {
   WinProcess msiExec(GetMsiExecPath(), arguments);
-  return msiExec.Launch(WinProcess::LaunchForm::CommandLine) && msiExec.Wait(waitMs) &&
-         msiExec.GetExitCode(exitCode);
+  return RunToExitCode(msiExec, waitMs, exitCode);
 }
 
 DWORD MillisecondsSince(ULONGLONG start) { return static_cast<DWORD>(GetTickCount64() - start); }

@@ -87,8 +87,8 @@ void CallUninstaller(ConfigDrivenState& state, const std::string& baseFolder,
   bool launched = uninstaller.Launch(WinProcess::LaunchForm::Job, kJobNamePrefix);
   if (!launched) launched = uninstaller.Launch(WinProcess::LaunchForm::CommandLine);
   DWORD exitCode = STILL_ACTIVE;
-  const bool removed = launched && uninstaller.Wait(kChildWaitMs) &&
-                       uninstaller.GetExitCode(exitCode) && exitCode == kSetupSuccessCode;
+  const bool removed = launched && uninstaller.WaitForExitCode(kChildWaitMs, exitCode) &&
+                       exitCode == kSetupSuccessCode;
   if (!removed) {
     PrimitiveLogger::Log(kUninstallerTag, "UnInstallation of %s  (from %s) - status unknown",
                          product.c_str(), company.c_str());
