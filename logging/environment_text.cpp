@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "logging/ansi_text.h"
+#include "logging/primitive_logger.h"
 
 bool ExpandEnvironmentText(const std::string& text, size_t capacity, std::string& expanded,
                            DWORD& error) {
@@ -36,4 +37,12 @@ bool ExpandEnvironmentText(const std::string& text, size_t capacity, std::string
   }
   expanded = *narrow;
   return true;
+}
+
+bool ExpandEnvironmentTextOrLog(const std::string& text, size_t capacity, std::string& expanded,
+                                const char* tag, const char* failureFormat) {
+  DWORD error = ERROR_SUCCESS;
+  if (ExpandEnvironmentText(text, capacity, expanded, error)) return true;
+  PrimitiveLogger::Log(tag, failureFormat, error);
+  return false;
 }

@@ -15,3 +15,8 @@
 // code page cannot hold (a best-fit or '?' form would name another path).
 bool ExpandEnvironmentText(const std::string& text, size_t capacity, std::string& expanded,
                            DWORD& error);
+
+// The same; a failure is logged under `tag` with `failureFormat`, whose one
+// %lu takes the error code.
+bool ExpandEnvironmentTextOrLog(const std::string& text, size_t capacity, std::string& expanded,
+                                const char* tag, const char* failureFormat);

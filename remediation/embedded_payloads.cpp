@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <system_error>
 
@@ -114,11 +113,8 @@ bool WriteResourceToFile(uint16_t resourceId, const std::string& name,
     written = outcome == WriteOutcome::Written;
     PrimitiveLogger::Log(kTag, "New size of %s:  %lu at:  %s", name.c_str(),
                          FileSizeForLog(targetPath), targetPath.c_str());
-  } catch (const std::filesystem::filesystem_error& error) {
-    PrimitiveLogger::Log(kTag, "FileSystem Error (%d) in FS op:  %s", error.code().value(),
-                         error.what());
   } catch (const std::exception& error) {
-    PrimitiveLogger::Log(kTag, "Exception in FS op:  %s", error.what());
+    FileSysUtils::LogFileSystemException(kTag, error);
   }
   return written;
 }

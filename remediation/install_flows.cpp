@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "logging/log_text.h"
@@ -31,41 +32,60 @@ bool IsMsiSuccess(DWORD exitCode) {
          std::end(kMsiSuccessCodes);
 }
 
+enum class InstallOutcome { Installed, NotInstalled, NotVerified };
+
+// The steps both installs share: name the temporary file, stage the payload
+// there (written, locked, verified), run it while the lock is held, clean the
+// file up. Everything from naming the file on is guarded: a standard
+// exception (the name could not be made, the machine-wide client could not be
+// probed, the lock failed) ends this install only, logged under `tag`; an
+// install whose end was not seen is not a success, whatever its start. A file
+// that did not verify stays for inspection, and nothing more is done.
+template <typename NamePath, typename ChoosePayload, typename Run>
+InstallOutcome InstallFromPayload(const char* tag, const char* validationFailed, NamePath namePath,
+                                  ChoosePayload choosePayload, Run run) {
+  std::string path;
+  bool installed = false;
+  try {
+    path = namePath();
+    // Held until the installer has finished.
+    const std::optional<QVFileLock> lock = StageInstaller(choosePayload(), path);
+    if (!lock) {
+      PrimitiveLogger::Log(tag, "%s", validationFailed);
+      return InstallOutcome::NotVerified;
+    }
+    installed = run(path);
+  } catch (const std::exception& error) {
+    installed = false;
+    PrimitiveLogger::Log(tag, "Exception occurred: %s", error.what());
+  }
+  CleanUpFile(path);
+  return installed ? InstallOutcome::Installed : InstallOutcome::NotInstalled;
+}
+
 }  // namespace
 
 bool InstallKVALForCurrentUser(ConfigDrivenState& state) {
   PrimitiveLogger::Log(kLauncherTag, ">>>");
   PrimitiveLogger::Log(kLauncherTag, "Attempting to install KVAL");
+  const InstallOutcome outcome = InstallFromPayload(
+      kLauncherTag, "KVAL Validation failed", GetLauncherMsiTempPath, LauncherPayload,
+      [&state](const std::string& path) {
+        state.SendProgressUpdate(kInstallingLauncherText);
+        DWORD exitCode = STILL_ACTIVE;
+        if (!RunMsiExec(BuildMsiInstallCommandLine(state.msiInteractive, path,
+                                                   payload_constants::kMsiLogName),
+                        INFINITE, exitCode) ||
+            !IsMsiSuccess(exitCode)) {
+          return false;
+        }
+        ++state.AppsInstalled;
+        AppendUniqueToList(state.AppsInstalledList, kLauncherLabel);
+        return true;
+      });
+  if (outcome == InstallOutcome::NotVerified) return false;
 
-  std::string path;
-  bool installed = false;
-  // Everything from naming the temporary file on is guarded: a failure to
-  // make the name ends this install only, not the pass.
-  try {
-    path = GetLauncherMsiTempPath();
-    // Held until the installer has finished.
-    const std::optional<QVFileLock> lock = StageInstaller(LauncherPayload(), path);
-    if (!lock) {
-      PrimitiveLogger::Log(kLauncherTag, "KVAL Validation failed");
-      return false;
-    }
-    state.SendProgressUpdate(kInstallingLauncherText);
-    DWORD exitCode = STILL_ACTIVE;
-    if (RunMsiExec(
-            BuildMsiInstallCommandLine(state.msiInteractive, path, payload_constants::kMsiLogName),
-            INFINITE, exitCode) &&
-        IsMsiSuccess(exitCode)) {
-      ++state.AppsInstalled;
-      AppendUniqueToList(state.AppsInstalledList, kLauncherLabel);
-      installed = true;
-    }
-  } catch (const std::exception& error) {
-    // An install whose end was not seen is not a success, whatever its start.
-    installed = false;
-    PrimitiveLogger::Log(kLauncherTag, "Exception occurred: %s", error.what());
-  }
-
-  CleanUpFile(path);
+  const bool installed = outcome == InstallOutcome::Installed;
   PrimitiveLogger::Log(kLauncherTag, "<<<  ; Initiated Installation / Upgrade of %s is:  %s",
                        kLauncherLabel, BoolText(installed));
   return installed;
@@ -74,39 +94,27 @@ bool InstallKVALForCurrentUser(ConfigDrivenState& state) {
 bool InstallSetupClientForCurrentUser(ConfigDrivenState& state) {
   PrimitiveLogger::Log(kSetupClientTag, ">>>");
   PrimitiveLogger::Log(kSetupClientTag, "Attempting to install SetupClient");
-
-  std::string path;
-  bool installed = false;
-  // Guarded from naming the temporary file and probing for the machine-wide
-  // client on: their failures end this install, and the launcher's still
-  // follows.
-  try {
-    path = SetupClientTempPath();
-    // Held until the setup program has finished.
-    const std::optional<QVFileLock> lock = StageInstaller(SetupClientPayload(state), path);
-    if (!lock) {
-      PrimitiveLogger::Log(kSetupClientTag, "KSC Validation failed");
-      return false;
-    }
-    state.SendProgressUpdate(kInstallingSetupClientText);
-    WinProcess setup(path, kSilentSwitch);
-    DWORD exitCode = STILL_ACTIVE;
-    if (RunToExitCode(setup, kChildWaitMs, exitCode) && exitCode == kSetupSuccessCode) {
-      ++state.AppsInstalled;
-      AppendUniqueToList(state.AppsInstalledList, kSetupClientProduct);
-      installed = true;
-      PrimitiveLogger::Log(kSetupClientTag, "Installation of %s successful", kSetupClientProduct);
-    } else {
-      PrimitiveLogger::Log(kSetupClientTag, "Installation of %s - status unknown",
-                           kSetupClientProduct);
-    }
-    // The setup program may have started the client programs.
-    TerminateKelvoProcesses(state);
-  } catch (const std::exception& error) {
-    installed = false;
-    PrimitiveLogger::Log(kSetupClientTag, "Exception occurred: %s", error.what());
-  }
-
-  CleanUpFile(path);
-  return installed;
+  const InstallOutcome outcome = InstallFromPayload(
+      kSetupClientTag, "KSC Validation failed", SetupClientTempPath,
+      [&state] { return SetupClientPayload(state); },
+      [&state](const std::string& path) {
+        state.SendProgressUpdate(kInstallingSetupClientText);
+        WinProcess setup(path, kSilentSwitch);
+        DWORD exitCode = STILL_ACTIVE;
+        const bool installed =
+            RunToExitCode(setup, kChildWaitMs, exitCode) && exitCode == kSetupSuccessCode;
+        if (installed) {
+          ++state.AppsInstalled;
+          AppendUniqueToList(state.AppsInstalledList, kSetupClientProduct);
+          PrimitiveLogger::Log(kSetupClientTag, "Installation of %s successful",
+                               kSetupClientProduct);
+        } else {
+          PrimitiveLogger::Log(kSetupClientTag, "Installation of %s - status unknown",
+                               kSetupClientProduct);
+        }
+        // The setup program may have started the client programs.
+        TerminateKelvoProcesses(state);
+        return installed;
+      });
+  return outcome == InstallOutcome::Installed;
 }

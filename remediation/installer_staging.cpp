@@ -24,13 +24,10 @@ constexpr char kMachineWideProbeTag[] = "doesZELKExist";
 // found" is thrown to the caller.
 bool MachineWideClientExists() {
   std::string path;
-  DWORD error = ERROR_SUCCESS;
-  if (!ExpandEnvironmentText(kMachineWideClientPath, kExpandedPathBufferSize, path, error)) {
-    PrimitiveLogger::Log(kMachineWideProbeTag, "ExpandEnvironmentStrings Failed, last Error: %lu",
-                         error);
-    return false;
-  }
-  return FileSysUtils::Exists(path);
+  return ExpandEnvironmentTextOrLog(kMachineWideClientPath, kExpandedPathBufferSize, path,
+                                    kMachineWideProbeTag,
+                                    "ExpandEnvironmentStrings Failed, last Error: %lu") &&
+         FileSysUtils::Exists(path);
 }
 
 Payload ChooseSetupClientPayload(const ConfigDrivenState& state) {

@@ -72,10 +72,8 @@ bool isUpgradeRequired(ConfigDrivenState& state) {
   // A folder that does not fit the buffer, or holds letters the ANSI code
   // page lacks, would name other files than the components'.
   std::string folder;
-  DWORD error = ERROR_SUCCESS;
-  if (!ExpandEnvironmentText(kComponentsFolder, kExpandedFolderBufferSize, folder, error)) {
-    PrimitiveLogger::Log(kUpgradeTag, "ExpandEnvironmentStrings failed with last error: %lu",
-                         error);
+  if (!ExpandEnvironmentTextOrLog(kComponentsFolder, kExpandedFolderBufferSize, folder, kUpgradeTag,
+                                  "ExpandEnvironmentStrings failed with last error: %lu")) {
     return false;
   }
 

@@ -32,13 +32,7 @@ CryptFunctions LoadCryptLibrary() noexcept {
   return functions;
 }
 
-// Loaded by the first call, from any thread, and kept while the process
-// runs. The initialiser cannot throw, so a failed load is not retried: every
-// later call fails the same way.
-const CryptFunctions& Crypt() {
-  static const CryptFunctions functions = LoadCryptLibrary();
-  return functions;
-}
+const CryptFunctions& Crypt() { return LoadedOnce<CryptFunctions, LoadCryptLibrary>(); }
 
 }  // namespace
 
@@ -49,53 +43,47 @@ BOOL CryptQueryObject(DWORD objectType, const void* object, DWORD expectedConten
                       DWORD* contentType, DWORD* formatType, HCERTSTORE* certStore,
                       HCRYPTMSG* message, const void** context) {
   const CryptFunctions& crypt = Crypt();
-  if (crypt.queryObject == nullptr) return FailUnavailable<BOOL>(crypt.library, FALSE);
-  return crypt.queryObject(objectType, object, expectedContentTypeFlags, expectedFormatTypeFlags,
-                           flags, msgAndCertEncodingType, contentType, formatType, certStore,
-                           message, context);
+  return CallSystemFunction(crypt.library, crypt.queryObject, BOOL{FALSE}, objectType, object,
+                            expectedContentTypeFlags, expectedFormatTypeFlags, flags,
+                            msgAndCertEncodingType, contentType, formatType, certStore, message,
+                            context);
 }
 
 BOOL CryptMsgGetParam(HCRYPTMSG message, DWORD paramType, DWORD index, void* data,
                       DWORD* dataSize) {
   const CryptFunctions& crypt = Crypt();
-  if (crypt.messageGetParam == nullptr) return FailUnavailable<BOOL>(crypt.library, FALSE);
-  return crypt.messageGetParam(message, paramType, index, data, dataSize);
+  return CallSystemFunction(crypt.library, crypt.messageGetParam, BOOL{FALSE}, message, paramType,
+                            index, data, dataSize);
 }
 
 BOOL CryptMsgClose(HCRYPTMSG message) {
   const CryptFunctions& crypt = Crypt();
-  if (crypt.messageClose == nullptr) return FailUnavailable<BOOL>(crypt.library, FALSE);
-  return crypt.messageClose(message);
+  return CallSystemFunction(crypt.library, crypt.messageClose, BOOL{FALSE}, message);
 }
 
 PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE store, DWORD certEncodingType, DWORD findFlags,
                                           DWORD findType, const void* findPara,
                                           PCCERT_CONTEXT previousContext) {
   const CryptFunctions& crypt = Crypt();
-  if (crypt.findCertificate == nullptr) {
-    return FailUnavailable<PCCERT_CONTEXT>(crypt.library, nullptr);
-  }
-  return crypt.findCertificate(store, certEncodingType, findFlags, findType, findPara,
-                               previousContext);
+  return CallSystemFunction(crypt.library, crypt.findCertificate, PCCERT_CONTEXT{nullptr}, store,
+                            certEncodingType, findFlags, findType, findPara, previousContext);
 }
 
 DWORD CertGetNameStringA(PCCERT_CONTEXT certificate, DWORD type, DWORD flags, void* typePara,
                          LPSTR nameString, DWORD nameStringSize) {
   const CryptFunctions& crypt = Crypt();
-  if (crypt.getNameString == nullptr) return FailUnavailable<DWORD>(crypt.library, 0);
-  return crypt.getNameString(certificate, type, flags, typePara, nameString, nameStringSize);
+  return CallSystemFunction(crypt.library, crypt.getNameString, DWORD{0}, certificate, type, flags,
+                            typePara, nameString, nameStringSize);
 }
 
 BOOL CertFreeCertificateContext(PCCERT_CONTEXT certificate) {
   const CryptFunctions& crypt = Crypt();
-  if (crypt.freeCertificate == nullptr) return FailUnavailable<BOOL>(crypt.library, FALSE);
-  return crypt.freeCertificate(certificate);
+  return CallSystemFunction(crypt.library, crypt.freeCertificate, BOOL{FALSE}, certificate);
 }
 
 BOOL CertCloseStore(HCERTSTORE store, DWORD flags) {
   const CryptFunctions& crypt = Crypt();
-  if (crypt.closeStore == nullptr) return FailUnavailable<BOOL>(crypt.library, FALSE);
-  return crypt.closeStore(store, flags);
+  return CallSystemFunction(crypt.library, crypt.closeStore, BOOL{FALSE}, store, flags);
 }
 
 }  // namespace crypt_library

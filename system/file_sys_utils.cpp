@@ -93,11 +93,8 @@ template <typename Removal>
 bool LoggedRemoval(Removal removal) {
   try {
     return removal();
-  } catch (const std::filesystem::filesystem_error& error) {
-    PrimitiveLogger::Log(kDeleteTag, "FileSystem Error (%d) in FS op:  %s", error.code().value(),
-                         error.what());
   } catch (const std::exception& error) {
-    PrimitiveLogger::Log(kDeleteTag, "Exception in FS op:  %s", error.what());
+    FileSysUtils::LogFileSystemException(kDeleteTag, error);
   }
   return false;
 }
@@ -111,6 +108,16 @@ std::wstring WithoutTrailingSeparator(std::wstring path) {
 }  // namespace
 
 namespace FileSysUtils {
+
+void LogFileSystemException(const char* tag, const std::exception& error) {
+  if (const auto* fileSystemError =
+          dynamic_cast<const std::filesystem::filesystem_error*>(&error)) {
+    PrimitiveLogger::Log(tag, "FileSystem Error (%d) in FS op:  %s",
+                         fileSystemError->code().value(), error.what());
+  } else {
+    PrimitiveLogger::Log(tag, "Exception in FS op:  %s", error.what());
+  }
+}
 
 void ThrowFileSystemError(const char* operation, const std::string& path, DWORD error) {
   // The narrow path goes into the message as it is: the library's own path

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <string>
 
 namespace FileSysUtils {
@@ -27,6 +28,11 @@ bool DeleteIfExists(const std::string& path);
 // True when the path did not exist or was removed. Never throws a standard
 // exception.
 bool DeleteFileOrEmptyFolder(const std::string& path);
+
+// Logs what a file-system operation threw, under `tag`: "FileSystem Error
+// (%d) in FS op:  %s" with the system error code for the file-system
+// library's errors, "Exception in FS op:  %s" for any other.
+void LogFileSystemException(const char* tag, const std::exception& error);
 
 // Throws std::filesystem::filesystem_error for `operation` on `path` with
 // the system error code `error`.

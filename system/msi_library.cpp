@@ -28,13 +28,7 @@ MsiFunctions LoadMsiLibrary() noexcept {
   return functions;
 }
 
-// Loaded by the first call, from any thread, and kept while the process
-// runs. The initialiser cannot throw, so a failed load is not retried: every
-// later call fails the same way.
-const MsiFunctions& Msi() {
-  static const MsiFunctions functions = LoadMsiLibrary();
-  return functions;
-}
+const MsiFunctions& Msi() { return LoadedOnce<MsiFunctions, LoadMsiLibrary>(); }
 
 }  // namespace
 

@@ -79,3 +79,22 @@ Result FailUnavailable(const SystemLibrary& library, Result failure) {
   SetLastError(library.UnavailableError());
   return failure;
 }
+
+// Calls `function` with `arguments`; when the function could not be found,
+// fails as the call itself would: `failure`, with the reason as the last
+// error.
+template <typename Function, typename Result, typename... Arguments>
+Result CallSystemFunction(const SystemLibrary& library, Function function, Result failure,
+                          Arguments... arguments) {
+  if (function == nullptr) return FailUnavailable<Result>(library, failure);
+  return function(arguments...);
+}
+
+// A library's functions, loaded by the first call (from any thread) and kept
+// while the process runs. The loader cannot throw, so a failed load is not
+// retried: every later call fails the same way.
+template <typename Functions, Functions (*Load)() noexcept>
+const Functions& LoadedOnce() {
+  static const Functions functions = Load();
+  return functions;
+}

@@ -24,13 +24,7 @@ VersionFunctions LoadVersionLibrary() noexcept {
   return functions;
 }
 
-// Loaded by the first call, from any thread, and kept while the process
-// runs. The initialiser cannot throw, so a failed load is not retried: every
-// later call fails the same way.
-const VersionFunctions& Version() {
-  static const VersionFunctions functions = LoadVersionLibrary();
-  return functions;
-}
+const VersionFunctions& Version() { return LoadedOnce<VersionFunctions, LoadVersionLibrary>(); }
 
 }  // namespace
 
@@ -38,20 +32,19 @@ namespace version_library {
 
 DWORD GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) {
   const VersionFunctions& version = Version();
-  if (version.getInfoSize == nullptr) return FailUnavailable<DWORD>(version.library, 0);
-  return version.getInfoSize(fileName, handle);
+  return CallSystemFunction(version.library, version.getInfoSize, DWORD{0}, fileName, handle);
 }
 
 BOOL GetFileVersionInfoA(LPCSTR fileName, DWORD handle, DWORD size, LPVOID data) {
   const VersionFunctions& version = Version();
-  if (version.getInfo == nullptr) return FailUnavailable<BOOL>(version.library, FALSE);
-  return version.getInfo(fileName, handle, size, data);
+  return CallSystemFunction(version.library, version.getInfo, BOOL{FALSE}, fileName, handle, size,
+                            data);
 }
 
 BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) {
   const VersionFunctions& version = Version();
-  if (version.queryValue == nullptr) return FailUnavailable<BOOL>(version.library, FALSE);
-  return version.queryValue(block, subBlock, buffer, length);
+  return CallSystemFunction(version.library, version.queryValue, BOOL{FALSE}, block, subBlock,
+                            buffer, length);
 }
 
 }  // namespace version_library
