@@ -4,9 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include "logging/primitive_logger.h"
 #include "remediation/payload_constants.h"
@@ -116,9 +114,8 @@ bool WriteResourceToFile(uint16_t resourceId, const std::string& name,
     written = outcome == WriteOutcome::Written;
     PrimitiveLogger::Log(kTag, "New size of %s:  %lu at:  %s", name.c_str(),
                          FileSizeForLog(targetPath), targetPath.c_str());
-  } catch (const std::filesystem::filesystem_error& error) {
-    PrimitiveLogger::Log(kTag, "FileSystem Error (%d) in FS op:  %s", error.code().value(),
-                         error.what());
+  } catch (const FileSysUtils::FileSystemError& error) {
+    PrimitiveLogger::Log(kTag, "FileSystem Error (%d) in FS op:  %s", error.code(), error.what());
   } catch (const std::exception& error) {
     PrimitiveLogger::Log(kTag, "Exception in FS op:  %s", error.what());
   }

@@ -1,8 +1,7 @@
 #include "system/file_sys_utils.h"
 
-#include <filesystem>
+#include <cstring>
 #include <memory>
-#include <system_error>
 
 #include "logging/primitive_logger.h"
 #include "logging/unique_handle.h"
@@ -27,6 +26,25 @@ bool IsNotFound(DWORD error) {
     default:
       return false;
   }
+}
+
+struct LocalFreer {
+  void operator()(char* text) const { LocalFree(text); }
+};
+
+// The system's text for `error` without its closing ".\r\n", or "Unknown
+// error code". Asked for exactly as the C++ runtime's system error category
+// asks (user's default language, inserts not ignored), so that the log
+// lines of these errors read as they always have.
+std::string SystemMessage(DWORD error) {
+  char* text = nullptr;
+  DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, error,
+                     LANG_USER_DEFAULT, reinterpret_cast<char*>(&text), 0, nullptr);
+  if (length == 0) return "Unknown error code";
+  std::unique_ptr<char, LocalFreer> owned(text);
+  if (length > 3 && memcmp(text + length - 3, ".\r\n", 3) == 0) length -= 3;
+  return std::string(text, length);
 }
 
 bool IsFolder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
@@ -92,8 +110,8 @@ template <typename Removal>
 bool LoggedRemoval(Removal removal) {
   try {
     return removal();
-  } catch (const std::filesystem::filesystem_error& error) {
-    PrimitiveLogger::Log(kDeleteTag, "FileSystem Error (%d) in FS op:  %s", error.code().value(),
+  } catch (const FileSysUtils::FileSystemError& error) {
+    PrimitiveLogger::Log(kDeleteTag, "FileSystem Error (%d) in FS op:  %s", error.code(),
                          error.what());
   } catch (const std::exception& error) {
     PrimitiveLogger::Log(kDeleteTag, "Exception in FS op:  %s", error.what());
@@ -111,12 +129,13 @@ std::wstring WithoutTrailingSeparator(std::wstring path) {
 
 namespace FileSysUtils {
 
+FileSystemError::FileSystemError(const std::string& operationAndPath, DWORD error)
+    : std::runtime_error("filesystem error: " + operationAndPath + ": " + SystemMessage(error)),
+      code_(static_cast<int>(error)) {}
+
 void ThrowFileSystemError(const char* operation, const std::string& path, DWORD error) {
-  // The narrow path goes into the message as it is: the library's own path
-  // rendering is not the ANSI code page.
-  throw std::filesystem::filesystem_error(
-      std::string(operation) + " [" + path + "]",
-      std::error_code(static_cast<int>(error), std::system_category()));
+  // The narrow path goes into the message as it is, in the ANSI code page.
+  throw FileSystemError(std::string(operation) + " [" + path + "]", error);
 }
 
 bool Exists(const std::string& path) {
