@@ -19,7 +19,7 @@ class WinProcess {
   // Throws std::runtime_error when the pair cannot be launched: an executable
   // path that names nothing, or both texts empty. A file-system error other
   // than "not found" while testing the path propagates as
-  // std::filesystem::filesystem_error.
+  // FileSysUtils::FileSystemError.
   WinProcess(std::string executablePath, std::string commandLine);
   ~WinProcess();
 

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <system_error>
 
 #include "logging/primitive_logger.h"
 #include "logging/unique_any.h"

@@ -15,7 +15,7 @@ bool isUpgradeRequired(ConfigDrivenState& state);
 // `version` (`versionSize` bytes, NUL included). Returns 0 on success, 2 when
 // nothing exists at the path, 1 on any other failure (also a text that does
 // not fit). A file-system error other than "not found" while testing for the
-// file is thrown as std::filesystem::filesystem_error.
+// file is thrown as FileSysUtils::FileSystemError.
 uint32_t getFileVersion(const char* filePath, char* version, const uint32_t& versionSize);
 
 // Compares a client version text with the current release field by field as

@@ -1,8 +1,7 @@
 #include "system/file_sys_utils.h"
 
-#include <filesystem>
+#include <cstring>
 #include <memory>
-#include <system_error>
 
 #include "logging/primitive_logger.h"
 #include "logging/handle_traits.h"
@@ -29,6 +28,23 @@ bool IsNotFound(DWORD error) {
     default:
       return false;
   }
+}
+
+// The system's text for `error` without its closing ".\r\n", or "Unknown
+// error code", in the user's default language, as the C++ runtime's system
+// error category gives it, so that the log lines of these errors read as
+// they always have. Unlike the runtime, inserts are left as they are: a
+// message with %1 and no arguments would otherwise read memory that is not
+// there.
+std::string SystemMessage(DWORD error) {
+  UniqueAny<NullableTraits<HLOCAL, LocalFree>> text;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, LANG_USER_DEFAULT, reinterpret_cast<char*>(text.put()), 0, nullptr);
+  if (length == 0) return "Unknown error code";
+  const char* message = static_cast<const char*>(text.get());
+  const bool closingStop = length > 3 && memcmp(message + length - 3, ".\r\n", 3) == 0;
+  return std::string(message, closingStop ? length - 3 : length);
 }
 
 bool IsFolder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
@@ -109,22 +125,22 @@ std::wstring WithoutTrailingSeparator(std::wstring path) {
 
 namespace FileSysUtils {
 
+FileSystemError::FileSystemError(const std::string& operationAndPath, DWORD error)
+    : std::runtime_error("filesystem error: " + operationAndPath + ": " + SystemMessage(error)),
+      code_(static_cast<int>(error)) {}
+
 void LogFileSystemException(const char* tag, const std::exception& error) {
-  if (const auto* fileSystemError =
-          dynamic_cast<const std::filesystem::filesystem_error*>(&error)) {
-    PrimitiveLogger::Log(tag, "FileSystem Error (%d) in FS op:  %s",
-                         fileSystemError->code().value(), error.what());
+  if (const auto* fileSystemError = dynamic_cast<const FileSystemError*>(&error)) {
+    PrimitiveLogger::Log(tag, "FileSystem Error (%d) in FS op:  %s", fileSystemError->code(),
+                         error.what());
   } else {
     PrimitiveLogger::Log(tag, "Exception in FS op:  %s", error.what());
   }
 }
 
 void ThrowFileSystemError(const char* operation, const std::string& path, DWORD error) {
-  // The narrow path goes into the message as it is: the library's own path
-  // rendering is not the ANSI code page.
-  throw std::filesystem::filesystem_error(
-      std::string(operation) + " [" + path + "]",
-      std::error_code(static_cast<int>(error), std::system_category()));
+  // The narrow path goes into the message as it is, in the ANSI code page.
+  throw FileSystemError(std::string(operation) + " [" + path + "]", error);
 }
 
 bool Exists(const std::string& path) {

@@ -6,14 +6,28 @@
 #include <windows.h>
 
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 namespace FileSysUtils {
 
+// A file-system operation that failed with a system error. Its text keeps
+// the form the log has always shown, "filesystem error: <operation>
+// [<path>]: <system message>"; code() is the system error code.
+class FileSystemError : public std::runtime_error {
+ public:
+  FileSystemError(const std::string& operationAndPath, DWORD error);
+
+  int code() const noexcept { return code_; }
+
+ private:
+  int code_;
+};
+
 // Whether `path` names an existing file, folder or link target. A missing
 // entry, a missing folder on the way and an invalid name give false; any
 // other failure (an unreachable network share, a denied access) is thrown as
-// std::filesystem::filesystem_error carrying the system error code.
+// FileSystemError.
 bool Exists(const std::string& path);
 
 // Removes the file or the whole folder tree at `path`. A link or junction
@@ -30,12 +44,12 @@ bool DeleteIfExists(const std::string& path);
 bool DeleteFileOrEmptyFolder(const std::string& path);
 
 // Logs what a file-system operation threw, under `tag`: "FileSystem Error
-// (%d) in FS op:  %s" with the system error code for the file-system
-// library's errors, "Exception in FS op:  %s" for any other.
+// (%d) in FS op:  %s" with the system error code for a FileSystemError,
+// "Exception in FS op:  %s" for any other.
 void LogFileSystemException(const char* tag, const std::exception& error);
 
-// Throws std::filesystem::filesystem_error for `operation` on `path` with
-// the system error code `error`.
+// Throws FileSystemError for `operation` on `path` with the system error
+// code `error`.
 [[noreturn]] void ThrowFileSystemError(const char* operation, const std::string& path, DWORD error);
 
 }  // namespace FileSysUtils

@@ -5,7 +5,6 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include <map>
 #include <memory>
 #include <optional>
 
@@ -19,23 +18,29 @@ constexpr char kTag[] = "GetKnownFolderPath";
 constexpr DWORD kFolderBufferSize = MAX_PATH;  // 260 bytes
 constexpr char kMsiExecRelativePath[] = "System32\\MsiExec.exe";
 
+// Where each folder is looked up: its environment variable first, then the
+// shell. A handful of fixed rows, searched in place.
 struct FolderSource {
+  KnownFolder folder;
   const char* environmentVariable;
   const KNOWNFOLDERID* shellFolder;
 };
 
-// Built on first use (thread-safe static initialisation) and then only read.
-const std::map<KnownFolder, FolderSource>& FolderTable() {
-  static const std::map<KnownFolder, FolderSource> table = {
-      {KnownFolder::WinDir, {"WinDir", &FOLDERID_Windows}},
-      {KnownFolder::ProgramData, {"ProgramData", &FOLDERID_ProgramData}},
-      {KnownFolder::AppData, {"AppData", &FOLDERID_RoamingAppData}},
-      {KnownFolder::LocalAppData, {"LocalAppData", &FOLDERID_LocalAppData}},
-      {KnownFolder::Public, {"Public", &FOLDERID_Public}},
-      {KnownFolder::ProgramFilesX86, {"ProgramFiles(x86)", &FOLDERID_ProgramFilesX86}},
-      {KnownFolder::ProgramW6432, {"ProgramW6432", &FOLDERID_ProgramFilesX64}},
-  };
-  return table;
+constexpr FolderSource kFolderTable[] = {
+    {KnownFolder::WinDir, "WinDir", &FOLDERID_Windows},
+    {KnownFolder::ProgramData, "ProgramData", &FOLDERID_ProgramData},
+    {KnownFolder::AppData, "AppData", &FOLDERID_RoamingAppData},
+    {KnownFolder::LocalAppData, "LocalAppData", &FOLDERID_LocalAppData},
+    {KnownFolder::Public, "Public", &FOLDERID_Public},
+    {KnownFolder::ProgramFilesX86, "ProgramFiles(x86)", &FOLDERID_ProgramFilesX86},
+    {KnownFolder::ProgramW6432, "ProgramW6432", &FOLDERID_ProgramFilesX64},
+};
+
+const FolderSource* FindFolderSource(KnownFolder folder) {
+  for (const FolderSource& row : kFolderTable) {
+    if (row.folder == folder) return &row;
+  }
+  return nullptr;
 }
 
 using UniqueShellText = UniqueAny<NullableTraits<wchar_t*, CoTaskMemFree>>;
@@ -79,14 +84,13 @@ std::optional<std::string> EnvironmentFolderPath(const char* variable) {
 }  // namespace
 
 std::string GetKnownFolderPath(KnownFolder folder) {
-  const auto& table = FolderTable();
-  const auto row = table.find(folder);
-  if (row == table.end()) return {};
+  const FolderSource* row = FindFolderSource(folder);
+  if (row == nullptr) return {};
 
-  const char* variable = row->second.environmentVariable;
+  const char* variable = row->environmentVariable;
   const std::optional<std::string> fromEnvironment = EnvironmentFolderPath(variable);
   std::string path =
-      fromEnvironment ? *fromEnvironment : ShellFolderPath(variable, *row->second.shellFolder);
+      fromEnvironment ? *fromEnvironment : ShellFolderPath(variable, *row->shellFolder);
   if (!path.empty()) path += '\\';
   return path;
 }

@@ -19,7 +19,7 @@ class QVFileLock {
   // and execute it, but every open for writing or deleting fails. Throws
   // std::runtime_error "File Not Found" for an empty path or a missing file
   // and "CreateFile" when the file cannot be opened so; a failure to read the
-  // file's status escapes as std::filesystem::filesystem_error.
+  // file's status escapes as FileSysUtils::FileSystemError.
   explicit QVFileLock(const std::string& path);
   QVFileLock(QVFileLock&&) noexcept = default;
   QVFileLock& operator=(QVFileLock&&) noexcept = default;

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <map>
 #include <memory>
 #include <type_traits>
 
@@ -18,15 +17,18 @@ namespace {
 
 using UniqueRegKey = UniqueAny<NullableTraits<HKEY, RegCloseKey>>;
 
-// Built on first use (thread-safe static initialisation) and then only read.
+// The root key of a hive number; null for any other number.
 HKEY HiveRoot(int hive) {
-  static const std::map<int, HKEY> hives = {
-      {kHiveCurrentUser, HKEY_CURRENT_USER},
-      {kHiveLocalMachine, HKEY_LOCAL_MACHINE},
-      {kHiveClassesRoot, HKEY_CLASSES_ROOT},
-  };
-  const auto found = hives.find(hive);
-  return found == hives.end() ? nullptr : found->second;
+  switch (hive) {
+    case kHiveCurrentUser:
+      return HKEY_CURRENT_USER;
+    case kHiveLocalMachine:
+      return HKEY_LOCAL_MACHINE;
+    case kHiveClassesRoot:
+      return HKEY_CLASSES_ROOT;
+    default:
+      return nullptr;
+  }
 }
 
 // Opens `subKey` for reading; null on any failure, which the caller treats

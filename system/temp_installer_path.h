@@ -9,5 +9,5 @@
 // "exe"). Empty when no name could be made (logged); callers must not write to
 // an empty name. The name is not reserved: nothing is left on disk under it.
 // A failure to delete the system's placeholder file is thrown as
-// std::filesystem::filesystem_error.
+// FileSysUtils::FileSystemError.
 std::string GetTempPathForUnSafeInstaller(const std::string& prefix, const std::string& extension);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <system_error>
 
 #include "system/file_sys_utils.h"
 #include "system/temp_installer_path.h"
@@ -43,7 +44,33 @@ TEST(FileSysUtils, ExistsSeesFilesFoldersAndTreatsBadNamesAsMissing) {
   // application-data folder offline): it must not read as "components
   // missing".
   EXPECT_THROW(FileSysUtils::Exists("\\\\remedion-unreachable-host\\share\\x.exe"),
-               std::filesystem::filesystem_error);
+               FileSysUtils::FileSystemError);
+}
+
+// The log has always shown these errors in the text of the standard
+// library's filesystem_error, system message and all: every system error
+// code, and codes without a message, must still read the same (messages
+// with inserts aside).
+TEST(FileSysUtils, FileSystemErrorReadsAsTheStandardFilesystemError) {
+  const std::string operationAndPath = "remove [C:\\Temp\\KSC1A2B.exe]";
+  std::vector<DWORD> codes = {0x80070005, 0x8007000E, 0xDEADBEEF};
+  for (DWORD code = 0; code < 16000; ++code) codes.push_back(code);
+  int mismatches = 0;
+  for (const DWORD code : codes) {
+    const FileSysUtils::FileSystemError ours(operationAndPath, code);
+    // A message with inserts keeps them as written (the runtime would fill
+    // them from arguments that do not exist).
+    if (std::string(ours.what()).find('%') != std::string::npos) continue;
+    const std::filesystem::filesystem_error standard(
+        operationAndPath, std::error_code(static_cast<int>(code), std::system_category()));
+    if (ours.what() == std::string(standard.what()) && ours.code() == standard.code().value()) {
+      continue;
+    }
+    if (++mismatches <= 3) {
+      ADD_FAILURE() << code << ": [" << ours.what() << "] instead of [" << standard.what() << "]";
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
 }
 
 TEST(FileSysUtils, DeleteIfExistsRemovesFilesAndWholeTrees) {
