@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,8 @@ namespace {
 using Form = WinProcess::LaunchForm;
 
 std::string ChildPath() { return TestProgramPath("process_test_child.exe"); }
+
+std::wstring Widened(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 DWORD PidLoggedAs(const std::string& log, const std::string& prefix) {
   for (const std::string& message : Messages(log, "probe")) {
@@ -68,12 +71,19 @@ TEST(WinProcess, RefusesPairsThatCannotBeLaunched) {
   EXPECT_NO_THROW(WinProcess(ChildPath(), ""));
 }
 
-TEST(WinProcess, CommandLineJoinsPathAndArgumentsQuotingOnlyPathsWithBlanks) {
-  EXPECT_EQ(WinProcess::BuildCommandLine("C:\\x\\setup.exe", " /S"), "C:\\x\\setup.exe  /S");
-  EXPECT_EQ(WinProcess::BuildCommandLine("", "\"C:\\x\\a.exe\" /S"), " \"C:\\x\\a.exe\" /S");
-  EXPECT_EQ(
-      WinProcess::BuildCommandLine("C:\\Users\\Jane Doe\\AppData\\Local\\Temp\\KSC1.exe", " /S"),
-      "\"C:\\Users\\Jane Doe\\AppData\\Local\\Temp\\KSC1.exe\"  /S");
+// How the started program splits its command line: the path whole, then
+// the arguments.
+TEST(WinProcess, CommandLineKeepsThePathWholeAndTheArgumentsApart) {
+  for (const std::string path :
+       {"C:\\x\\setup.exe", "C:\\Users\\Jane Doe\\AppData\\Local\\Temp\\KSC1.exe"}) {
+    const std::wstring line = Widened(WinProcess::BuildCommandLine(path, " /S"));
+    int count = 0;
+    LPWSTR* words = CommandLineToArgvW(line.c_str(), &count);
+    ASSERT_NE(words, nullptr) << path;
+    std::vector<std::wstring> arguments(words, words + count);
+    LocalFree(words);
+    EXPECT_EQ(arguments, (std::vector<std::wstring>{Widened(path), L"/S"})) << path;
+  }
 }
 
 TEST(WinProcess, ReadsTheExitCodeOfAChild) {

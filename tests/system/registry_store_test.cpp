@@ -89,12 +89,6 @@ TEST(GetStringFromReg, ReadsAnyTypeAsTextWithinItsBufferElseTheDefault) {
   EXPECT_EQ(GetStringFromReg(0, "TooLong", "d", kTestKey), "d");
   // Data that fills the buffer without a NUL is read to its end, not past it.
   EXPECT_EQ(GetStringFromReg(0, "FullBinary", "d", kTestKey), std::string(512, 'b'));
-
-  // Only 0, 1 and 2 name a hive, even where the value exists under HKCU.
-  for (int selector : {-1, 3, 100}) {
-    EXPECT_EQ(GetStringFromReg(selector, "Text", "NoHive", kTestKey), "NoHive") << selector;
-  }
-  EXPECT_EQ(GetStringFromReg(2, "Text", "NotInHKCR", kTestKey), "NotInHKCR");
 }
 
 TEST(WriteValToReg, CreatesMissingKeysAndStoresNulTerminatedText) {
