@@ -1,10 +1,7 @@
 // The helper's whole job, run as the installer package or a user runs it,
 // on profiles prepared with the kit's real installers. Each scenario is
-// judged by what a user or an admin can see: the exit code, what the log's
-// final state dump lists as stopped, removed and installed, its final
-// result and the lines that tell why, the completion marker, the installed
-// files and products, the processes. The log's other lines are asserted by
-// the tests of the code that writes them.
+// judged by what a user or an admin can see: the exit code, the log, the
+// completion marker, the installed files and products, the processes.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -32,44 +29,11 @@ namespace {
 
 constexpr char kPackageArguments[] =
     "-msiInteractive: False -kuhMSIProdCode: {6F1D2C3B-4A59-4E8D-9C71-2B3A4D5E6F70}";
-constexpr char kSuccessLine[] =
-    "(HandlePostRunActivities)  *** === --- Final result of remediation:  Success --- === ***";
-constexpr char kFailureLine[] =
-    "(HandlePostRunActivities)  *** === --- Final result of remediation:  Failure --- === ***";
-
-struct HelperRun {
-  ChildResult run;
-  std::string log;
-  std::vector<std::string> messages;
-
-  bool Has(const std::string& message) const { return IndexOf(messages, message) >= 0; }
-  // Whether some message starts with `prefix`.
-  bool HasPrefix(const std::string& prefix) const {
-    for (const auto& message : messages) {
-      if (message.compare(0, prefix.size(), prefix) == 0) return true;
-    }
-    return false;
-  }
-  bool LogHolds(const std::string& text) const { return log.find(text) != std::string::npos; }
-};
-
-// Runs the shipped helper, or a test build of it carrying other payloads.
-HelperRun RunHelperExe(const std::string& exePath, const std::string& arguments) {
-  HelperRun result;
-  result.run = RunChild("\"" + exePath + "\" " + arguments,
-                        [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
-  result.log = ReadFileBytes(LogPathForPid(result.run.pid)).value_or("");
-  result.messages = TaggedMessages(result.log);
-  DeleteFileA(LogPathForPid(result.run.pid).c_str());
-  return result;
-}
-
-HelperRun RunShippedHelper(const std::string& arguments) {
-  return RunHelperExe(HelperExePath(), arguments);
-}
+const std::string kSuccessLine = FinalResultLine("Success");
+const std::string kFailureLine = FinalResultLine("Failure");
 
 // The temporary file a payload was written to, as the log names it.
-std::string WrittenPayloadPath(const HelperRun& run, const std::string& payloadName) {
+std::string WrittenPayloadPath(const LoggedRun& run, const std::string& payloadName) {
   const std::regex written("File " + payloadName + " successfully written to  (.*)");
   std::smatch match;
   for (const auto& message : run.messages) {
@@ -81,7 +45,7 @@ std::string WrittenPayloadPath(const HelperRun& run, const std::string& payloadN
 // What the final state dump shows for a counter: its value and the names
 // listed under it, "<count>: <names>" (the scan order decides the order of
 // the names of stopped programs).
-std::string FinalDump(const HelperRun& run, const std::string& counter) {
+std::string FinalDump(const LoggedRun& run, const std::string& counter) {
   const std::string label = "\r\n" + counter + ": ";
   const size_t at = run.log.rfind(label);
   if (at == std::string::npos) return "(no " + counter + ")";
@@ -101,16 +65,12 @@ void ExpectCurrentComponents(const std::string& setupClientVersion) {
   EXPECT_EQ(ProductVersion(products[0]), "22.7.2");
 }
 
-class RemediationScenario : public ::testing::Test {
- protected:
-  void SetUp() override { ResetProfile(); }
-  void TearDown() override { ResetProfile(); }
-};
+class RemediationScenario : public ResetProfileTest {};
 
 TEST_F(RemediationScenario, FreshProfileGetsBothComponentsFromTheCurrentPayloads) {
-  const HelperRun run = RunShippedHelper("");
-  ASSERT_TRUE(run.run.finished);
-  EXPECT_EQ(run.run.exitCode, 0u);
+  const LoggedRun run = RunHelper("");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u);
 
   EXPECT_EQ(FinalDump(run, "ProcessesKilled"), "0: ");
   EXPECT_EQ(FinalDump(run, "AppsUnInstalled"), "0: ");
@@ -151,9 +111,9 @@ void RunOutdatedProfileScenario(bool machineWideClientPresent) {
   ASSERT_TRUE(setupClient.IsRunning());
   ASSERT_TRUE(launcher.IsRunning());
 
-  const HelperRun run = RunShippedHelper(kPackageArguments);
-  ASSERT_TRUE(run.run.finished);
-  EXPECT_EQ(run.run.exitCode, 0u);
+  const LoggedRun run = RunHelper(kPackageArguments);
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u);
 
   EXPECT_FALSE(setupClient.IsRunning(5000));
   EXPECT_FALSE(launcher.IsRunning(5000));
@@ -193,9 +153,9 @@ TEST_F(RemediationScenario, CurrentComponentsAreLeftAloneAndWithoutMarkerTheResu
   InstallCurrentComponents();
   ASSERT_EQ(FileVersionOf(LauncherExePath()), "22.7.2.0");
 
-  const HelperRun run = RunShippedHelper(kPackageArguments);
-  ASSERT_TRUE(run.run.finished);
-  EXPECT_EQ(run.run.exitCode, 0u);
+  const LoggedRun run = RunHelper(kPackageArguments);
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u);
   EXPECT_EQ(FinalDump(run, "ProcessesKilled"), "0: ");
   EXPECT_EQ(FinalDump(run, "AppsUnInstalled"), "0: ");
   EXPECT_EQ(FinalDump(run, "AppsInstalled"), "0: ");
@@ -231,7 +191,7 @@ TEST_F(RemediationScenario, DesktopClientBuildNumbersDecideTheResultUnderZar) {
     SCOPED_TRACE(std::string(row.kdcVersion ? row.kdcVersion : "(none)") + " / " +
                  (row.iniVersion ? row.iniVersion : "(none)"));
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\TESSALY\\REMEDION", 0, nullptr, 0,
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRemedionKey, 0, nullptr, 0,
                               KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     if (row.kdcVersion != nullptr) {
@@ -243,9 +203,9 @@ TEST_F(RemediationScenario, DesktopClientBuildNumbersDecideTheResultUnderZar) {
     RegCloseKey(key);
     std::ofstream(iniPath) << "[Tessaly]\r\nDisplayVersion=" << row.iniVersion << "\r\n";
 
-    const HelperRun run = RunShippedHelper(std::string(kPackageArguments) + " -zar: 1");
-    ASSERT_TRUE(run.run.finished);
-    EXPECT_EQ(run.run.exitCode, 0u);
+    const LoggedRun run = RunHelper(std::string(kPackageArguments) + " -zar: 1");
+    ASSERT_TRUE(run.child.finished);
+    EXPECT_EQ(run.child.exitCode, 0u);
     EXPECT_TRUE(run.Has(row.success ? kSuccessLine : kFailureLine));
   }
 }
@@ -259,9 +219,9 @@ TEST_F(RemediationScenario, PayloadsOfAnotherSignerAreNeverRunAndTheOldComponent
   const auto oldProducts = InstalledLauncherProducts();
   ASSERT_EQ(oldProducts.size(), 1u);
 
-  const HelperRun run = RunHelperExe(TestProgramPath("HelperBadSigner.exe"), kPackageArguments);
-  ASSERT_TRUE(run.run.finished);
-  EXPECT_EQ(run.run.exitCode, 0u);
+  const LoggedRun run = RunHelperExe(TestProgramPath("HelperBadSigner.exe"), kPackageArguments);
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u);
   // The log says why nothing was removed.
   EXPECT_TRUE(
       run.HasPrefix("(UnInstallAllPerUserKelvoComponents)  Not removing Setup Client: "
@@ -320,9 +280,9 @@ TEST_F(RemediationScenario, ABusyWindowsInstallerDelaysMsiexecAndTheRepairStillS
   if (!planted) otherInstallation.join();
   ASSERT_TRUE(planted) << "the installer's mutex could not be taken for the test";
 
-  const HelperRun run = RunShippedHelper("");
+  const LoggedRun run = RunHelper("");
   otherInstallation.join();
-  ASSERT_TRUE(run.run.finished);
+  ASSERT_TRUE(run.child.finished);
 
   const int waitStarted = IndexOf(
       run.messages,
@@ -387,9 +347,9 @@ TEST_F(RemediationScenario, OutdatedComponentsOfAUserNamedInTheCodePageAreReplac
   ASSERT_EQ(FileVersionOf(LauncherExePath()), "22.7.1.0");
   ASSERT_EQ(SetupClientExePath().find(folders.roamingNarrow()), 0u);
 
-  const HelperRun run = RunShippedHelper(kPackageArguments);
-  ASSERT_TRUE(run.run.finished);
-  EXPECT_EQ(run.run.exitCode, 0u);
+  const LoggedRun run = RunHelper(kPackageArguments);
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u);
   EXPECT_TRUE(run.Has(kSuccessLine));
   ExpectCurrentComponents("22.7.3.0");
   EXPECT_FALSE(std::filesystem::exists(SetupClientExePath("Quarnel Networks")));
@@ -402,9 +362,9 @@ TEST_F(RemediationScenario, OutdatedComponentsOfAUserNamedInTheCodePageAreReplac
 
 // A test build whose launcher package fails to install (msiexec ends 1603).
 TEST_F(RemediationScenario, FailingLauncherInstallLeavesTheMarkerUnset) {
-  const HelperRun run = RunHelperExe(TestProgramPath("HelperFailingMsi.exe"), kPackageArguments);
-  ASSERT_TRUE(run.run.finished);
-  EXPECT_EQ(run.run.exitCode, 0u);
+  const LoggedRun run = RunHelperExe(TestProgramPath("HelperFailingMsi.exe"), kPackageArguments);
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u);
   EXPECT_TRUE(run.Has(
       "(InstallAllPerUserKelvoComponents)  KVAL Installation failed; Not marking status in reg."));
   EXPECT_EQ(FinalDump(run, "AppsInstalled"), "1: Setup Client");

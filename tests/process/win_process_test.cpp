@@ -30,18 +30,9 @@ DWORD PidLoggedAs(const std::string& log, const std::string& prefix) {
   return 0;
 }
 
-struct ProbeRun {
-  ChildResult result;
-  std::string log;
-};
-
-ProbeRun RunProbe(const std::string& mode) {
-  ProbeRun run;
-  run.result = RunChild(
-      "\"" + TestProgramPath("process_probe.exe") + "\" " + mode + " \"" + ChildPath() + "\"",
-      [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
-  run.log = ReadFileBytes(LogPathForPid(run.result.pid)).value_or("");
-  return run;
+// The probe drives a WinProcess that starts the test child.
+LoggedRun RunProcessProbe(const std::string& mode) {
+  return RunProbe("process_probe.exe", mode + " " + Quoted(ChildPath()));
 }
 
 // Runs the command-line form to the end and returns the exit code (or 0xDEAD
@@ -143,10 +134,10 @@ TEST(WinProcess, AFailedLaunchIsReportedByLaunchWaitAndGetExitCode) {
 }
 
 TEST(WinProcess, JobFormWaitsForTheChildAndTheProcessItStarted) {
-  const ProbeRun run = RunProbe("job");
-  ASSERT_TRUE(run.result.finished);
+  const LoggedRun run = RunProcessProbe("job");
+  ASSERT_TRUE(run.child.finished);
   const DWORD child = PidLoggedAs(run.log, "child ");
-  const DWORD grandchild = run.result.exitCode;  // the child exits with its child's id
+  const DWORD grandchild = run.child.exitCode;  // the child exits with its child's id
   ASSERT_NE(child, 0u);
   ASSERT_LT(grandchild, 200u * 1000u) << "probe failed with " << grandchild;
   EXPECT_FALSE(IsProcessRunning(grandchild));
@@ -184,11 +175,11 @@ TEST(WinProcess, JobFormWaitsForTheChildAndTheProcessItStarted) {
 }
 
 TEST(WinProcess, LogsAChildStillRunningAfterTheTimeLimit) {
-  const ProbeRun run = RunProbe("timeout");
-  ASSERT_TRUE(run.result.finished);
+  const LoggedRun run = RunProcessProbe("timeout");
+  ASSERT_TRUE(run.child.finished);
   const DWORD child = PidLoggedAs(run.log, "child ");
   KillProcess(child);
-  EXPECT_EQ(run.result.exitCode, 259u);
+  EXPECT_EQ(run.child.exitCode, 259u);
   const std::string path = ChildPath();
   const auto wait = Messages(run.log, "WinProcess::WaitForProcessExit");
   ASSERT_EQ(wait.size(), 2u) << run.log;
@@ -205,14 +196,14 @@ TEST(WinProcess, LogsAChildStillRunningAfterTheTimeLimit) {
 }
 
 TEST(WinProcess, AFailedJobLaunchEndsItsSuspendedChildAndFallsBack) {
-  const ProbeRun run = RunProbe("fallback");
-  ASSERT_TRUE(run.result.finished);
+  const LoggedRun run = RunProcessProbe("fallback");
+  ASSERT_TRUE(run.child.finished);
   const DWORD abandoned = PidLoggedAs(run.log, "abandoned ");
   const bool abandonedRunning = abandoned != 0 && IsProcessRunning(abandoned);
   KillProcess(abandoned);
   EXPECT_FALSE(abandonedRunning);
   // 215: the suspended child was still there after the failed launch.
-  EXPECT_EQ(run.result.exitCode, 9u) << run.log;
+  EXPECT_EQ(run.child.exitCode, 9u) << run.log;
 
   const auto job = Messages(run.log, "WinProcess::LaunchAsJob");
   const int assign = [&job] {

@@ -22,15 +22,12 @@ using registry_test::ScopedRegistryTree;
 
 namespace {
 
-constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
 constexpr char kProductCodeArgs[] = "-kuhMSIProdCode: {0A1B2C3D-1111-2222-3333-444455556666}";
 constexpr char kVersionCheckArgs[] =
     "-zar: z -kuhMSIProdCode: {0A1B2C3D-1111-2222-3333-444455556666}";
 
-const std::string kSuccessLine =
-    "(HandlePostRunActivities)  *** === --- Final result of remediation:  Success --- === ***";
-const std::string kFailureLine =
-    "(HandlePostRunActivities)  *** === --- Final result of remediation:  Failure --- === ***";
+const std::string kSuccessLine = FinalResultLine("Success");
+const std::string kFailureLine = FinalResultLine("Failure");
 // Multi-line alerts as the log file holds them: one record, CR LF inside.
 const std::string kFailureAlert =
     "(HandlePostRunActivities)  Would've displayed:  Orvane Upgrade Helper could not complete; "
@@ -55,33 +52,21 @@ bool SetText(HKEY root, const std::string& name, const std::string& text, REGSAM
   return stored;
 }
 
-struct ProbeRun {
-  ChildResult child;
-  std::string log;
-  std::vector<std::string> records;  // "(tag)  message" of each record, in order
-};
-
-ProbeRun RunProbe(const std::string& arguments) {
-  ProbeRun run;
-  run.child = RunChild("\"" + TestProgramPath("post_run_probe.exe") + "\" " + arguments,
-                       [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
-  run.log = ReadFileBytes(LogPathForPid(run.child.pid)).value_or("");
-  run.records = TaggedMessages(run.log);
-  DeleteFileA(LogPathForPid(run.child.pid).c_str());
-  return run;
+LoggedRun RunPostRunProbe(const std::string& arguments) {
+  return RunProbe("post_run_probe.exe", arguments);
 }
 
 constexpr char kRecordTag[] = "(WriteRunResultRecord)  ";
 
 // The records from the post-run step's entry to its exit, the result
 // record's line aside (its own test looks at it).
-std::vector<std::string> PostRunRecords(const ProbeRun& run) {
-  const int first = IndexOf(run.records, "(HandlePostRunActivities)  >>>");
-  const int last = IndexOf(run.records, "(HandlePostRunActivities)  <<<");
+std::vector<std::string> PostRunRecords(const LoggedRun& run) {
+  const int first = IndexOf(run.messages, "(HandlePostRunActivities)  >>>");
+  const int last = IndexOf(run.messages, "(HandlePostRunActivities)  <<<");
   if (first < 0 || last < first) return {};
   std::vector<std::string> records;
   for (int index = first; index <= last; ++index) {
-    if (run.records[index].rfind(kRecordTag, 0) != 0) records.push_back(run.records[index]);
+    if (run.messages[index].rfind(kRecordTag, 0) != 0) records.push_back(run.messages[index]);
   }
   return records;
 }
@@ -177,7 +162,7 @@ TEST_F(PostRunTest, WithoutTheMarkerTheResultIsFailureAndNoVersionIsChecked) {
   SetRequiredVersion("22.7.3.1234");
   SetInstalledVersion("22.7.3.1234");
   for (const char* arguments : {"", kProductCodeArgs, kVersionCheckArgs}) {
-    const ProbeRun run = RunProbe(arguments);
+    const LoggedRun run = RunPostRunProbe(arguments);
     ASSERT_TRUE(run.child.finished);
     EXPECT_EQ(run.child.exitCode, 12u) << arguments;  // Failure, the check left alone
     EXPECT_EQ(PostRunRecords(run),
@@ -202,7 +187,7 @@ TEST_F(PostRunTest, WithTheMarkerAndNoZarValueTheResultIsSuccess) {
   SetRequiredVersion(std::nullopt);
   SetInstalledVersion(std::nullopt);
 
-  const ProbeRun byHand = RunProbe("");
+  const LoggedRun byHand = RunPostRunProbe("");
   ASSERT_TRUE(byHand.child.finished);
   EXPECT_EQ(byHand.child.exitCode, 13u);
   EXPECT_EQ(PostRunRecords(byHand),
@@ -217,7 +202,7 @@ TEST_F(PostRunTest, WithTheMarkerAndNoZarValueTheResultIsSuccess) {
   EXPECT_NE(byHand.log.find(kNotInvokedByMsiAlert), std::string::npos);
 
   // Started by the installer package, with an empty "-zar:" value.
-  const ProbeRun byInstaller = RunProbe(std::string("-zar: \"\" ") + kProductCodeArgs);
+  const LoggedRun byInstaller = RunPostRunProbe(std::string("-zar: \"\" ") + kProductCodeArgs);
   ASSERT_TRUE(byInstaller.child.finished);
   EXPECT_EQ(byInstaller.child.exitCode, 13u);
   const auto records = PostRunRecords(byInstaller);
@@ -255,7 +240,7 @@ TEST_F(PostRunTest, WithAZarValueOnlyTheBuildNumbersDecide) {
   for (const auto& c : cases) {
     SetRequiredVersion(c.required);
     SetInstalledVersion(c.installed);
-    const ProbeRun run = RunProbe(kVersionCheckArgs);
+    const LoggedRun run = RunPostRunProbe(kVersionCheckArgs);
     const std::string label = c.regLine + " / " + c.iniVersion;
     ASSERT_TRUE(run.child.finished) << label;
     // kdcUpgradeNeeded ends as the check's outcome.
@@ -289,7 +274,7 @@ TEST_F(PostRunTest, WithAZarValueOnlyTheBuildNumbersDecide) {
 // it was logged, which log tells more, which helper, and what it did.
 TEST_F(PostRunTest, TheResultIsRecordedBesideTheMarkerForManagementTools) {
   SetMarker();
-  const ProbeRun success = RunProbe(kProductCodeArgs);
+  const LoggedRun success = RunPostRunProbe(kProductCodeArgs);
   ASSERT_TRUE(success.child.finished);
   EXPECT_EQ(RecordValue("LastRunResult"), "Success");
   const long long age = SecondsSinceUtc(RecordValue("LastRunTime")).value_or(-1);
@@ -299,7 +284,7 @@ TEST_F(PostRunTest, TheResultIsRecordedBesideTheMarkerForManagementTools) {
   EXPECT_EQ(RecordValue("LastRunHelperVersion"), REMEDION_BUILD_NUMBER);
   EXPECT_EQ(RecordValue("LastRunSummary"), "terminated 0; uninstalled 0; installed 0");
   // One line of its own, just before the step's exit.
-  const auto records = success.records;
+  const auto& records = success.messages;
   const int exit = IndexOf(records, "(HandlePostRunActivities)  <<<");
   ASSERT_GT(exit, 0);
   EXPECT_EQ(records[exit - 1], std::string(kRecordTag) +
@@ -309,7 +294,7 @@ TEST_F(PostRunTest, TheResultIsRecordedBesideTheMarkerForManagementTools) {
 
   ASSERT_EQ(RegDeleteKeyValueA(HKEY_CURRENT_USER, kRemedionKey, "PerUserCompsFixed"),
             ERROR_SUCCESS);
-  ASSERT_TRUE(RunProbe("").child.finished);
+  ASSERT_TRUE(RunPostRunProbe("").child.finished);
   EXPECT_EQ(RecordValue("LastRunResult"), "Failure");
   EXPECT_EQ(RecordValue("PerUserCompsFixed"), "(none)");
 }

@@ -20,7 +20,6 @@ namespace test_support {
 namespace {
 
 constexpr char kLauncherUpgradeCode[] = "{2C81D0A4-5E3B-4F17-9A62-B0D4E71C38F5}";
-constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
 constexpr char kMarkerValue[] = "PerUserCompsFixed";
 constexpr char kKdcVersionValue[] = "KDCVersion";
 const char* const kRunRecordValues[] = {"LastRunResult", "LastRunTime", "LastRunLog",
@@ -28,13 +27,6 @@ const char* const kRunRecordValues[] = {"LastRunResult", "LastRunTime", "LastRun
 constexpr DWORD kInstallerTimeoutMs = 120000;
 const char* const kClientPrograms[] = {"KelvoSetupClient.exe", "KelvoApplicationLauncher.exe",
                                        "QuarnelSetupClient.exe"};
-
-std::string Expand(const std::string& text) {
-  char buffer[MAX_PATH] = {};
-  const DWORD length = ExpandEnvironmentStringsA(text.c_str(), buffer, sizeof(buffer));
-  if (length == 0 || length > sizeof(buffer)) throw std::runtime_error("cannot expand " + text);
-  return buffer;
-}
 
 void RemoveTree(const std::string& path) {
   std::error_code error;
@@ -51,15 +43,15 @@ void DeleteValue(HKEY hive, REGSAM view, const char* valueName) {
 }  // namespace
 
 std::string SetupClientExePath(const std::string& company) {
-  return Expand("%APPDATA%\\" + company + "\\Setup Client\\KelvoSetupClient.exe");
+  return ExpandedText("%APPDATA%\\" + company + "\\Setup Client\\KelvoSetupClient.exe");
 }
 
 std::string LauncherExePath() {
-  return Expand("%APPDATA%\\Tessaly\\KVAL\\KelvoApplicationLauncher.exe");
+  return ExpandedText("%APPDATA%\\Tessaly\\KVAL\\KelvoApplicationLauncher.exe");
 }
 
 std::string MachineWideClientPath() {
-  return Expand("%COMMONPROGRAMFILES(x86)%\\Tessaly\\VexUI\\Kelvo.exe");
+  return ExpandedText("%COMMONPROGRAMFILES(x86)%\\Tessaly\\VexUI\\Kelvo.exe");
 }
 
 std::string FileVersionOf(const std::string& path) {
@@ -191,8 +183,8 @@ void ResetProfile() {
     for (DWORD pid : RunningProcessesNamed(program)) KillProcess(pid);
   }
   for (const std::string& code : InstalledLauncherProducts()) RunMsiexec("/x " + code + " /qn");
-  RemoveTree(Expand("%APPDATA%\\Tessaly"));
-  RemoveTree(Expand("%APPDATA%\\Quarnel Networks"));
+  RemoveTree(ExpandedText("%APPDATA%\\Tessaly"));
+  RemoveTree(ExpandedText("%APPDATA%\\Quarnel Networks"));
   DeleteValue(HKEY_CURRENT_USER, 0, kMarkerValue);
   ClearRunRecord();
   DeleteValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kKdcVersionValue);

@@ -7,11 +7,18 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace test_support {
+
+// The helper's key under HKEY_CURRENT_USER (the completion marker and the
+// run's result record) and under HKEY_LOCAL_MACHINE (the desktop client's
+// required version, "KDCVersion").
+constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
 
 // "%APPDATA%\<company>\Setup Client\KelvoSetupClient.exe".
 std::string SetupClientExePath(const std::string& company = "Tessaly");
@@ -60,5 +67,12 @@ std::optional<long long> SecondsSinceUtc(const std::string& utcText);
 // version INI, the run's result record, and the machine-wide client
 // stand-in.
 void ResetProfile();
+
+// A test that changes the profile: it starts from a reset one and leaves one.
+class ResetProfileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetProfile(); }
+  void TearDown() override { ResetProfile(); }
+};
 
 }  // namespace test_support

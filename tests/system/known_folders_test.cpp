@@ -7,9 +7,14 @@
 
 #include "system/known_folders.h"
 #include "tests/support/test_support.h"
-#include "tests/system/system_probe_support.h"
 
 using namespace test_support;
+
+namespace {
+
+constexpr char kProbe[] = "system_probe.exe";
+
+}  // namespace
 
 TEST(KnownFolders, EnvironmentComesFirstAndGetsOneBackslashAppended) {
   {
@@ -118,7 +123,7 @@ TEST(KnownFolders, AFolderTheCodePageCannotHoldIsUnavailable) {
 
   {
     ScopedEnvVar appData(L"AppData", polish + L"\\AppData\\Roaming");
-    const auto run = system_probe::RunProbe("known-folder 2");
+    const auto run = RunProbe(kProbe, "known-folder 2");
     EXPECT_EQ(run.child.exitCode, 1u);
     EXPECT_EQ(CountOf(run.messages, "(probe)  folder=[]"), 1u);
     EXPECT_EQ(CountOf(run.messages,
@@ -129,7 +134,7 @@ TEST(KnownFolders, AFolderTheCodePageCannotHoldIsUnavailable) {
   {
     ScopedEnvVar tmp(L"TMP", cyrillic + L"\\Temp");
     ScopedEnvVar temp(L"TEMP", cyrillic + L"\\Temp");
-    const auto run = system_probe::RunProbe("temp-name KSC exe");
+    const auto run = RunProbe(kProbe, "temp-name KSC exe");
     EXPECT_EQ(run.child.exitCode, 1u);
     EXPECT_EQ(CountOf(run.messages, "(probe)  name=[]"), 1u);
     EXPECT_EQ(CountOf(run.messages,

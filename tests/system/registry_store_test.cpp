@@ -9,19 +9,19 @@
 
 #include "system/ini_store.h"
 #include "system/registry_store.h"
+#include "tests/support/component_profile.h"
 #include "tests/support/test_support.h"
 #include "tests/system/own_log_cleanup.h"
 #include "tests/system/scoped_registry_tree.h"
-#include "tests/system/system_probe_support.h"
 
 using namespace test_support;
 using registry_test::ScopedRegistryTree;
-using system_probe::RunProbe;
 
 namespace {
 
+constexpr char kProbe[] = "system_probe.exe";
+
 constexpr char kTestKey[] = "SOFTWARE\\RemedionTest";
-constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
 constexpr char kMarker[] = "PerUserCompsFixed";
 
 bool SetValue(HKEY root, const std::string& subKey, const std::string& name, DWORD type,
@@ -109,7 +109,7 @@ TEST(WriteValToReg, CreatesMissingKeysAndStoresNulTerminatedText) {
 
   // A successful write reports the registry's own result, not an error an
   // earlier call left behind.
-  const auto succeeded = RunProbe("write-after-error \"" + deep + "\"");
+  const auto succeeded = RunProbe(kProbe, "write-after-error " + Quoted(deep));
   ASSERT_TRUE(succeeded.child.finished);
   EXPECT_EQ(succeeded.child.exitCode, 10u);
   ASSERT_EQ(succeeded.messages.size(), 3u);
@@ -121,7 +121,7 @@ TEST(WriteValToReg, CreatesMissingKeysAndStoresNulTerminatedText) {
   // the registry's error, which the registry calls do not leave in
   // GetLastError themselves.
   const std::string tooLong = std::string(kTestKey) + "\\" + std::string(300, 'K');
-  const auto failed = RunProbe("write \"" + tooLong + "\"");
+  const auto failed = RunProbe(kProbe, "write " + Quoted(tooLong));
   ASSERT_TRUE(failed.child.finished);
   EXPECT_EQ(failed.child.exitCode, 11u);
   ASSERT_EQ(failed.messages.size(), 2u);
@@ -135,7 +135,7 @@ TEST(WriteValToReg, CreatesMissingKeysAndStoresNulTerminatedText) {
 TEST(CompletionMarker, IsWrittenToAMissingKeyAndLogged) {
   ScopedRegistryTree tessaly(HKEY_CURRENT_USER, "SOFTWARE", "TESSALY", 0);
 
-  const auto read = RunProbe("marker-read");
+  const auto read = RunProbe(kProbe, "marker-read");
   ASSERT_TRUE(read.child.finished);
   EXPECT_EQ(read.child.exitCode, 11u) << "no key: not marked";
   EXPECT_EQ(read.messages, (std::vector<std::string>{
@@ -143,7 +143,7 @@ TEST(CompletionMarker, IsWrittenToAMissingKeyAndLogged) {
                                "(GetStringFromReg)  Status of PerUserCompsFixed in reg is False",
                            }));
 
-  const auto write = RunProbe("marker-write");
+  const auto write = RunProbe(kProbe, "marker-write");
   ASSERT_TRUE(write.child.finished);
   ASSERT_EQ(write.messages.size(), 4u);
   EXPECT_EQ(write.messages[0], "(MarkPerUserCompStatusInRegistry)  >>>");

@@ -37,8 +37,6 @@ constexpr char kDisabled[] = "";
 constexpr char kProbe[] = "system_library_probe.exe";
 constexpr char kControl[] = "planted_library_control.exe";
 
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
-
 std::string FileName(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
 
 // Wine's load order of some libraries ("msi.dll" sets "msi") for programs of
@@ -134,11 +132,12 @@ class PlantedFolder {
   ScopedTempDir dir_;
 };
 
-// The probe reads a stand-in's version and checks a signed fixture.
-LoggedChildResult RunProbe(const std::string& probePath) {
-  return RunLoggingChild(Quoted(probePath) + " " +
-                         Quoted(StandInPath("KelvoSetupClient-22.7.3.0", "KelvoSetupClient.exe")) +
-                         " " + Quoted(KitPath("fixtures\\signed_tessaly.exe")));
+// The probe, from `probePath`, reads a stand-in's version and checks a
+// signed fixture.
+LoggedRun RunLibraryProbe(const std::string& probePath) {
+  return RunLogged(Quoted(probePath) + " " +
+                   Quoted(StandInPath("KelvoSetupClient-22.7.3.0", "KelvoSetupClient.exe")) + " " +
+                   Quoted(KitPath("fixtures\\signed_tessaly.exe")));
 }
 
 // The probe's answers to its two rounds of calls.
@@ -178,8 +177,7 @@ TEST(SystemLibraries, APlantedCopyBesideTheProgramIsNeverLoaded) {
   // "-elevateFor:" ends the run before any component is looked at.
   const ScopedLoadOrder helperOrder(FileName(HelperExePath()), kPlantedButVersion, kNativeFirst);
   ASSERT_TRUE(helperOrder.Holds(kNativeFirst));
-  const LoggedChildResult helper =
-      RunLoggingChild(Quoted(folder.Copy(HelperExePath())) + " -elevateFor: x");
+  const LoggedRun helper = RunHelperExe(folder.Copy(HelperExePath()), "-elevateFor: x");
   EXPECT_TRUE(helper.child.finished);
   EXPECT_EQ(helper.child.exitCode, 0u);
   EXPECT_EQ(folder.Loaded(kPlantedButVersion), Names());
@@ -190,7 +188,7 @@ TEST(SystemLibraries, APlantedCopyBesideTheProgramIsNeverLoaded) {
   folder.ForgetLoads();
   const ScopedLoadOrder probeOrder(kProbe, kPlantedButVersion, kNativeFirst);
   ASSERT_TRUE(probeOrder.Holds(kNativeFirst));
-  const LoggedChildResult probe = RunProbe(folder.Copy(TestProgramPath(kProbe)));
+  const LoggedRun probe = RunLibraryProbe(folder.Copy(TestProgramPath(kProbe)));
   ASSERT_TRUE(probe.child.finished);
   EXPECT_EQ(folder.Loaded(kPlantedButVersion), Names());
   EXPECT_EQ(ProbeAnswers(probe.messages),
@@ -200,7 +198,7 @@ TEST(SystemLibraries, APlantedCopyBesideTheProgramIsNeverLoaded) {
 TEST(SystemLibraries, ALibraryThatCannotBeLoadedFailsItsCallsAsTheCallsWould) {
   const ScopedLoadOrder disabled(kProbe, kPlantedButVersion, kDisabled);
   ASSERT_TRUE(disabled.Holds(kDisabled));
-  const LoggedChildResult probe = RunProbe(TestProgramPath(kProbe));
+  const LoggedRun probe = RunLibraryProbe(TestProgramPath(kProbe));
   ASSERT_TRUE(probe.child.finished);
   ASSERT_EQ(probe.child.exitCode, 0u);
 
