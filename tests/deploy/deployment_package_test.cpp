@@ -185,8 +185,18 @@ class DeploymentPackage : public ::testing::Test {
     RestorePrefix();
     ASSERT_TRUE(InstalledHelperProducts().empty());
     ASSERT_FALSE(std::filesystem::exists(InstalledHelperPath()));
+    logsAtStart_ = HelperLogs();
   }
-  void TearDown() override { RestorePrefix(); }
+  void TearDown() override {
+    RestorePrefix();
+    // The logs of the helpers the packages started.
+    for (const auto& log : HelperLogs()) {
+      if (logsAtStart_.count(log.first) == 0) DeleteFileA((LogFolder() + "\\" + log.first).c_str());
+    }
+  }
+
+ private:
+  LogSizes logsAtStart_;
 };
 
 TEST_F(DeploymentPackage, SilentInstallOnABrokenProfileStartsTheHelperThatRepairsIt) {

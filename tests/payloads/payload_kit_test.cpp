@@ -31,7 +31,6 @@
 #include "system/known_folders.h"
 #include "tests/support/component_profile.h"
 #include "tests/support/test_support.h"
-#include "tests/system/own_log_cleanup.h"
 
 using namespace test_support;
 

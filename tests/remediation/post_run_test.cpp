@@ -14,7 +14,6 @@
 #include "tests/support/component_profile.h"
 #include "tests/support/handle_count.h"
 #include "tests/support/test_support.h"
-#include "tests/system/own_log_cleanup.h"
 #include "tests/system/scoped_registry_tree.h"
 
 using namespace test_support;

@@ -190,6 +190,8 @@ void ResetProfile() {
   DeleteValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kKdcVersionValue);
   DeleteFileA(GetVersionIniPath().c_str());
   DeleteFileA(MachineWideClientPath().c_str());
+  // The launcher's Windows Installer log, which msiexec appends to.
+  DeleteFileA(ExpandedText("%Public%\\Tessaly\\Logging\\KVAL.log").c_str());
 }
 
 }  // namespace test_support

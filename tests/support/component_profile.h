@@ -64,8 +64,8 @@ std::optional<long long> SecondsSinceUtc(const std::string& utcText);
 
 // Ends the client programs, removes every launcher product and the
 // components' folders, the marker, the desktop client's registry version and
-// version INI, the run's result record, and the machine-wide client
-// stand-in.
+// version INI, the run's result record, the machine-wide client stand-in and
+// the launcher's Windows Installer log.
 void ResetProfile();
 
 // A test that changes the profile: it starts from a reset one and leaves one.

@@ -9,7 +9,6 @@
 #include "system/file_sys_utils.h"
 #include "system/temp_installer_path.h"
 #include "tests/support/test_support.h"
-#include "tests/system/own_log_cleanup.h"
 
 using namespace test_support;
 

@@ -14,7 +14,6 @@
 #include "system/signature_verification.h"
 #include "tests/support/handle_count.h"
 #include "tests/support/test_support.h"
-#include "tests/system/own_log_cleanup.h"
 
 using namespace test_support;
 using namespace signature_constants;
