@@ -82,15 +82,7 @@ std::string PackageProductCode(const std::string& packagePath) {
   return code;
 }
 
-std::vector<std::string> InstalledHelperProducts() {
-  std::vector<std::string> codes;
-  char code[40] = {};
-  for (DWORD index = 0;
-       MsiEnumRelatedProductsA(kHelperUpgradeCode, 0, index, code) == ERROR_SUCCESS; ++index) {
-    codes.push_back(code);
-  }
-  return codes;
-}
+std::vector<std::string> InstalledHelperProducts() { return RelatedProducts(kHelperUpgradeCode); }
 
 // Running copies of the installed helper; the tests of the build tree's
 // helper start copies of the same name elsewhere.

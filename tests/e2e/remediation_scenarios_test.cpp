@@ -9,15 +9,13 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "logging/unique_handle.h"
-
-#include "system/known_folders.h"
 #include "tests/support/component_profile.h"
 #include "tests/support/stand_in_programs.h"
 #include "tests/support/test_support.h"
@@ -172,36 +170,22 @@ TEST_F(RemediationScenario, CurrentComponentsAreLeftAloneAndWithoutMarkerTheResu
 TEST_F(RemediationScenario, DesktopClientBuildNumbersDecideTheResultUnderZar) {
   InstallCurrentComponents();
   SetCompletionMarker();
-  const std::string iniPath = GetVersionIniPath();
-  ASSERT_FALSE(iniPath.empty());
-  std::filesystem::create_directories(std::filesystem::path(iniPath).parent_path());
 
   struct Row {
-    const char* kdcVersion;  // null: no registry value
-    const char* iniVersion;  // null: no INI file
+    std::optional<std::string> required;  // "KDCVersion" in the registry
+    std::string installed;                // DisplayVersion in the version INI
     bool success;
   };
   const Row rows[] = {
       {"22.7.3.1234", "22.7.3.1234", true},
       {"22.7.3.1234", "22.7.2.1100", false},
       {"22.7.3.1234", "21.1.0.5000", true},
-      {nullptr, "22.7.3.1234", false},
+      {std::nullopt, "22.7.3.1234", false},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.kdcVersion ? row.kdcVersion : "(none)") + " / " +
-                 (row.iniVersion ? row.iniVersion : "(none)"));
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRemedionKey, 0, nullptr, 0,
-                              KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    if (row.kdcVersion != nullptr) {
-      RegSetValueExA(key, "KDCVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(row.kdcVersion),
-                     static_cast<DWORD>(strlen(row.kdcVersion) + 1));
-    } else {
-      RegDeleteValueA(key, "KDCVersion");
-    }
-    RegCloseKey(key);
-    std::ofstream(iniPath) << "[Tessaly]\r\nDisplayVersion=" << row.iniVersion << "\r\n";
+    SCOPED_TRACE(row.required.value_or("(none)") + " / " + row.installed);
+    SetRequiredDesktopClientVersion(row.required);
+    SetInstalledDesktopClientVersion(row.installed);
 
     const LoggedRun run = RunHelper(std::string(kPackageArguments) + " -zar: 1");
     ASSERT_TRUE(run.child.finished);

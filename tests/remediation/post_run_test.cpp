@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,19 +37,6 @@ const std::string kNotInvokedByMsiAlert =
     "(HandlePostRunActivities)  Not invoked by MSI; Skipping this alert message:\r\n"
     "Orvane Upgrade Helper Completed.\r\n";
 
-bool SetText(HKEY root, const std::string& name, const std::string& text, REGSAM view) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(root, kRemedionKey, 0, nullptr, 0, KEY_WRITE | view, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const bool stored =
-      RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                     static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  return stored;
-}
-
 LoggedRun RunPostRunProbe(const std::string& arguments) {
   return RunProbe("post_run_probe.exe", arguments);
 }
@@ -82,29 +68,6 @@ class PostRunTest : public ::testing::Test {
       : userKey_(HKEY_CURRENT_USER, "SOFTWARE", "TESSALY", 0),
         machineKey_(HKEY_LOCAL_MACHINE, "SOFTWARE", "TESSALY", KEY_WOW64_32KEY),
         programFiles_("ProgramFiles(x86)", programFilesDir_.path().c_str()) {}
-
-  void SetMarker() { ASSERT_TRUE(SetText(HKEY_CURRENT_USER, "PerUserCompsFixed", "True", 0)); }
-
-  void SetRequiredVersion(const std::optional<std::string>& version) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRemedionKey, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &key) ==
-        ERROR_SUCCESS) {
-      RegDeleteValueA(key, "KDCVersion");
-      RegCloseKey(key);
-    }
-    if (version) {
-      ASSERT_TRUE(SetText(HKEY_LOCAL_MACHINE, "KDCVersion", *version, KEY_WOW64_32KEY));
-    }
-  }
-
-  void SetInstalledVersion(const std::optional<std::string>& version) {
-    const std::string folder = programFilesDir_.path() + "\\Tessaly\\Kelvo";
-    const std::string ini = folder + "\\TessalyVersion.ini";
-    DeleteFileA(ini.c_str());
-    if (!version) return;
-    std::filesystem::create_directories(folder);
-    ASSERT_TRUE(WriteFileBytes(ini, "[Tessaly]\r\nDisplayVersion=" + *version + "\r\n"));
-  }
 
  private:
   ScopedRegistryTree userKey_;
@@ -158,8 +121,8 @@ TEST(ParseBuildNumber, ReadsAsStrtoulDoesAndGivesZeroForNoDigitsOrMoreThan32Bits
 }
 
 TEST_F(PostRunTest, WithoutTheMarkerTheResultIsFailureAndNoVersionIsChecked) {
-  SetRequiredVersion("22.7.3.1234");
-  SetInstalledVersion("22.7.3.1234");
+  SetRequiredDesktopClientVersion("22.7.3.1234");
+  SetInstalledDesktopClientVersion("22.7.3.1234");
   for (const char* arguments : {"", kProductCodeArgs, kVersionCheckArgs}) {
     const LoggedRun run = RunPostRunProbe(arguments);
     ASSERT_TRUE(run.child.finished);
@@ -181,10 +144,10 @@ TEST_F(PostRunTest, WithoutTheMarkerTheResultIsFailureAndNoVersionIsChecked) {
 }
 
 TEST_F(PostRunTest, WithTheMarkerAndNoZarValueTheResultIsSuccess) {
-  SetMarker();
+  SetCompletionMarker();
   // Versions that would fail the check: it does not run.
-  SetRequiredVersion(std::nullopt);
-  SetInstalledVersion(std::nullopt);
+  SetRequiredDesktopClientVersion(std::nullopt);
+  SetInstalledDesktopClientVersion(std::nullopt);
 
   const LoggedRun byHand = RunPostRunProbe("");
   ASSERT_TRUE(byHand.child.finished);
@@ -213,7 +176,7 @@ TEST_F(PostRunTest, WithTheMarkerAndNoZarValueTheResultIsSuccess) {
 }
 
 TEST_F(PostRunTest, WithAZarValueOnlyTheBuildNumbersDecide) {
-  SetMarker();
+  SetCompletionMarker();
   const struct {
     std::optional<std::string> required;
     std::optional<std::string> installed;
@@ -237,8 +200,8 @@ TEST_F(PostRunTest, WithAZarValueOnlyTheBuildNumbersDecide) {
        "Reg:  1234 (1234);  INI:   (0)"},
   };
   for (const auto& c : cases) {
-    SetRequiredVersion(c.required);
-    SetInstalledVersion(c.installed);
+    SetRequiredDesktopClientVersion(c.required);
+    SetInstalledDesktopClientVersion(c.installed);
     const LoggedRun run = RunPostRunProbe(kVersionCheckArgs);
     const std::string label = c.regLine + " / " + c.iniVersion;
     ASSERT_TRUE(run.child.finished) << label;
@@ -272,7 +235,7 @@ TEST_F(PostRunTest, WithAZarValueOnlyTheBuildNumbersDecide) {
 // Management tools read the result beside the marker: the result word, when
 // it was logged, which log tells more, which helper, and what it did.
 TEST_F(PostRunTest, TheResultIsRecordedBesideTheMarkerForManagementTools) {
-  SetMarker();
+  SetCompletionMarker();
   const LoggedRun success = RunPostRunProbe(kProductCodeArgs);
   ASSERT_TRUE(success.child.finished);
   EXPECT_EQ(RecordValue("LastRunResult"), "Success");
@@ -299,9 +262,9 @@ TEST_F(PostRunTest, TheResultIsRecordedBesideTheMarkerForManagementTools) {
 }
 
 TEST_F(PostRunTest, ReturnsTheResultAndReleasesWhatItOpens) {
-  SetMarker();
-  SetRequiredVersion("22.7.3.1234");
-  SetInstalledVersion("22.7.2.1100");
+  SetCompletionMarker();
+  SetRequiredDesktopClientVersion("22.7.3.1234");
+  SetInstalledDesktopClientVersion("22.7.2.1100");
   ConfigDrivenState state("C:\\x\\OrvaneUpgradeHelper.exe");
   state.ProgressBox.reset();
   state.zarArg = "z";
@@ -311,7 +274,7 @@ TEST_F(PostRunTest, ReturnsTheResultAndReleasesWhatItOpens) {
 
   const DWORD before = OwnHandleCount();
   ASSERT_GT(before, 0u) << "no handle count";
-  SetInstalledVersion("22.7.3.1234");
+  SetInstalledDesktopClientVersion("22.7.3.1234");
   EXPECT_TRUE(HandlePostRunActivities(state));
   EXPECT_FALSE(state.kdcUpgradeNeeded);
   state.zarArg.clear();

@@ -30,8 +30,9 @@ std::string MachineWideClientPath();
 // "a.b.c.d" of the file's fixed version record; empty when unreadable.
 std::string FileVersionOf(const std::string& path);
 
-// Product codes of the installed products related to the launcher's upgrade
-// code, and one product's version text.
+// Product codes of the installed products related to an upgrade code (the
+// launcher's), and one product's version text.
+std::vector<std::string> RelatedProducts(const std::string& upgradeCode);
 std::vector<std::string> InstalledLauncherProducts();
 std::string ProductVersion(const std::string& productCode);
 
@@ -52,6 +53,12 @@ void InstallOutdatedComponents();
 // Completion marker "PerUserCompsFixed" under HKCU.
 bool IsCompletionMarked();
 void SetCompletionMarker();
+
+// The desktop client's build as the machine requires it ("KDCVersion" under
+// HKEY_LOCAL_MACHINE, 32-bit view) and as its version INI under the 32-bit
+// program files names it; nothing removes each.
+void SetRequiredDesktopClientVersion(const std::optional<std::string>& version);
+void SetInstalledDesktopClientVersion(const std::optional<std::string>& version);
 
 // A value of the run's result record beside the marker ("LastRunResult",
 // "LastRunTime", "LastRunLog", "LastRunHelperVersion", "LastRunSummary");

@@ -148,6 +148,26 @@ std::string FinalResultLine(const std::string& result) {
          " --- === ***";
 }
 
+bool SetRegistryValue(HKEY root, const std::string& subKey, const std::string& name, DWORD type,
+                      const std::string& data, REGSAM view) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool stored =
+      RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                     static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return stored;
+}
+
+bool SetRegistryText(HKEY root, const std::string& subKey, const std::string& name,
+                     const std::string& text, REGSAM view) {
+  return SetRegistryValue(root, subKey, name, REG_SZ, std::string(text.c_str(), text.size() + 1),
+                          view);
+}
+
 std::optional<std::string> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;

@@ -86,6 +86,14 @@ LoggedRun RunHelperExe(const std::string& exePath, const std::string& arguments)
 // gives it.
 std::string FinalResultLine(const std::string& result);
 
+// Stores `data` as a value of `type` under root\subKey, creating the key;
+// `view` is 0, KEY_WOW64_32KEY or KEY_WOW64_64KEY. SetRegistryText stores
+// REG_SZ text with its terminating NUL.
+bool SetRegistryValue(HKEY root, const std::string& subKey, const std::string& name, DWORD type,
+                      const std::string& data, REGSAM view = 0);
+bool SetRegistryText(HKEY root, const std::string& subKey, const std::string& name,
+                     const std::string& text, REGSAM view = 0);
+
 std::optional<std::string> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 

@@ -23,26 +23,6 @@ constexpr char kProbe[] = "system_probe.exe";
 constexpr char kTestKey[] = "SOFTWARE\\RemedionTest";
 constexpr char kMarker[] = "PerUserCompsFixed";
 
-bool SetValue(HKEY root, const std::string& subKey, const std::string& name, DWORD type,
-              const std::string& data, REGSAM view = 0) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const bool stored =
-      RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                     static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  return stored;
-}
-
-// REG_SZ data as the registry stores it, with the terminating NUL.
-bool SetText(HKEY root, const std::string& subKey, const std::string& name, const std::string& text,
-             REGSAM view = 0) {
-  return SetValue(root, subKey, name, REG_SZ, std::string(text.c_str(), text.size() + 1), view);
-}
-
 struct StoredValue {
   DWORD type = REG_NONE;
   std::string data;
@@ -68,15 +48,15 @@ TEST(GetStringFromReg, ReadsAnyTypeAsTextWithinItsBufferElseTheDefault) {
   ScopedRegistryTree test(HKEY_CURRENT_USER, "SOFTWARE", "RemedionTest", 0);
   EXPECT_EQ(GetStringFromReg(0, "Anything", "NoKey", kTestKey), "NoKey");
 
-  ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "Text", "22.7.3.1234"));
-  ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "Empty", ""));
-  ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, kTestKey, "Binary", REG_BINARY, "7.8"));
-  ASSERT_TRUE(
-      SetValue(HKEY_CURRENT_USER, kTestKey, "Embedded", REG_BINARY, std::string("ab\0cd", 5)));
-  ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "Fits", std::string(511, 'f')));
-  ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "TooLong", std::string(512, 'l')));
-  ASSERT_TRUE(
-      SetValue(HKEY_CURRENT_USER, kTestKey, "FullBinary", REG_BINARY, std::string(512, 'b')));
+  ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, kTestKey, "Text", "22.7.3.1234"));
+  ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, kTestKey, "Empty", ""));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kTestKey, "Binary", REG_BINARY, "7.8"));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kTestKey, "Embedded", REG_BINARY,
+                               std::string("ab\0cd", 5)));
+  ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, kTestKey, "Fits", std::string(511, 'f')));
+  ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, kTestKey, "TooLong", std::string(512, 'l')));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kTestKey, "FullBinary", REG_BINARY,
+                               std::string(512, 'b')));
 
   EXPECT_EQ(GetStringFromReg(0, "Text", "d", kTestKey), "22.7.3.1234");
   EXPECT_EQ(GetStringFromReg(0, "Missing", "d", kTestKey), "d");
@@ -174,11 +154,11 @@ TEST(CompletionMarker, CountsOnlyTheWordTrueInAnyLetterCase) {
       {"False", false}, {"Truee", false}, {"Tru", false}, {std::string(600, 'T'), false},
   };
   for (const auto& [text, marked] : cases) {
-    ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kRemedionKey, kMarker, text));
+    ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, kRemedionKey, kMarker, text));
     EXPECT_EQ(IsPerUserCompStatusMarkedInRegistry(), marked) << "[" << text << "]";
   }
   // Stored under another type, the text still counts.
-  ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, kRemedionKey, kMarker, REG_BINARY, "true"));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kRemedionKey, kMarker, REG_BINARY, "true"));
   EXPECT_TRUE(IsPerUserCompStatusMarkedInRegistry());
 }
 
@@ -188,11 +168,12 @@ TEST(GetStringFromReg, ReadsMachineValuesThroughThe32BitView) {
   EXPECT_EQ(GetStringFromReg(1, "KDCVersion", "NotInREG", kRemedionKey), "NotInREG");
 
   // A 32-bit program does not see the 64-bit view's value.
-  ASSERT_TRUE(SetText(HKEY_LOCAL_MACHINE, kRemedionKey, "KDCVersion", "9.9.9.64", KEY_WOW64_64KEY));
+  ASSERT_TRUE(
+      SetRegistryText(HKEY_LOCAL_MACHINE, kRemedionKey, "KDCVersion", "9.9.9.64", KEY_WOW64_64KEY));
   EXPECT_EQ(GetStringFromReg(1, "KDCVersion", "NotInREG", kRemedionKey), "NotInREG");
 
-  ASSERT_TRUE(
-      SetText(HKEY_LOCAL_MACHINE, kRemedionKey, "KDCVersion", "22.7.3.4321", KEY_WOW64_32KEY));
+  ASSERT_TRUE(SetRegistryText(HKEY_LOCAL_MACHINE, kRemedionKey, "KDCVersion", "22.7.3.4321",
+                              KEY_WOW64_32KEY));
   EXPECT_EQ(GetStringFromReg(1, "KDCVersion", "NotInREG", kRemedionKey), "22.7.3.4321");
 }
 

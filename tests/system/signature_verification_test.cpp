@@ -22,8 +22,6 @@ namespace {
 
 constexpr char kProbe[] = "system_probe.exe";
 
-constexpr char kTagged[] = "(qvVerifySignature)  ";
-
 std::string Fixture(const std::string& name) { return KitPath("fixtures\\" + name); }
 
 bool Verify(const std::string& path) {
@@ -41,14 +39,7 @@ Verification VerifyInProbe(const std::string& path, const std::string& name1 = k
                            const std::string& name3 = kSignerOrvane) {
   const auto run = RunProbe(kProbe, "verify " + Quoted(path) + " " + Quoted(name1) + " " +
                                         Quoted(name2) + " " + Quoted(name3));
-  Verification verification;
-  verification.exitCode = run.child.finished ? run.child.exitCode : 0;
-  for (const std::string& message : run.messages) {
-    if (message.rfind(kTagged, 0) == 0) {
-      verification.messages.push_back(message.substr(sizeof(kTagged) - 1));
-    }
-  }
-  return verification;
+  return {run.child.finished ? run.child.exitCode : 0, Messages(run.log, "qvVerifySignature")};
 }
 
 std::vector<std::string> Opening(const std::string& path) {

@@ -140,16 +140,6 @@ LoggedRun RunLibraryProbe(const std::string& probePath) {
                    Quoted(KitPath("fixtures\\signed_tessaly.exe")));
 }
 
-// The probe's answers to its two rounds of calls.
-Names ProbeAnswers(const Names& messages) {
-  constexpr char kProbeTag[] = "(probe)  ";
-  Names answers;
-  for (const std::string& message : messages) {
-    if (message.rfind(kProbeTag, 0) == 0) answers.push_back(message.substr(sizeof(kProbeTag) - 1));
-  }
-  return answers;
-}
-
 Names Twice(std::initializer_list<std::string> answers) {
   Names twice(answers);
   twice.insert(twice.end(), answers.begin(), answers.end());
@@ -191,7 +181,8 @@ TEST(SystemLibraries, APlantedCopyBesideTheProgramIsNeverLoaded) {
   const LoggedRun probe = RunLibraryProbe(folder.Copy(TestProgramPath(kProbe)));
   ASSERT_TRUE(probe.child.finished);
   EXPECT_EQ(folder.Loaded(kPlantedButVersion), Names());
-  EXPECT_EQ(ProbeAnswers(probe.messages),
+  // The probe's answers to its two rounds of calls.
+  EXPECT_EQ(Messages(probe.log, "probe"),
             Twice({"version=[22.7.3] status=0", "related=259 info=1605", "signature=1"}));
 }
 
@@ -220,6 +211,7 @@ TEST(SystemLibraries, ALibraryThatCannotBeLoadedFailsItsCallsAsTheCallsWould) {
       CountOf(probe.messages,
               "(qvVerifySignature)  qvVerifySignature;  CryptQueryObject() failed, error: 0x7e"),
       2u);
-  EXPECT_EQ(ProbeAnswers(probe.messages),
+  // The probe's answers to its two rounds of calls.
+  EXPECT_EQ(Messages(probe.log, "probe"),
             Twice({"version=[22.7.3] status=0", "related=126 info=126", "signature=0"}));
 }
