@@ -13,7 +13,7 @@
 #include "tests/support/component_profile.h"
 #include "tests/support/handle_count.h"
 #include "tests/support/test_support.h"
-#include "tests/system/scoped_registry_tree.h"
+#include "tests/support/scoped_registry_tree.h"
 
 using namespace test_support;
 using registry_test::ScopedRegistryTree;

@@ -11,7 +11,7 @@
 #include "system/registry_store.h"
 #include "tests/support/component_profile.h"
 #include "tests/support/test_support.h"
-#include "tests/system/scoped_registry_tree.h"
+#include "tests/support/scoped_registry_tree.h"
 
 using namespace test_support;
 using registry_test::ScopedRegistryTree;

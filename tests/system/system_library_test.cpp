@@ -20,7 +20,7 @@
 
 #include "tests/support/stand_in_programs.h"
 #include "tests/support/test_support.h"
-#include "tests/system/scoped_registry_tree.h"
+#include "tests/support/scoped_registry_tree.h"
 
 using namespace test_support;
 
