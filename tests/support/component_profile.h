@@ -56,7 +56,7 @@ void SetCompletionMarker();
 
 // The desktop client's build as the machine requires it ("KDCVersion" under
 // HKEY_LOCAL_MACHINE, 32-bit view) and as its version INI under the 32-bit
-// program files names it; nothing removes each.
+// program files folder names it; no version removes the value or the file.
 void SetRequiredDesktopClientVersion(const std::optional<std::string>& version);
 void SetInstalledDesktopClientVersion(const std::optional<std::string>& version);
 
