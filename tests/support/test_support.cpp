@@ -124,6 +124,10 @@ LoggedRun RunLogged(const std::string& commandLine,
   DeleteFileA(logPath.c_str());
   run.logWritten = log.has_value();
   run.log = log.value_or("");
+  if (!run.child.finished) {
+    std::fprintf(stderr, "%s did not end within %lu ms and was ended; its log:\n%s\n",
+                 commandLine.c_str(), timeoutMs, run.log.c_str());
+  }
   for (std::string& message : TaggedMessages(run.log)) {
     if (!IsBanner(message)) run.messages.push_back(std::move(message));
   }
