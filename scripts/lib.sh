@@ -69,12 +69,9 @@ announce_flavour() {
   fi
 }
 
-# Settings every prefix gets; the stamp's number changes when they do.
-readonly PREFIX_SETTINGS_STAMP=remedion-settings-3
-
 # wine_prefix DIR FLAVOUR: exports the Wine settings for DIR and the loader
 # for FLAVOUR, and creates the 64-bit (WOW64) prefix there when it does not
-# exist yet (about 15 seconds).
+# exist yet (about 15 seconds; scripts/wine-prefix).
 wine_prefix() {
   export WINEPREFIX=$1
   export WINEARCH=win64
@@ -86,28 +83,7 @@ wine_prefix() {
   else
     export WINELOADER=/usr/lib/wine/wine64
   fi
-  local wine64=/usr/lib/wine/wine64
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "creating Wine prefix $WINEPREFIX"
-    "$wine64" wineboot -i >/dev/null 2>&1
-  fi
-  if [ ! -f "$WINEPREFIX/$PREFIX_SETTINGS_STAMP" ]; then
-    # Xvfb has no window manager: Wine then draws the window frames itself,
-    # so the progress dialog shows its title.
-    "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
-    # No crash debugger: a crashing program would wait in winedbg until its
-    # test timed out, or be ended by it with exit code 0. Wine starts
-    # winedbg when no debugger is named, so one is named that exists nowhere:
-    # the crash then ends its program at once with the exception's code.
-    local aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
-    local view
-    for view in /reg:64 /reg:32; do
-      "$wine64" reg add "$aedebug" /v Debugger /d no-crash-debugger /f "$view" >/dev/null 2>&1
-    done
-    "$wine64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-    "$WINESERVER" -w
-    touch "$WINEPREFIX/$PREFIX_SETTINGS_STAMP"
-  fi
+  "$root/scripts/wine-prefix" "$WINEPREFIX"
 }
 
 # prefix_lanes BASE: a fresh copy of BASE for each lane, BASE-lane<n>. The

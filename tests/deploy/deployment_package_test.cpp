@@ -13,10 +13,8 @@
 #include <msiquery.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,32 +40,12 @@ constexpr auto kNothingStartsWait = std::chrono::seconds(8);
 constexpr auto kPollInterval = std::chrono::milliseconds(500);
 constexpr DWORD kInstallFailure = 1603;
 
-constexpr char kSuccessLine[] =
-    "(HandlePostRunActivities)  *** === --- Final result of remediation:  Success --- === ***";
-constexpr char kSuccessAlertLine[] =
-    "(HandlePostRunActivities)  Would've displayed:  Orvane Upgrade Helper Completed.";
-
-std::string RequiredEnv(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr || *value == '\0') {
-    throw std::runtime_error(std::string("environment variable not set: ") + name);
-  }
-  return value;
-}
-
 std::string PackagePath() { return RequiredEnv("REMEDION_DEPLOY_PACKAGE"); }
 std::string NewerPackagePath() { return RequiredEnv("REMEDION_DEPLOY_NEWER_PACKAGE"); }
 
-std::string Expand(const std::string& text) {
-  char buffer[MAX_PATH] = {};
-  const DWORD length = ExpandEnvironmentStringsA(text.c_str(), buffer, sizeof(buffer));
-  if (length == 0 || length > sizeof(buffer)) throw std::runtime_error("cannot expand " + text);
-  return buffer;
-}
-
-std::string OrvaneFolder() { return Expand("%LOCALAPPDATA%\\Orvane"); }
+std::string OrvaneFolder() { return ExpandedText("%LOCALAPPDATA%\\Orvane"); }
 std::string InstalledHelperPath() { return OrvaneFolder() + "\\Upgrade Helper\\" + kHelperExeName; }
-std::string LogFolder() { return Expand("%Public%\\Tessaly\\Logging"); }
+std::string LogFolder() { return ExpandedText("%Public%\\Tessaly\\Logging"); }
 
 // An MSIHANDLE closed when it goes out of scope.
 class MsiHandle {
@@ -104,15 +82,7 @@ std::string PackageProductCode(const std::string& packagePath) {
   return code;
 }
 
-std::vector<std::string> InstalledHelperProducts() {
-  std::vector<std::string> codes;
-  char code[40] = {};
-  for (DWORD index = 0;
-       MsiEnumRelatedProductsA(kHelperUpgradeCode, 0, index, code) == ERROR_SUCCESS; ++index) {
-    codes.push_back(code);
-  }
-  return codes;
-}
+std::vector<std::string> InstalledHelperProducts() { return RelatedProducts(kHelperUpgradeCode); }
 
 // Running copies of the installed helper; the tests of the build tree's
 // helper start copies of the same name elsewhere.
@@ -207,8 +177,18 @@ class DeploymentPackage : public ::testing::Test {
     RestorePrefix();
     ASSERT_TRUE(InstalledHelperProducts().empty());
     ASSERT_FALSE(std::filesystem::exists(InstalledHelperPath()));
+    logsAtStart_ = HelperLogs();
   }
-  void TearDown() override { RestorePrefix(); }
+  void TearDown() override {
+    RestorePrefix();
+    // The logs of the helpers the packages started.
+    for (const auto& log : HelperLogs()) {
+      if (logsAtStart_.count(log.first) == 0) DeleteFileA((LogFolder() + "\\" + log.first).c_str());
+    }
+  }
+
+ private:
+  LogSizes logsAtStart_;
 };
 
 TEST_F(DeploymentPackage, SilentInstallOnABrokenProfileStartsTheHelperThatRepairsIt) {
@@ -234,9 +214,7 @@ TEST_F(DeploymentPackage, SilentInstallOnABrokenProfileStartsTheHelperThatRepair
   EXPECT_TRUE(LogHolds(log, "Running from:  " + InstalledHelperPath() + "\r\n"));
   EXPECT_TRUE(LogHolds(log, "\r\n-msiInteractive: False\r\n"));
   EXPECT_TRUE(LogHolds(log, "\r\n-kuhMSIProdCode: " + productCode + "\r\n"));
-  const auto messages = TaggedMessages(log);
-  EXPECT_GE(IndexOf(messages, kSuccessLine), 0);
-  EXPECT_GE(IndexOf(messages, kSuccessAlertLine), 0);
+  EXPECT_GE(IndexOf(TaggedMessages(log), FinalResultLine("Success")), 0);
 
   // Without the machine-wide client the setup client comes from 22.7.3.
   EXPECT_EQ(FileVersionOf(SetupClientExePath("Tessaly")), "22.7.3.0");

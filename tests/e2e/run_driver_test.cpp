@@ -1,7 +1,6 @@
 // The whole helper run as a child, judged by its exit code and its log.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -27,20 +26,6 @@ class CurrentComponentsEnvironment : public ::testing::Environment {
 const auto* const g_environment =
     ::testing::AddGlobalTestEnvironment(new CurrentComponentsEnvironment);
 
-struct HelperLog {
-  ChildResult run;
-  std::string content;
-  std::vector<std::string> lines;
-};
-
-HelperLog RunHelperAndReadLog(const std::string& arguments) {
-  HelperLog log;
-  log.run = RunHelper(arguments);
-  log.content = ReadFileBytes(LogPathForPid(log.run.pid)).value_or("");
-  log.lines = SplitCrLfLines(log.content);
-  return log;
-}
-
 // The dump text as the log file holds it (CR LF line ends).
 std::string ExpectedDump(const std::string& extraArgLines, const char* forceReRun,
                          const char* fixMachineWide, const std::string& result) {
@@ -58,111 +43,102 @@ std::string ExpectedDump(const std::string& extraArgLines, const char* forceReRu
   return text;
 }
 
+// The run's first records: the entry and the build's metadata.
 void ExpectStartAndMetadata(const std::vector<std::string>& messages) {
-  ASSERT_GE(messages.size(), 9u);
+  ASSERT_GE(messages.size(), 8u);
+  EXPECT_EQ(messages[0], "(main)  >>>");
+  EXPECT_EQ(messages[1], "(LogMeta)  >>>  LogMeta");
   EXPECT_TRUE(std::regex_match(
-      messages[0], std::regex(R"(\(PL\.Ctor\)  ===Tessaly Remedion Launched at \d+ ticks===)")));
-  EXPECT_EQ(messages[1], "(main)  >>>");
-  EXPECT_EQ(messages[2], "(LogMeta)  >>>  LogMeta");
+      messages[2], std::regex(R"(\(LogMeta\)  BUILDNO:      \d{2}\.\d{2}\.\d{4}\.\d{4})")));
   EXPECT_TRUE(std::regex_match(
-      messages[3], std::regex(R"(\(LogMeta\)  BUILDNO:      \d{2}\.\d{2}\.\d{4}\.\d{4})")));
-  EXPECT_TRUE(std::regex_match(
-      messages[4],
+      messages[3],
       std::regex(R"(\(LogMeta\)  BUILDTS:      \d{4}-\d{2}-\d{2}  \d{2}:\d{2}:\d{2} UTC)")));
   // The build number is made from the same reading of the clock.
   std::smatch ts;
   if (std::regex_match(
-          messages[4], ts,
+          messages[3], ts,
           std::regex(R"(.*  \d{2}(\d{2})-(\d{2})-(\d{2})  (\d{2}):(\d{2}):(\d{2}) UTC)"))) {
-    EXPECT_EQ(messages[3], "(LogMeta)  BUILDNO:      " + ts[1].str() + "." + ts[2].str() + "." +
+    EXPECT_EQ(messages[2], "(LogMeta)  BUILDNO:      " + ts[1].str() + "." + ts[2].str() + "." +
                                ts[3].str() + ts[4].str() + "." + ts[5].str() + ts[6].str());
   }
   EXPECT_TRUE(
-      std::regex_match(messages[5], std::regex(R"(\(LogMeta\)  DEVIATION:    [A-Za-z0-9+/]+=*)")));
+      std::regex_match(messages[4], std::regex(R"(\(LogMeta\)  DEVIATION:    [A-Za-z0-9+/]+=*)")));
   // 40 hexadecimal digits are 56 Base64 characters.
-  EXPECT_TRUE(std::regex_match(messages[6],
+  EXPECT_TRUE(std::regex_match(messages[5],
                                std::regex(R"(\(LogMeta\)  REVISION:     [A-Za-z0-9+/]{54}==)")));
-  EXPECT_EQ(messages[7], "(LogMeta)  BUILDCONFIG:  Release");
-  EXPECT_EQ(messages[8], "(LogMeta)  <<<  LogMeta");
+  EXPECT_EQ(messages[6], "(LogMeta)  BUILDCONFIG:  Release");
+  EXPECT_EQ(messages[7], "(LogMeta)  <<<  LogMeta");
 }
 
 }  // namespace
 
 TEST(RunDriver, WithoutArgumentsRunsThePassesBetweenTwoDumps) {
-  const HelperLog log = RunHelperAndReadLog("");
-  ASSERT_TRUE(log.run.finished);
-  EXPECT_EQ(log.run.exitCode, 0u);
-  const auto messages = TaggedMessages(log.content);
-  ExpectStartAndMetadata(messages);
-  EXPECT_EQ(CountOf(messages, "(ConfigDrivenState::ParseCLArgs)  >>>  ; ArgCount = 1"), 1u);
-  EXPECT_EQ(CountOf(messages,
+  const LoggedRun run = RunHelper("");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u);
+  ExpectStartAndMetadata(run.messages);
+  EXPECT_EQ(CountOf(run.messages, "(ConfigDrivenState::ParseCLArgs)  >>>  ; ArgCount = 1"), 1u);
+  EXPECT_EQ(CountOf(run.messages,
                     "(ConfigDrivenState::ParseCLArgs)  <<<  ; No ParseCLArgs to parse; Returning "
                     "ERROR_SUCCESS"),
             1u);
-  EXPECT_EQ(CountOf(messages, "(ConfigDrivenState::ParseCLArgs)  <<<  ; Returning 0"), 1u);
-  EXPECT_EQ(CountOf(messages,
+  EXPECT_EQ(CountOf(run.messages, "(ConfigDrivenState::ParseCLArgs)  <<<  ; Returning 0"), 1u);
+  EXPECT_EQ(CountOf(run.messages,
                     "(GetCurrentProcessIntegrityLevel)  <<<  ; Calculated Process Integrity Level "
                     "for Process [" +
-                        std::to_string(log.run.pid) + "] is 3"),
+                        std::to_string(run.child.pid) + "] is 3"),
             1u);
-  EXPECT_EQ(CountOf(messages, "(HandlePerUserKelvoComponents)  >>>"), 2u);
-  EXPECT_EQ(CountOf(messages, "(HandlePostRunActivities)  >>>"), 1u);
+  EXPECT_EQ(CountOf(run.messages, "(HandlePerUserKelvoComponents)  >>>"), 2u);
+  EXPECT_EQ(CountOf(run.messages, "(HandlePostRunActivities)  >>>"), 1u);
 
   // The first dump shows the command line; the final one the forced re-run.
-  const size_t first = log.content.find(ExpectedDump("", "False", "True", "0"));
-  const size_t last = log.content.find(ExpectedDump("", "True", "True", "0"));
-  EXPECT_NE(first, std::string::npos) << log.content;
-  EXPECT_NE(last, std::string::npos) << log.content;
+  const size_t first = run.log.find(ExpectedDump("", "False", "True", "0"));
+  const size_t last = run.log.find(ExpectedDump("", "True", "True", "0"));
+  EXPECT_NE(first, std::string::npos) << run.log;
+  EXPECT_NE(last, std::string::npos) << run.log;
   EXPECT_LT(first, last);
 
   // One final result, whichever the machine gives, before the final dump.
-  const std::regex result(
-      R"(\(HandlePostRunActivities\)  \*\*\* === --- Final result of remediation:  (Success|Failure) --- === \*\*\*)");
-  EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
-                          [&result](const std::string& m) { return std::regex_match(m, result); }),
-            1);
-  EXPECT_LT(log.content.find("Final result of remediation"), last);
+  EXPECT_EQ(CountOf(run.messages, FinalResultLine("Success")) +
+                CountOf(run.messages, FinalResultLine("Failure")),
+            1u);
+  EXPECT_LT(run.log.find("Final result of remediation"), last);
 
-  // The exit banner is the last record, followed by two empty lines.
-  ASSERT_GE(log.lines.size(), 3u);
-  EXPECT_TRUE(std::regex_search(
-      log.lines[log.lines.size() - 3],
-      std::regex(R"(\(PL\.Dtor\)  ===Tessaly Remedion Exiting at \d+ ticks===$)")));
-  EXPECT_EQ(log.lines[log.lines.size() - 2], "");
-  EXPECT_EQ(log.lines.back(), "");
+  // The logger is shut down last: its exit banner ends the file.
+  const auto lines = SplitCrLfLines(run.log);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_NE(lines[lines.size() - 3].find("(PL.Dtor)  ===Tessaly Remedion Exiting at "),
+            std::string::npos);
 }
 
 TEST(RunDriver, ElevateForSkipsThePassesAndRecordsNoResult) {
   ClearRunRecord();
-  const HelperLog log = RunHelperAndReadLog("-elevateFor: {1234} -zar: 7.5");
+  const LoggedRun run = RunHelper("-elevateFor: {1234} -zar: 7.5");
   EXPECT_EQ(RunRecordValue("LastRunResult"), std::nullopt);
-  ASSERT_TRUE(log.run.finished);
-  EXPECT_EQ(log.run.exitCode, 0u);
-  const auto messages = TaggedMessages(log.content);
-  ExpectStartAndMetadata(messages);
-  EXPECT_EQ(CountOf(messages, "(HandlePerUserKelvoComponents)  >>>"), 0u);
-  EXPECT_EQ(CountOf(messages, "(HandlePostRunActivities)  >>>"), 0u);
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u);
+  ExpectStartAndMetadata(run.messages);
+  EXPECT_EQ(CountOf(run.messages, "(HandlePerUserKelvoComponents)  >>>"), 0u);
+  EXPECT_EQ(CountOf(run.messages, "(HandlePostRunActivities)  >>>"), 0u);
   const std::string argLines = "-zar: 7.5\r\n-elevateFor: {1234}\r\n";
-  EXPECT_NE(log.content.find(ExpectedDump(argLines, "False", "False", "0")), std::string::npos)
-      << log.content;
-  EXPECT_NE(log.content.find(ExpectedDump(argLines, "True", "False", "0")), std::string::npos)
-      << log.content;
-  EXPECT_NE(log.content.find("(PL.Dtor)  ===Tessaly Remedion Exiting at "), std::string::npos);
+  EXPECT_NE(run.log.find(ExpectedDump(argLines, "False", "False", "0")), std::string::npos)
+      << run.log;
+  EXPECT_NE(run.log.find(ExpectedDump(argLines, "True", "False", "0")), std::string::npos)
+      << run.log;
+  EXPECT_TRUE(run.LogHolds("(PL.Dtor)  ===Tessaly Remedion Exiting at "));
 }
 
 TEST(RunDriver, UnrecognisedSwitchIsLoggedAndTheRunGoesOn) {
-  const HelperLog log = RunHelperAndReadLog("-unknown: value");
-  ASSERT_TRUE(log.run.finished);
-  EXPECT_EQ(log.run.exitCode, 0u);
-  const auto messages = TaggedMessages(log.content);
-  EXPECT_EQ(CountOf(messages,
+  const LoggedRun run = RunHelper("-unknown: value");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u);
+  EXPECT_EQ(CountOf(run.messages,
                     "(ConfigDrivenState::ParseCLArgs)  Unrecognized / Incomplete arg -unknown: (at "
                     "2); Aborting CL Parsing now"),
             1u);
-  EXPECT_EQ(CountOf(messages, "(ConfigDrivenState::ParseCLArgs)  <<<  ; Returning 87"), 1u);
-  EXPECT_EQ(CountOf(messages, "(HandlePerUserKelvoComponents)  >>>"), 2u);
-  EXPECT_NE(log.content.find(ExpectedDump("", "True", "False", "87")), std::string::npos)
-      << log.content;
+  EXPECT_EQ(CountOf(run.messages, "(ConfigDrivenState::ParseCLArgs)  <<<  ; Returning 87"), 1u);
+  EXPECT_EQ(CountOf(run.messages, "(HandlePerUserKelvoComponents)  >>>"), 2u);
+  EXPECT_NE(run.log.find(ExpectedDump("", "True", "False", "87")), std::string::npos) << run.log;
 }
 
 TEST(RunDriver, AProgressBoxThatCannotBeCreatedLeavesTheRunGoing) {
@@ -175,16 +151,15 @@ TEST(RunDriver, AProgressBoxThatCannotBeCreatedLeavesTheRunGoing) {
             ERROR_SUCCESS);
   RegSetValueExA(key, "browseui", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
   RegCloseKey(key);
-  const HelperLog log = RunHelperAndReadLog("");
+  const LoggedRun run = RunHelper("");
   RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\OrvaneUpgradeHelper.exe");
 
-  ASSERT_TRUE(log.run.finished);
-  EXPECT_EQ(log.run.exitCode, 0u);
-  const auto messages = TaggedMessages(log.content);
-  EXPECT_EQ(CountOf(messages,
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u);
+  EXPECT_EQ(CountOf(run.messages,
                     "(ConfigDrivenState::ConfigDrivenState)  Exception occured: An error occurred "
                     "while initializing Progress Message box"),
             1u);
-  EXPECT_EQ(CountOf(messages, "(HandlePerUserKelvoComponents)  >>>"), 2u);
-  EXPECT_NE(log.content.find("(PL.Dtor)  ===Tessaly Remedion Exiting at "), std::string::npos);
+  EXPECT_EQ(CountOf(run.messages, "(HandlePerUserKelvoComponents)  >>>"), 2u);
+  EXPECT_TRUE(run.LogHolds("(PL.Dtor)  ===Tessaly Remedion Exiting at "));
 }

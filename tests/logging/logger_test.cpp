@@ -14,18 +14,10 @@ using namespace test_support;
 
 namespace {
 
-std::string ProbeCommand(const std::string& mode) {
-  return "\"" + TestProgramPath("logger_probe.exe") + "\" " + mode;
-}
-
 // Runs the probe after `plant` has prepared the file its log will go to.
-ChildResult RunProbe(const std::string& mode,
-                     const std::function<void(const std::string& logPath)>& plant = {}) {
-  return RunChild(ProbeCommand(mode), [&plant](DWORD pid) {
-    const std::string logPath = LogPathForPid(pid);
-    DeleteFileA(logPath.c_str());
-    if (plant) plant(logPath);
-  });
+LoggedRun RunLoggerProbe(const std::string& mode,
+                         const std::function<void(const std::string& logPath)>& plant = {}) {
+  return RunProbe("logger_probe.exe", mode, plant);
 }
 
 std::string PrefixPattern(const std::string& tag) {
@@ -47,15 +39,13 @@ DWORD LinkCount(const std::string& path) {
 }  // namespace
 
 TEST(Logger, WritesBannersLinesAndCutsLongMessages) {
-  const ChildResult run = RunProbe("lines");
-  ASSERT_TRUE(run.finished);
-  EXPECT_EQ(run.exitCode, 0u);
-  const auto content = ReadFileBytes(LogPathForPid(run.pid));
-  ASSERT_TRUE(content.has_value());
-  const auto lines = SplitCrLfLines(*content);
+  const LoggedRun run = RunLoggerProbe("lines");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u);
+  const auto lines = SplitCrLfLines(run.log);
   ASSERT_GE(lines.size(), 12u);
 
-  const std::string pid = "p" + std::to_string(run.pid) + "  ";
+  const std::string pid = "p" + std::to_string(run.child.pid) + "  ";
   // Start banner, then the empty line its own "\n" makes.
   EXPECT_TRUE(std::regex_match(
       lines[0],
@@ -86,34 +76,31 @@ TEST(Logger, WritesBannersLinesAndCutsLongMessages) {
   EXPECT_EQ(lines[10], "");
   EXPECT_EQ(lines[11], "");
   EXPECT_EQ(lines.size(), 12u);
-  EXPECT_EQ(content->find("after the teardown"), std::string::npos);
+  EXPECT_FALSE(run.LogHolds("after the teardown"));
 }
 
 TEST(Logger, AppendsToAnOrdinaryFileAndRefusesAHardLink) {
   ScopedTempDir temp;
 
   // An earlier process's file of the same name is appended to, not truncated.
-  const ChildResult appended = RunProbe("lines", [](const std::string& logPath) {
+  const LoggedRun appended = RunLoggerProbe("lines", [](const std::string& logPath) {
     WriteFileBytes(logPath, "line of an earlier run\r\n");
   });
-  ASSERT_TRUE(appended.finished);
-  const auto appendedContent = ReadFileBytes(LogPathForPid(appended.pid));
-  ASSERT_TRUE(appendedContent.has_value());
-  EXPECT_EQ(appendedContent->rfind("line of an earlier run\r\n[", 0), 0u);
-  EXPECT_NE(appendedContent->find("Exiting at"), std::string::npos);
+  ASSERT_TRUE(appended.child.finished);
+  EXPECT_EQ(appended.log.rfind("line of an earlier run\r\n[", 0), 0u);
+  EXPECT_TRUE(appended.LogHolds("Exiting at"));
 
   // A hard link planted under the log name would redirect the writes to
   // another file: the run goes on without a log and the file is untouched.
   const std::string victim = temp.path() + "\\victim.txt";
   ASSERT_TRUE(WriteFileBytes(victim, "victim"));
-  const ChildResult linked = RunProbe("lines", [&victim](const std::string& logPath) {
+  const LoggedRun linked = RunLoggerProbe("lines", [&victim](const std::string& logPath) {
     ASSERT_TRUE(CreateHardLinkA(logPath.c_str(), victim.c_str(), nullptr)) << GetLastError();
     EXPECT_EQ(LinkCount(victim), 2u) << "no hard link planted";
   });
-  ASSERT_TRUE(linked.finished);
-  EXPECT_EQ(linked.exitCode, 0u);
+  ASSERT_TRUE(linked.child.finished);
+  EXPECT_EQ(linked.child.exitCode, 0u);
   EXPECT_EQ(ReadFileBytes(victim).value_or(""), "victim");
-  DeleteFileA(LogPathForPid(linked.pid).c_str());
 }
 
 TEST(Logger, RefusesASymbolicLinkAtTheLogName) {
@@ -124,15 +111,14 @@ TEST(Logger, RefusesASymbolicLinkAtTheLogName) {
   const std::string symlinkVictim = temp.path() + "\\symlink-victim.txt";
   ASSERT_TRUE(WriteFileBytes(symlinkVictim, "symlink victim"));
   bool symlinkPlanted = false;
-  const ChildResult symlinked = RunProbe("lines", [&](const std::string& logPath) {
+  const LoggedRun symlinked = RunLoggerProbe("lines", [&](const std::string& logPath) {
     if (!CreateSymbolicLinkA(logPath.c_str(), symlinkVictim.c_str(), 0)) return;
     const DWORD attributes = GetFileAttributesA(logPath.c_str());
     symlinkPlanted =
         attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   });
-  ASSERT_TRUE(symlinked.finished);
-  EXPECT_EQ(symlinked.exitCode, 0u);
-  DeleteFileA(LogPathForPid(symlinked.pid).c_str());
+  ASSERT_TRUE(symlinked.child.finished);
+  EXPECT_EQ(symlinked.child.exitCode, 0u);
   if (!symlinkPlanted) {
     GTEST_SKIP() << "not judged: CreateSymbolicLinkA planted no reparse point (Wine writes a "
                     "plain file)";
@@ -146,10 +132,10 @@ TEST(Logger, UnavailableFolderMeansNoLogAndANormalRun) {
   ASSERT_TRUE(WriteFileBytes(temp.path() + "\\Tessaly", "not a folder"));
   ScopedEnvVar publicFolder("Public", temp.path().c_str());
 
-  const ChildResult run = RunHelper("");
-  ASSERT_TRUE(run.finished);
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_FALSE(ReadFileBytes(LogPathForPid(run.pid)).has_value());
+  const LoggedRun run = RunHelper("");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u);
+  EXPECT_FALSE(run.logWritten);
 }
 
 TEST(Logger, UnsetPublicMeansNoLogRatherThanAFolderInTheCurrentDirectory) {
@@ -159,9 +145,9 @@ TEST(Logger, UnsetPublicMeansNoLogRatherThanAFolderInTheCurrentDirectory) {
   ASSERT_TRUE(SetCurrentDirectoryA(temp.path().c_str()));
   {
     ScopedEnvVar publicFolder("Public", nullptr);
-    const ChildResult run = RunHelper("");
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u);
+    const LoggedRun run = RunHelper("");
+    ASSERT_TRUE(run.child.finished);
+    EXPECT_EQ(run.child.exitCode, 0u);
   }
   SetCurrentDirectoryA(previousDirectory);
   EXPECT_EQ(GetFileAttributesA((temp.path() + "\\%Public%").c_str()), INVALID_FILE_ATTRIBUTES);
@@ -169,33 +155,32 @@ TEST(Logger, UnsetPublicMeansNoLogRatherThanAFolderInTheCurrentDirectory) {
 
 TEST(Logger, LeavesTheCallersLastErrorAsItWas) {
   // Flows log a failure and then read its error code for the next line.
-  const ChildResult run = RunProbe("last-error");
-  ASSERT_TRUE(run.finished);
-  EXPECT_EQ(run.exitCode, 0u) << "2: the first log call changed it, 3: a later one did";
-  DeleteFileA(LogPathForPid(run.pid).c_str());
+  const LoggedRun run = RunLoggerProbe("last-error");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u) << "2: the first log call changed it, 3: a later one did";
 }
 
 TEST(SafeCloseHandle, LeavesNullInvalidAndProtectedHandlesAndClearsClosedOnes) {
-  const ChildResult run = RunProbe("handles");
-  ASSERT_TRUE(run.finished);
-  EXPECT_EQ(run.exitCode, 0u)
+  const LoggedRun run = RunLoggerProbe("handles");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u)
       << "2: null/invalid changed, 3: protected cleared, 4: not cleared, "
          "5: not closed, 6: no handle count, 7: owned protected handle left open, 8: not planted";
-  const auto content = ReadFileBytes(LogPathForPid(run.pid));
-  ASSERT_TRUE(content.has_value());
+  ASSERT_TRUE(run.logWritten);
+  const std::string& content = run.log;
 
   std::smatch handle;
   const std::string digits = "[0-9A-F]{" + std::to_string(2 * sizeof(void*)) + "}";
-  ASSERT_TRUE(std::regex_search(*content, handle, std::regex("protected (" + digits + ")")));
-  EXPECT_NE(content->find("(SafeCloseHandle)  Unable to get handle info (0x" + handle[1].str() +
-                          "); Error:  "),
+  ASSERT_TRUE(std::regex_search(content, handle, std::regex("protected (" + digits + ")")));
+  EXPECT_NE(content.find("(SafeCloseHandle)  Unable to get handle info (0x" + handle[1].str() +
+                         "); Error:  "),
             std::string::npos);
   // Only the protected handles were reported: the one held by a variable
   // and the one held by an owner.
-  EXPECT_EQ(std::regex_search(*content, std::regex(R"(Unable to close handle)")), false);
+  EXPECT_EQ(std::regex_search(content, std::regex(R"(Unable to close handle)")), false);
   size_t reports = 0;
-  for (size_t at = content->find("(SafeCloseHandle)"); at != std::string::npos;
-       at = content->find("(SafeCloseHandle)", at + 1)) {
+  for (size_t at = content.find("(SafeCloseHandle)"); at != std::string::npos;
+       at = content.find("(SafeCloseHandle)", at + 1)) {
     ++reports;
   }
   EXPECT_EQ(reports, 2u);

@@ -31,7 +31,6 @@
 #include "system/known_folders.h"
 #include "tests/support/component_profile.h"
 #include "tests/support/test_support.h"
-#include "tests/system/own_log_cleanup.h"
 
 using namespace test_support;
 
@@ -192,9 +191,7 @@ TEST(SetupClientInstallers, InstallTheirVersionSilentlyAndTheirUninstallerRemove
   for (const Case& c : cases) {
     SCOPED_TRACE(c.installer);
     const std::string folder = SetupClientFolder(c.company);
-    const ChildResult install = RunChild("\"" + KitPath(c.installer) + "\" /S");
-    ASSERT_TRUE(install.finished);
-    EXPECT_EQ(install.exitCode, 0u);
+    ASSERT_EQ(RunSetupProgram(KitPath(c.installer)), 0u);
     EXPECT_EQ(FileVersionOf(folder + "KelvoSetupClient.exe"), c.version);
     ASSERT_TRUE(Exists(folder + "uninstall.exe"));
 
@@ -210,7 +207,7 @@ TEST(SetupClientInstallers, UninstallerLeavesTheCompanyFolderWhenAnotherComponen
   KitComponentsInPrefix components;
   ASSERT_PREFIX_CLEAN(components);
   ASSERT_EQ(InstallPackage("old\\TessalyAppLauncher_22.7.1.msi").exitCode, 0u);
-  ASSERT_EQ(RunChild("\"" + KitPath("TYSetupClientInstaller.exe") + "\" /S").exitCode, 0u);
+  ASSERT_EQ(RunSetupProgram(KitPath("TYSetupClientInstaller.exe")), 0u);
   ASSERT_TRUE(Exists(SetupClientFolder("Tessaly") + "KelvoSetupClient.exe"));
 
   EXPECT_EQ(RunUninstaller("Tessaly"), std::optional<DWORD>(0));

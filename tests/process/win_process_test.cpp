@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,8 @@ using Form = WinProcess::LaunchForm;
 
 std::string ChildPath() { return TestProgramPath("process_test_child.exe"); }
 
+std::wstring Widened(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
 DWORD PidLoggedAs(const std::string& log, const std::string& prefix) {
   for (const std::string& message : Messages(log, "probe")) {
     if (message.rfind(prefix, 0) == 0) return std::stoul(message.substr(prefix.size()));
@@ -27,18 +30,9 @@ DWORD PidLoggedAs(const std::string& log, const std::string& prefix) {
   return 0;
 }
 
-struct ProbeRun {
-  ChildResult result;
-  std::string log;
-};
-
-ProbeRun RunProbe(const std::string& mode) {
-  ProbeRun run;
-  run.result = RunChild(
-      "\"" + TestProgramPath("process_probe.exe") + "\" " + mode + " \"" + ChildPath() + "\"",
-      [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
-  run.log = ReadFileBytes(LogPathForPid(run.result.pid)).value_or("");
-  return run;
+// The probe drives a WinProcess that starts the test child.
+LoggedRun RunProcessProbe(const std::string& mode) {
+  return RunProbe("process_probe.exe", mode + " " + Quoted(ChildPath()));
 }
 
 // Runs the command-line form to the end and returns the exit code (or 0xDEAD
@@ -68,12 +62,19 @@ TEST(WinProcess, RefusesPairsThatCannotBeLaunched) {
   EXPECT_NO_THROW(WinProcess(ChildPath(), ""));
 }
 
-TEST(WinProcess, CommandLineJoinsPathAndArgumentsQuotingOnlyPathsWithBlanks) {
-  EXPECT_EQ(WinProcess::BuildCommandLine("C:\\x\\setup.exe", " /S"), "C:\\x\\setup.exe  /S");
-  EXPECT_EQ(WinProcess::BuildCommandLine("", "\"C:\\x\\a.exe\" /S"), " \"C:\\x\\a.exe\" /S");
-  EXPECT_EQ(
-      WinProcess::BuildCommandLine("C:\\Users\\Jane Doe\\AppData\\Local\\Temp\\KSC1.exe", " /S"),
-      "\"C:\\Users\\Jane Doe\\AppData\\Local\\Temp\\KSC1.exe\"  /S");
+// How the started program splits its command line: the path whole, then
+// the arguments.
+TEST(WinProcess, CommandLineKeepsThePathWholeAndTheArgumentsApart) {
+  for (const std::string path :
+       {"C:\\x\\setup.exe", "C:\\Users\\Jane Doe\\AppData\\Local\\Temp\\KSC1.exe"}) {
+    const std::wstring line = Widened(WinProcess::BuildCommandLine(path, " /S"));
+    int count = 0;
+    LPWSTR* words = CommandLineToArgvW(line.c_str(), &count);
+    ASSERT_NE(words, nullptr) << path;
+    std::vector<std::wstring> arguments(words, words + count);
+    LocalFree(words);
+    EXPECT_EQ(arguments, (std::vector<std::wstring>{Widened(path), L"/S"})) << path;
+  }
 }
 
 TEST(WinProcess, ReadsTheExitCodeOfAChild) {
@@ -133,10 +134,10 @@ TEST(WinProcess, AFailedLaunchIsReportedByLaunchWaitAndGetExitCode) {
 }
 
 TEST(WinProcess, JobFormWaitsForTheChildAndTheProcessItStarted) {
-  const ProbeRun run = RunProbe("job");
-  ASSERT_TRUE(run.result.finished);
+  const LoggedRun run = RunProcessProbe("job");
+  ASSERT_TRUE(run.child.finished);
   const DWORD child = PidLoggedAs(run.log, "child ");
-  const DWORD grandchild = run.result.exitCode;  // the child exits with its child's id
+  const DWORD grandchild = run.child.exitCode;  // the child exits with its child's id
   ASSERT_NE(child, 0u);
   ASSERT_LT(grandchild, 200u * 1000u) << "probe failed with " << grandchild;
   EXPECT_FALSE(IsProcessRunning(grandchild));
@@ -174,11 +175,11 @@ TEST(WinProcess, JobFormWaitsForTheChildAndTheProcessItStarted) {
 }
 
 TEST(WinProcess, LogsAChildStillRunningAfterTheTimeLimit) {
-  const ProbeRun run = RunProbe("timeout");
-  ASSERT_TRUE(run.result.finished);
+  const LoggedRun run = RunProcessProbe("timeout");
+  ASSERT_TRUE(run.child.finished);
   const DWORD child = PidLoggedAs(run.log, "child ");
   KillProcess(child);
-  EXPECT_EQ(run.result.exitCode, 259u);
+  EXPECT_EQ(run.child.exitCode, 259u);
   const std::string path = ChildPath();
   const auto wait = Messages(run.log, "WinProcess::WaitForProcessExit");
   ASSERT_EQ(wait.size(), 2u) << run.log;
@@ -195,14 +196,14 @@ TEST(WinProcess, LogsAChildStillRunningAfterTheTimeLimit) {
 }
 
 TEST(WinProcess, AFailedJobLaunchEndsItsSuspendedChildAndFallsBack) {
-  const ProbeRun run = RunProbe("fallback");
-  ASSERT_TRUE(run.result.finished);
+  const LoggedRun run = RunProcessProbe("fallback");
+  ASSERT_TRUE(run.child.finished);
   const DWORD abandoned = PidLoggedAs(run.log, "abandoned ");
   const bool abandonedRunning = abandoned != 0 && IsProcessRunning(abandoned);
   KillProcess(abandoned);
   EXPECT_FALSE(abandonedRunning);
   // 215: the suspended child was still there after the failed launch.
-  EXPECT_EQ(run.result.exitCode, 9u) << run.log;
+  EXPECT_EQ(run.child.exitCode, 9u) << run.log;
 
   const auto job = Messages(run.log, "WinProcess::LaunchAsJob");
   const int assign = [&job] {

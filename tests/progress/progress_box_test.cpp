@@ -13,20 +13,8 @@ using namespace test_support;
 
 namespace {
 
-struct ProbeRun {
-  ChildResult child;
-  ULONGLONG elapsedMs = 0;
-  std::vector<std::string> messages;  // "(tag)  text" of each log record
-};
-
-ProbeRun RunProbe(const std::string& scenario) {
-  ProbeRun run;
-  const ULONGLONG started = GetTickCount64();
-  run.child = RunChild("\"" + TestProgramPath("progress_probe.exe") + "\" " + scenario,
-                       [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
-  run.elapsedMs = GetTickCount64() - started;
-  run.messages = TaggedMessages(ReadFileBytes(LogPathForPid(run.child.pid)).value_or(""));
-  return run;
+LoggedRun RunProgressProbe(const std::string& scenario) {
+  return RunProbe("progress_probe.exe", scenario);
 }
 
 const std::string kStarted = "(QVProgressMessageBox::start::<lambda()>)  Progress window started";
@@ -45,7 +33,7 @@ std::string Received(const std::string& text) {
 }  // namespace
 
 TEST(ProgressBox, InvalidSettingsThrowAndLeaveNothingBehind) {
-  const ProbeRun run = RunProbe("invalid");
+  const LoggedRun run = RunProgressProbe("invalid");
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 0u) << "2: no throw, 3: wrong text, 4: handles left";
   const std::string empty =
@@ -57,7 +45,7 @@ TEST(ProgressBox, InvalidSettingsThrowAndLeaveNothingBehind) {
 }
 
 TEST(ProgressBox, WithoutStartNothingIsShownAndDestructionIsImmediate) {
-  const ProbeRun run = RunProbe("no-start");
+  const LoggedRun run = RunProgressProbe("no-start");
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 0u);
   EXPECT_EQ(IndexOf(run.messages, kStarted), -1);
@@ -67,7 +55,7 @@ TEST(ProgressBox, WithoutStartNothingIsShownAndDestructionIsImmediate) {
 }
 
 TEST(ProgressBox, MessagesBeforeStartAreDroppedAndStartWorksOnce) {
-  const ProbeRun run = RunProbe("before-start");
+  const LoggedRun run = RunProgressProbe("before-start");
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(CountOf(run.messages, kStarted), 1u);
   EXPECT_EQ(IndexOf(run.messages, Received("sent before start")), -1);
@@ -80,7 +68,7 @@ TEST(ProgressBox, MessagesBeforeStartAreDroppedAndStartWorksOnce) {
 }
 
 TEST(ProgressBox, QueuedMessagesAreShownInOrderBeforeFinishing) {
-  const ProbeRun run = RunProbe("two-quick");
+  const LoggedRun run = RunProgressProbe("two-quick");
   ASSERT_TRUE(run.child.finished);
   const int started = IndexOf(run.messages, kStarted);
   const int first = IndexOf(run.messages, Received("Uninstalling Setup Client..."));
@@ -97,7 +85,7 @@ TEST(ProgressBox, QueuedMessagesAreShownInOrderBeforeFinishing) {
 }
 
 TEST(ProgressBox, SevenMessagesWithFiveStatesShowSixThenExhaust) {
-  const ProbeRun run = RunProbe("seven");
+  const LoggedRun run = RunProgressProbe("seven");
   ASSERT_TRUE(run.child.finished);
   int previous = IndexOf(run.messages, kStarted);
   for (int i = 1; i <= 6; ++i) {
@@ -113,7 +101,7 @@ TEST(ProgressBox, SevenMessagesWithFiveStatesShowSixThenExhaust) {
 }
 
 TEST(ProgressBox, WhatTheProgressThreadThrowsIsLoggedAtTheJoin) {
-  const ProbeRun run = RunProbe("task-throws");
+  const LoggedRun run = RunProgressProbe("task-throws");
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 0u) << "5: a future still valid after the join";
   const int standard =
@@ -132,7 +120,7 @@ TEST(ProgressBox, WhatTheProgressThreadThrowsIsLoggedAtTheJoin) {
 }
 
 TEST(ProgressBox, DestructionReleasesTheBoxsHandles) {
-  const ProbeRun run = RunProbe("handles");
+  const LoggedRun run = RunProgressProbe("handles");
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 0u) << "6: the handle count grew, 7: no handle count";
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <regex>
 #include <string>
 #include <vector>
@@ -23,26 +22,14 @@ const std::string kBinaryBytes("MZ\r\n\x1a\x00\x01\x00\x00 tail\n", 15);
 
 constexpr char kTag[] = "WriteResourceToFile";
 
-struct ProbeRun {
-  ChildResult child;
-  std::string log;
-};
-
-ProbeRun WriteOut(uint16_t id, const std::string& name, const std::string& target) {
-  ProbeRun run;
-  run.child = RunChild("\"" + TestProgramPath("payload_probe.exe") + "\" write " +
-                           std::to_string(id) + " " + name + " \"" + target + "\"",
-                       [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
-  run.log = ReadFileBytes(LogPathForPid(run.child.pid)).value_or("");
-  DeleteFileA(LogPathForPid(run.child.pid).c_str());
-  return run;
+LoggedRun WriteOut(uint16_t id, const std::string& name, const std::string& target) {
+  return RunProbe("payload_probe.exe",
+                  "write " + std::to_string(id) + " " + name + " " + Quoted(target));
 }
 
 // The file the build embedded as payload `id` (REMEDION_EMBEDDED_PAYLOAD_<id>).
 std::string EmbeddedSource(uint16_t id) {
-  const std::string variable = "REMEDION_EMBEDDED_PAYLOAD_" + std::to_string(id);
-  const char* path = std::getenv(variable.c_str());
-  return path != nullptr ? path : "";
+  return RequiredEnv(("REMEDION_EMBEDDED_PAYLOAD_" + std::to_string(id)).c_str());
 }
 
 bool Exists(const std::string& path) {
@@ -65,7 +52,7 @@ TEST(WriteResourceToFile, ThePayloadsAreWrittenByteForByte) {
     ASSERT_TRUE(source && !source->empty());
     const std::string target = temp.path() + "\\" + payload.name;
 
-    const ProbeRun run = WriteOut(payload.id, payload.name, target);
+    const LoggedRun run = WriteOut(payload.id, payload.name, target);
     ASSERT_TRUE(run.child.finished);
     EXPECT_EQ(run.child.exitCode, 10u);
     EXPECT_TRUE(ReadFileBytes(target) == source) << "the written file differs from its source";
@@ -84,7 +71,7 @@ TEST(WriteResourceToFile, AnExistingTargetIsReportedAndRewrittenInBinaryMode) {
   const std::string target = temp.path() + "\\probe.bin";
   ASSERT_TRUE(WriteFileBytes(target, "older and longer content"));
 
-  const ProbeRun run = WriteOut(kBinaryBytesId, "probe.bin", target);
+  const LoggedRun run = WriteOut(kBinaryBytesId, "probe.bin", target);
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 10u);
   // Exactly the resource: no CR added, nothing cut at Ctrl-Z or a NUL, no
@@ -100,7 +87,7 @@ TEST(WriteResourceToFile, AMissingOrZeroLedResourceWritesNothing) {
   ScopedTempDir temp;
   {
     const std::string target = temp.path() + "\\missing.exe";
-    const ProbeRun run = WriteOut(kMissingId, "missing.exe", target);
+    const LoggedRun run = WriteOut(kMissingId, "missing.exe", target);
     ASSERT_TRUE(run.child.finished);
     EXPECT_EQ(run.child.exitCode, 11u);
     EXPECT_FALSE(Exists(target));
@@ -114,7 +101,7 @@ TEST(WriteResourceToFile, AMissingOrZeroLedResourceWritesNothing) {
   }
   {
     const std::string target = temp.path() + "\\zero.bin";
-    const ProbeRun run = WriteOut(kZeroFirstByteId, "zero.bin", target);
+    const LoggedRun run = WriteOut(kZeroFirstByteId, "zero.bin", target);
     ASSERT_TRUE(run.child.finished);
     EXPECT_EQ(run.child.exitCode, 11u);
     EXPECT_FALSE(Exists(target));
@@ -132,7 +119,7 @@ TEST(WriteResourceToFile, AMissingOrZeroLedResourceWritesNothing) {
 TEST(WriteResourceToFile, ATargetInAMissingFolderCannotBeOpened) {
   ScopedTempDir temp;
   const std::string target = temp.path() + "\\no\\such\\folder\\probe.bin";
-  const ProbeRun run = WriteOut(kBinaryBytesId, "probe.bin", target);
+  const LoggedRun run = WriteOut(kBinaryBytesId, "probe.bin", target);
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 11u);
   EXPECT_FALSE(Exists(temp.path() + "\\no"));

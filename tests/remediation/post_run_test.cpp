@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,23 +13,19 @@
 #include "tests/support/component_profile.h"
 #include "tests/support/handle_count.h"
 #include "tests/support/test_support.h"
-#include "tests/system/own_log_cleanup.h"
-#include "tests/system/scoped_registry_tree.h"
+#include "tests/support/scoped_registry_tree.h"
 
 using namespace test_support;
 using registry_test::ScopedRegistryTree;
 
 namespace {
 
-constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
 constexpr char kProductCodeArgs[] = "-kuhMSIProdCode: {0A1B2C3D-1111-2222-3333-444455556666}";
 constexpr char kVersionCheckArgs[] =
     "-zar: z -kuhMSIProdCode: {0A1B2C3D-1111-2222-3333-444455556666}";
 
-const std::string kSuccessLine =
-    "(HandlePostRunActivities)  *** === --- Final result of remediation:  Success --- === ***";
-const std::string kFailureLine =
-    "(HandlePostRunActivities)  *** === --- Final result of remediation:  Failure --- === ***";
+const std::string kSuccessLine = FinalResultLine("Success");
+const std::string kFailureLine = FinalResultLine("Failure");
 // Multi-line alerts as the log file holds them: one record, CR LF inside.
 const std::string kFailureAlert =
     "(HandlePostRunActivities)  Would've displayed:  Orvane Upgrade Helper could not complete; "
@@ -42,46 +37,21 @@ const std::string kNotInvokedByMsiAlert =
     "(HandlePostRunActivities)  Not invoked by MSI; Skipping this alert message:\r\n"
     "Orvane Upgrade Helper Completed.\r\n";
 
-bool SetText(HKEY root, const std::string& name, const std::string& text, REGSAM view) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(root, kRemedionKey, 0, nullptr, 0, KEY_WRITE | view, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const bool stored =
-      RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                     static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  return stored;
-}
-
-struct ProbeRun {
-  ChildResult child;
-  std::string log;
-  std::vector<std::string> records;  // "(tag)  message" of each record, in order
-};
-
-ProbeRun RunProbe(const std::string& arguments) {
-  ProbeRun run;
-  run.child = RunChild("\"" + TestProgramPath("post_run_probe.exe") + "\" " + arguments,
-                       [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
-  run.log = ReadFileBytes(LogPathForPid(run.child.pid)).value_or("");
-  run.records = TaggedMessages(run.log);
-  DeleteFileA(LogPathForPid(run.child.pid).c_str());
-  return run;
+LoggedRun RunPostRunProbe(const std::string& arguments) {
+  return RunProbe("post_run_probe.exe", arguments);
 }
 
 constexpr char kRecordTag[] = "(WriteRunResultRecord)  ";
 
 // The records from the post-run step's entry to its exit, the result
 // record's line aside (its own test looks at it).
-std::vector<std::string> PostRunRecords(const ProbeRun& run) {
-  const int first = IndexOf(run.records, "(HandlePostRunActivities)  >>>");
-  const int last = IndexOf(run.records, "(HandlePostRunActivities)  <<<");
+std::vector<std::string> PostRunRecords(const LoggedRun& run) {
+  const int first = IndexOf(run.messages, "(HandlePostRunActivities)  >>>");
+  const int last = IndexOf(run.messages, "(HandlePostRunActivities)  <<<");
   if (first < 0 || last < first) return {};
   std::vector<std::string> records;
   for (int index = first; index <= last; ++index) {
-    if (run.records[index].rfind(kRecordTag, 0) != 0) records.push_back(run.records[index]);
+    if (run.messages[index].rfind(kRecordTag, 0) != 0) records.push_back(run.messages[index]);
   }
   return records;
 }
@@ -98,29 +68,6 @@ class PostRunTest : public ::testing::Test {
       : userKey_(HKEY_CURRENT_USER, "SOFTWARE", "TESSALY", 0),
         machineKey_(HKEY_LOCAL_MACHINE, "SOFTWARE", "TESSALY", KEY_WOW64_32KEY),
         programFiles_("ProgramFiles(x86)", programFilesDir_.path().c_str()) {}
-
-  void SetMarker() { ASSERT_TRUE(SetText(HKEY_CURRENT_USER, "PerUserCompsFixed", "True", 0)); }
-
-  void SetRequiredVersion(const std::optional<std::string>& version) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRemedionKey, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &key) ==
-        ERROR_SUCCESS) {
-      RegDeleteValueA(key, "KDCVersion");
-      RegCloseKey(key);
-    }
-    if (version) {
-      ASSERT_TRUE(SetText(HKEY_LOCAL_MACHINE, "KDCVersion", *version, KEY_WOW64_32KEY));
-    }
-  }
-
-  void SetInstalledVersion(const std::optional<std::string>& version) {
-    const std::string folder = programFilesDir_.path() + "\\Tessaly\\Kelvo";
-    const std::string ini = folder + "\\TessalyVersion.ini";
-    DeleteFileA(ini.c_str());
-    if (!version) return;
-    std::filesystem::create_directories(folder);
-    ASSERT_TRUE(WriteFileBytes(ini, "[Tessaly]\r\nDisplayVersion=" + *version + "\r\n"));
-  }
 
  private:
   ScopedRegistryTree userKey_;
@@ -174,10 +121,10 @@ TEST(ParseBuildNumber, ReadsAsStrtoulDoesAndGivesZeroForNoDigitsOrMoreThan32Bits
 }
 
 TEST_F(PostRunTest, WithoutTheMarkerTheResultIsFailureAndNoVersionIsChecked) {
-  SetRequiredVersion("22.7.3.1234");
-  SetInstalledVersion("22.7.3.1234");
+  SetRequiredDesktopClientVersion("22.7.3.1234");
+  SetInstalledDesktopClientVersion("22.7.3.1234");
   for (const char* arguments : {"", kProductCodeArgs, kVersionCheckArgs}) {
-    const ProbeRun run = RunProbe(arguments);
+    const LoggedRun run = RunPostRunProbe(arguments);
     ASSERT_TRUE(run.child.finished);
     EXPECT_EQ(run.child.exitCode, 12u) << arguments;  // Failure, the check left alone
     EXPECT_EQ(PostRunRecords(run),
@@ -197,12 +144,12 @@ TEST_F(PostRunTest, WithoutTheMarkerTheResultIsFailureAndNoVersionIsChecked) {
 }
 
 TEST_F(PostRunTest, WithTheMarkerAndNoZarValueTheResultIsSuccess) {
-  SetMarker();
+  SetCompletionMarker();
   // Versions that would fail the check: it does not run.
-  SetRequiredVersion(std::nullopt);
-  SetInstalledVersion(std::nullopt);
+  SetRequiredDesktopClientVersion(std::nullopt);
+  SetInstalledDesktopClientVersion(std::nullopt);
 
-  const ProbeRun byHand = RunProbe("");
+  const LoggedRun byHand = RunPostRunProbe("");
   ASSERT_TRUE(byHand.child.finished);
   EXPECT_EQ(byHand.child.exitCode, 13u);
   EXPECT_EQ(PostRunRecords(byHand),
@@ -217,7 +164,7 @@ TEST_F(PostRunTest, WithTheMarkerAndNoZarValueTheResultIsSuccess) {
   EXPECT_NE(byHand.log.find(kNotInvokedByMsiAlert), std::string::npos);
 
   // Started by the installer package, with an empty "-zar:" value.
-  const ProbeRun byInstaller = RunProbe(std::string("-zar: \"\" ") + kProductCodeArgs);
+  const LoggedRun byInstaller = RunPostRunProbe(std::string("-zar: \"\" ") + kProductCodeArgs);
   ASSERT_TRUE(byInstaller.child.finished);
   EXPECT_EQ(byInstaller.child.exitCode, 13u);
   const auto records = PostRunRecords(byInstaller);
@@ -229,7 +176,7 @@ TEST_F(PostRunTest, WithTheMarkerAndNoZarValueTheResultIsSuccess) {
 }
 
 TEST_F(PostRunTest, WithAZarValueOnlyTheBuildNumbersDecide) {
-  SetMarker();
+  SetCompletionMarker();
   const struct {
     std::optional<std::string> required;
     std::optional<std::string> installed;
@@ -253,9 +200,9 @@ TEST_F(PostRunTest, WithAZarValueOnlyTheBuildNumbersDecide) {
        "Reg:  1234 (1234);  INI:   (0)"},
   };
   for (const auto& c : cases) {
-    SetRequiredVersion(c.required);
-    SetInstalledVersion(c.installed);
-    const ProbeRun run = RunProbe(kVersionCheckArgs);
+    SetRequiredDesktopClientVersion(c.required);
+    SetInstalledDesktopClientVersion(c.installed);
+    const LoggedRun run = RunPostRunProbe(kVersionCheckArgs);
     const std::string label = c.regLine + " / " + c.iniVersion;
     ASSERT_TRUE(run.child.finished) << label;
     // kdcUpgradeNeeded ends as the check's outcome.
@@ -288,8 +235,8 @@ TEST_F(PostRunTest, WithAZarValueOnlyTheBuildNumbersDecide) {
 // Management tools read the result beside the marker: the result word, when
 // it was logged, which log tells more, which helper, and what it did.
 TEST_F(PostRunTest, TheResultIsRecordedBesideTheMarkerForManagementTools) {
-  SetMarker();
-  const ProbeRun success = RunProbe(kProductCodeArgs);
+  SetCompletionMarker();
+  const LoggedRun success = RunPostRunProbe(kProductCodeArgs);
   ASSERT_TRUE(success.child.finished);
   EXPECT_EQ(RecordValue("LastRunResult"), "Success");
   const long long age = SecondsSinceUtc(RecordValue("LastRunTime")).value_or(-1);
@@ -299,7 +246,7 @@ TEST_F(PostRunTest, TheResultIsRecordedBesideTheMarkerForManagementTools) {
   EXPECT_EQ(RecordValue("LastRunHelperVersion"), REMEDION_BUILD_NUMBER);
   EXPECT_EQ(RecordValue("LastRunSummary"), "terminated 0; uninstalled 0; installed 0");
   // One line of its own, just before the step's exit.
-  const auto records = success.records;
+  const auto& records = success.messages;
   const int exit = IndexOf(records, "(HandlePostRunActivities)  <<<");
   ASSERT_GT(exit, 0);
   EXPECT_EQ(records[exit - 1], std::string(kRecordTag) +
@@ -309,15 +256,15 @@ TEST_F(PostRunTest, TheResultIsRecordedBesideTheMarkerForManagementTools) {
 
   ASSERT_EQ(RegDeleteKeyValueA(HKEY_CURRENT_USER, kRemedionKey, "PerUserCompsFixed"),
             ERROR_SUCCESS);
-  ASSERT_TRUE(RunProbe("").child.finished);
+  ASSERT_TRUE(RunPostRunProbe("").child.finished);
   EXPECT_EQ(RecordValue("LastRunResult"), "Failure");
   EXPECT_EQ(RecordValue("PerUserCompsFixed"), "(none)");
 }
 
 TEST_F(PostRunTest, ReturnsTheResultAndReleasesWhatItOpens) {
-  SetMarker();
-  SetRequiredVersion("22.7.3.1234");
-  SetInstalledVersion("22.7.2.1100");
+  SetCompletionMarker();
+  SetRequiredDesktopClientVersion("22.7.3.1234");
+  SetInstalledDesktopClientVersion("22.7.2.1100");
   ConfigDrivenState state("C:\\x\\OrvaneUpgradeHelper.exe");
   state.ProgressBox.reset();
   state.zarArg = "z";
@@ -327,7 +274,7 @@ TEST_F(PostRunTest, ReturnsTheResultAndReleasesWhatItOpens) {
 
   const DWORD before = OwnHandleCount();
   ASSERT_GT(before, 0u) << "no handle count";
-  SetInstalledVersion("22.7.3.1234");
+  SetInstalledDesktopClientVersion("22.7.3.1234");
   EXPECT_TRUE(HandlePostRunActivities(state));
   EXPECT_FALSE(state.kdcUpgradeNeeded);
   state.zarArg.clear();

@@ -12,42 +12,24 @@
 #include "remediation/installer_staging.h"
 #include "remediation/product_store.h"
 #include "system/known_folders.h"
-#include "tests/support/registry_values.h"
+#include "tests/support/component_profile.h"
+#include "tests/support/scoped_registry_tree.h"
 #include "tests/support/test_support.h"
-#include "tests/system/own_log_cleanup.h"
-#include "tests/system/scoped_registry_tree.h"
 
 using namespace test_support;
 using registry_test::ScopedRegistryTree;
 
 namespace {
 
-constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
+constexpr char kProbe[] = "remediation_probe.exe";
 constexpr char kMarker[] = "PerUserCompsFixed";
-
-struct ProbeRun {
-  ChildResult child;
-  std::vector<std::string> messages;  // "(tag)  message", banners left out
-};
-
-ProbeRun RunProbe(const std::string& arguments) {
-  ProbeRun run;
-  run.child = RunChild("\"" + TestProgramPath("remediation_probe.exe") + "\" " + arguments,
-                       [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
-  for (const std::string& message :
-       TaggedMessages(ReadFileBytes(LogPathForPid(run.child.pid)).value_or(""))) {
-    if (message.find("===Tessaly Remedion") == std::string::npos) run.messages.push_back(message);
-  }
-  DeleteFileA(LogPathForPid(run.child.pid).c_str());
-  return run;
-}
 
 }  // namespace
 
 TEST(CompletionMarker, IsWrittenToAMissingKeyAndLogged) {
   ScopedRegistryTree tessaly(HKEY_CURRENT_USER, "SOFTWARE", "TESSALY", 0);
 
-  const auto read = RunProbe("marker-read");
+  const auto read = RunProbe(kProbe, "marker-read");
   ASSERT_TRUE(read.child.finished);
   EXPECT_EQ(read.child.exitCode, 11u) << "no key: not marked";
   EXPECT_EQ(read.messages, (std::vector<std::string>{
@@ -55,7 +37,7 @@ TEST(CompletionMarker, IsWrittenToAMissingKeyAndLogged) {
                                "(GetStringFromReg)  Status of PerUserCompsFixed in reg is False",
                            }));
 
-  const auto write = RunProbe("marker-write");
+  const auto write = RunProbe(kProbe, "marker-write");
   ASSERT_TRUE(write.child.finished);
   ASSERT_EQ(write.messages.size(), 4u);
   EXPECT_EQ(write.messages[0], "(MarkPerUserCompStatusInRegistry)  >>>");
@@ -70,7 +52,7 @@ TEST(CompletionMarker, IsWrittenToAMissingKeyAndLogged) {
       write.messages[3],
       "(MarkPerUserCompStatusInRegistry)  Marking PerUser component completion status in reg");
 
-  const auto stored = ReadRaw(HKEY_CURRENT_USER, kRemedionKey, kMarker);
+  const auto stored = ReadRegistryValue(HKEY_CURRENT_USER, kRemedionKey, kMarker);
   ASSERT_TRUE(stored.has_value());
   EXPECT_EQ(stored->type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(stored->data, std::string("True\0", 5));
@@ -87,11 +69,11 @@ TEST(CompletionMarker, CountsOnlyTheWordTrueInAnyLetterCase) {
       {"False", false}, {"Truee", false}, {"Tru", false}, {std::string(600, 'T'), false},
   };
   for (const auto& [text, marked] : cases) {
-    ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kRemedionKey, kMarker, text));
+    ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, kRemedionKey, kMarker, text));
     EXPECT_EQ(IsPerUserCompStatusMarkedInRegistry(), marked) << "[" << text << "]";
   }
   // Stored under another type, the text still counts.
-  ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, kRemedionKey, kMarker, REG_BINARY, "true"));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kRemedionKey, kMarker, REG_BINARY, "true"));
   EXPECT_TRUE(IsPerUserCompStatusMarkedInRegistry());
 }
 

@@ -17,19 +17,8 @@ using namespace test_support;
 
 namespace {
 
-struct ProbeRun {
-  ChildResult result;
-  std::vector<std::string> messages;
-};
-
-ProbeRun RunProbe(const std::string& arguments) {
-  ProbeRun run;
-  run.result = RunChild("\"" + TestProgramPath("remediation_probe.exe") + "\" " + arguments,
-                        [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); });
-  const std::string path = LogPathForPid(run.result.pid);
-  run.messages = TaggedMessages(ReadFileBytes(path).value_or(""));
-  DeleteFileA(path.c_str());
-  return run;
+LoggedRun RunRemediationProbe(const std::string& arguments) {
+  return RunProbe("remediation_probe.exe", arguments);
 }
 
 std::string ProductName(const std::string& productCode) {
@@ -39,19 +28,15 @@ std::string ProductName(const std::string& productCode) {
   return name;
 }
 
-class RemediationPasses : public ::testing::Test {
- protected:
-  void SetUp() override { ResetProfile(); }
-  void TearDown() override { ResetProfile(); }
-};
+class RemediationPasses : public ResetProfileTest {};
 
 // Two packages share the launcher's upgrade code: one whose name only begins
 // like the launcher's, one with the launcher's name in lower case. Only the
 // second is the launcher.
 TEST_F(RemediationPasses, LauncherIsFoundByItsWholeNameInAnyCase) {
-  const ProbeRun none = RunProbe("remove-launcher");
-  ASSERT_TRUE(none.result.finished);
-  EXPECT_EQ(none.result.exitCode, 0u);
+  const LoggedRun none = RunRemediationProbe("remove-launcher");
+  ASSERT_TRUE(none.child.finished);
+  EXPECT_EQ(none.child.exitCode, 0u);
   EXPECT_EQ(CountOf(none.messages, "(UninstallProductByUpgradeCode)  >>>"), 1u);
   for (const auto& message : none.messages) {
     EXPECT_EQ(message.find("UnInstallation of"), std::string::npos) << message;
@@ -67,9 +52,9 @@ TEST_F(RemediationPasses, LauncherIsFoundByItsWholeNameInAnyCase) {
   ASSERT_FALSE(otherCode.empty());
   ASSERT_FALSE(launcherCode.empty());
 
-  const ProbeRun run = RunProbe("remove-launcher");
-  ASSERT_TRUE(run.result.finished);
-  EXPECT_EQ(run.result.exitCode, 1u);
+  const LoggedRun run = RunRemediationProbe("remove-launcher");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 1u);
   EXPECT_EQ(CountOf(run.messages,
                     "(UninstallProductByUpgradeCode)  UnInstallation of Kelvo Application "
                     "Launcher successful"),
@@ -84,8 +69,8 @@ TEST_F(RemediationPasses, LauncherIsFoundByItsWholeNameInAnyCase) {
 // The uninstall pass stops the client programs whatever the mask, and
 // removes only the components the mask names.
 TEST_F(RemediationPasses, UninstallPassActsOnTheMaskedComponentsOnly) {
-  const ProbeRun nothing = RunProbe("uninstall-pass 0");
-  ASSERT_TRUE(nothing.result.finished);
+  const LoggedRun nothing = RunRemediationProbe("uninstall-pass 0");
+  ASSERT_TRUE(nothing.child.finished);
   EXPECT_EQ(CountOf(nothing.messages, "(TerminateKelvoProcesses)  >>>"), 1u);
   EXPECT_EQ(CountOf(nothing.messages, "(CallUninstaller)  >>>"), 0u);
   EXPECT_EQ(CountOf(nothing.messages, "(UninstallProductByUpgradeCode)  >>>"), 0u);
@@ -93,8 +78,8 @@ TEST_F(RemediationPasses, UninstallPassActsOnTheMaskedComponentsOnly) {
   // The setup client is present under "Tessaly" only.
   ASSERT_EQ(RunSetupProgram(KitPath("old\\TYSetupClientInstaller_22.7.1_Tessaly.exe")), 0u);
   ASSERT_EQ(FileVersionOf(SetupClientExePath()), "22.7.1.0");
-  const ProbeRun setupClient = RunProbe("uninstall-pass 0x400");
-  ASSERT_TRUE(setupClient.result.finished);
+  const LoggedRun setupClient = RunRemediationProbe("uninstall-pass 0x400");
+  ASSERT_TRUE(setupClient.child.finished);
   EXPECT_EQ(CountOf(setupClient.messages, "(CallUninstaller)  >>>"), 2u);
   EXPECT_EQ(CountOf(setupClient.messages,
                     "(CallUninstaller)  UnInstallation of Setup Client  (from Tessaly) successful"),
@@ -129,15 +114,15 @@ TEST_F(RemediationPasses, MsiexecRunsAgainWhenTheInstallerIsBusyOrItsLogCannotBe
                         (system32 + "\\MsiExec.exe").c_str(), FALSE));
   const std::string calls = windows.path() + "\\calls.txt";
 
-  ProbeRun run;
+  LoggedRun run;
   {
     ScopedEnvVar winDir("WinDir", windows.path().c_str());
     ScopedEnvVar codes("REMEDION_MSIEXEC_EXIT_CODES", "1618,1622,0");
     ScopedEnvVar callList("REMEDION_MSIEXEC_CALLS", calls.c_str());
-    run = RunProbe("remove-launcher");
+    run = RunRemediationProbe("remove-launcher");
   }
-  ASSERT_TRUE(run.result.finished);
-  EXPECT_EQ(run.result.exitCode, 1u) << "the removal counts as done";
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 1u) << "the removal counts as done";
 
   std::vector<std::string> lines = SplitCrLfLines(ReadFileBytes(calls).value_or(""));
   if (!lines.empty() && lines.back().empty()) lines.pop_back();
@@ -162,8 +147,8 @@ TEST_F(RemediationPasses, MsiexecRunsAgainWhenTheInstallerIsBusyOrItsLogCannotBe
 }
 
 TEST_F(RemediationPasses, HandlerSkipsMarkedRunsAndUnknownModes) {
-  const ProbeRun unknown = RunProbe("handler 2 -forceReRun: True");
-  ASSERT_TRUE(unknown.result.finished);
+  const LoggedRun unknown = RunRemediationProbe("handler 2 -forceReRun: True");
+  ASSERT_TRUE(unknown.child.finished);
   EXPECT_EQ(CountOf(unknown.messages,
                     "(HandlePerUserKelvoComponents)  ReRun is forced; So, will not check registry"),
             1u);
@@ -177,8 +162,8 @@ TEST_F(RemediationPasses, HandlerSkipsMarkedRunsAndUnknownModes) {
   // Marked by an earlier run and no re-run forced: the versions are still
   // checked, the pass is skipped.
   SetCompletionMarker();
-  const ProbeRun marked = RunProbe("handler 1");
-  ASSERT_TRUE(marked.result.finished);
+  const LoggedRun marked = RunRemediationProbe("handler 1");
+  ASSERT_TRUE(marked.child.finished);
   EXPECT_EQ(CountOf(marked.messages, "(isUpgradeRequired)  Getting KVAL version"), 1u);
   EXPECT_EQ(CountOf(marked.messages,
                     "(HandlePerUserKelvoComponents)  <<<  ; Per user components are already "

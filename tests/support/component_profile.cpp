@@ -19,21 +19,14 @@ namespace test_support {
 namespace {
 
 constexpr char kLauncherUpgradeCode[] = "{2C81D0A4-5E3B-4F17-9A62-B0D4E71C38F5}";
-constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
 constexpr char kMarkerValue[] = "PerUserCompsFixed";
 constexpr char kKdcVersionValue[] = "KDCVersion";
+constexpr char kVersionIniPath[] = "%ProgramFiles(x86)%\\Tessaly\\Kelvo\\TessalyVersion.ini";
 const char* const kRunRecordValues[] = {"LastRunResult", "LastRunTime", "LastRunLog",
                                         "LastRunHelperVersion", "LastRunSummary"};
 constexpr DWORD kInstallerTimeoutMs = 120000;
 const char* const kClientPrograms[] = {"KelvoSetupClient.exe", "KelvoApplicationLauncher.exe",
                                        "QuarnelSetupClient.exe"};
-
-std::string Expand(const std::string& text) {
-  char buffer[MAX_PATH] = {};
-  const DWORD length = ExpandEnvironmentStringsA(text.c_str(), buffer, sizeof(buffer));
-  if (length == 0 || length > sizeof(buffer)) throw std::runtime_error("cannot expand " + text);
-  return buffer;
-}
 
 void RemoveTree(const std::string& path) {
   std::error_code error;
@@ -50,20 +43,18 @@ void DeleteValue(HKEY hive, REGSAM view, const char* valueName) {
 }  // namespace
 
 std::string SetupClientExePath(const std::string& company) {
-  return Expand("%APPDATA%\\" + company + "\\Setup Client\\KelvoSetupClient.exe");
+  return ExpandedText("%APPDATA%\\" + company + "\\Setup Client\\KelvoSetupClient.exe");
 }
 
 std::string LauncherExePath() {
-  return Expand("%APPDATA%\\Tessaly\\KVAL\\KelvoApplicationLauncher.exe");
+  return ExpandedText("%APPDATA%\\Tessaly\\KVAL\\KelvoApplicationLauncher.exe");
 }
 
 std::string MachineWideClientPath() {
-  return Expand("%COMMONPROGRAMFILES(x86)%\\Tessaly\\VexUI\\Kelvo.exe");
+  return ExpandedText("%COMMONPROGRAMFILES(x86)%\\Tessaly\\VexUI\\Kelvo.exe");
 }
 
-std::string VersionIniPath() {
-  return Expand("%ProgramFiles(x86)%\\Tessaly\\Kelvo\\TessalyVersion.ini");
-}
+std::string VersionIniPath() { return ExpandedText(kVersionIniPath); }
 
 std::string FileVersionOf(const std::string& path) {
   DWORD handle = 0;
@@ -83,14 +74,18 @@ std::string FileVersionOf(const std::string& path) {
          std::to_string(LOWORD(info->dwFileVersionLS));
 }
 
-std::vector<std::string> InstalledLauncherProducts() {
+std::vector<std::string> RelatedProducts(const std::string& upgradeCode) {
   std::vector<std::string> codes;
   char code[40] = {};
   for (DWORD index = 0;
-       MsiEnumRelatedProductsA(kLauncherUpgradeCode, 0, index, code) == ERROR_SUCCESS; ++index) {
+       MsiEnumRelatedProductsA(upgradeCode.c_str(), 0, index, code) == ERROR_SUCCESS; ++index) {
     codes.push_back(code);
   }
   return codes;
+}
+
+std::vector<std::string> InstalledLauncherProducts() {
+  return RelatedProducts(kLauncherUpgradeCode);
 }
 
 std::string ProductVersion(const std::string& productCode) {
@@ -150,13 +145,27 @@ bool IsCompletionMarked() {
 }
 
 void SetCompletionMarker() {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kRemedionKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    throw std::runtime_error("cannot create the marker's key");
+  if (!SetRegistryText(HKEY_CURRENT_USER, kRemedionKey, kMarkerValue, "True")) {
+    throw std::runtime_error("cannot set the marker");
   }
-  RegSetValueExA(key, kMarkerValue, 0, REG_SZ, reinterpret_cast<const BYTE*>("True"), 5);
-  RegCloseKey(key);
+}
+
+void SetRequiredDesktopClientVersion(const std::optional<std::string>& version) {
+  DeleteValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kKdcVersionValue);
+  if (version && !SetRegistryText(HKEY_LOCAL_MACHINE, kRemedionKey, kKdcVersionValue, *version,
+                                  KEY_WOW64_32KEY)) {
+    throw std::runtime_error("cannot set " + std::string(kKdcVersionValue));
+  }
+}
+
+void SetInstalledDesktopClientVersion(const std::optional<std::string>& version) {
+  const std::string ini = VersionIniPath();
+  DeleteFileA(ini.c_str());
+  if (!version) return;
+  std::filesystem::create_directories(std::filesystem::path(ini).parent_path());
+  if (!WriteFileBytes(ini, "[Tessaly]\r\nDisplayVersion=" + *version + "\r\n")) {
+    throw std::runtime_error("cannot write " + ini);
+  }
 }
 
 std::optional<std::string> RunRecordValue(const std::string& name) {
@@ -194,13 +203,15 @@ void ResetProfile() {
     for (DWORD pid : RunningProcessesNamed(program)) KillProcess(pid);
   }
   for (const std::string& code : InstalledLauncherProducts()) RunMsiexec("/x " + code + " /qn");
-  RemoveTree(Expand("%APPDATA%\\Tessaly"));
-  RemoveTree(Expand("%APPDATA%\\Quarnel Networks"));
+  RemoveTree(ExpandedText("%APPDATA%\\Tessaly"));
+  RemoveTree(ExpandedText("%APPDATA%\\Quarnel Networks"));
   DeleteValue(HKEY_CURRENT_USER, 0, kMarkerValue);
   ClearRunRecord();
-  DeleteValue(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kKdcVersionValue);
-  DeleteFileA(VersionIniPath().c_str());
+  SetRequiredDesktopClientVersion(std::nullopt);
+  SetInstalledDesktopClientVersion(std::nullopt);
   DeleteFileA(MachineWideClientPath().c_str());
+  // The launcher's Windows Installer log, which msiexec appends to.
+  DeleteFileA(ExpandedText("%Public%\\Tessaly\\Logging\\KVAL.log").c_str());
 }
 
 }  // namespace test_support

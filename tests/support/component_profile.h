@@ -7,11 +7,18 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace test_support {
+
+// The helper's key under HKEY_CURRENT_USER (the completion marker and the
+// run's result record) and under HKEY_LOCAL_MACHINE (the desktop client's
+// required version, "KDCVersion").
+constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
 
 // "%APPDATA%\<company>\Setup Client\KelvoSetupClient.exe".
 std::string SetupClientExePath(const std::string& company = "Tessaly");
@@ -25,8 +32,9 @@ std::string VersionIniPath();
 // "a.b.c.d" of the file's fixed version record; empty when unreadable.
 std::string FileVersionOf(const std::string& path);
 
-// Product codes of the installed products related to the launcher's upgrade
-// code, and one product's version text.
+// Product codes of the installed products related to an upgrade code (the
+// launcher's), and one product's version text.
+std::vector<std::string> RelatedProducts(const std::string& upgradeCode);
 std::vector<std::string> InstalledLauncherProducts();
 std::string ProductVersion(const std::string& productCode);
 
@@ -48,6 +56,12 @@ void InstallOutdatedComponents();
 bool IsCompletionMarked();
 void SetCompletionMarker();
 
+// The desktop client's build as the machine requires it ("KDCVersion" under
+// HKEY_LOCAL_MACHINE, 32-bit view) and as its version INI under the 32-bit
+// program files folder names it; no version removes the value or the file.
+void SetRequiredDesktopClientVersion(const std::optional<std::string>& version);
+void SetInstalledDesktopClientVersion(const std::optional<std::string>& version);
+
 // A value of the run's result record beside the marker ("LastRunResult",
 // "LastRunTime", "LastRunLog", "LastRunHelperVersion", "LastRunSummary");
 // nothing when it is not there.
@@ -59,8 +73,15 @@ std::optional<long long> SecondsSinceUtc(const std::string& utcText);
 
 // Ends the client programs, removes every launcher product and the
 // components' folders, the marker, the desktop client's registry version and
-// version INI, the run's result record, and the machine-wide client
-// stand-in.
+// version INI, the run's result record, the machine-wide client stand-in and
+// the launcher's Windows Installer log.
 void ResetProfile();
+
+// A test that changes the profile: it starts from a reset one and leaves one.
+class ResetProfileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetProfile(); }
+  void TearDown() override { ResetProfile(); }
+};
 
 }  // namespace test_support

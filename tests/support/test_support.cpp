@@ -8,6 +8,7 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace test_support {
 
@@ -15,6 +16,13 @@ namespace {
 
 constexpr int kStartAttempts = 3;
 constexpr DWORD kStartRetryPauseMs = 500;
+
+// The logger's own records, which every run writes.
+bool IsBanner(const std::string& message) {
+  return message.rfind("(PL.Ctor)  ", 0) == 0 || message.rfind("(PL.Dtor)  ", 0) == 0;
+}
+
+}  // namespace
 
 std::string RequiredEnv(const char* name) {
   const char* value = std::getenv(name);
@@ -24,7 +32,14 @@ std::string RequiredEnv(const char* name) {
   return value;
 }
 
-}  // namespace
+std::string ExpandedText(const std::string& text) {
+  char buffer[MAX_PATH] = {};
+  const DWORD length = ExpandEnvironmentStringsA(text.c_str(), buffer, sizeof(buffer));
+  if (length == 0 || length > sizeof(buffer)) throw std::runtime_error("cannot expand " + text);
+  return buffer;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string HelperExePath() { return RequiredEnv("REMEDION_HELPER_EXE"); }
 
@@ -71,27 +86,105 @@ ChildResult RunChild(const std::string& commandLine,
   return result;
 }
 
-ChildResult RunHelper(const std::string& arguments, DWORD timeoutMs) {
-  std::string line = "\"" + HelperExePath() + "\"";
-  if (!arguments.empty()) line += " " + arguments;
-  return RunChild(
-      line, [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); }, timeoutMs);
-}
-
-LoggedChildResult RunLoggingChild(const std::string& commandLine, DWORD timeoutMs) {
-  LoggedChildResult run;
-  run.child = RunChild(
-      commandLine, [](DWORD pid) { DeleteFileA(LogPathForPid(pid).c_str()); }, timeoutMs);
-  const std::string log = LogPathForPid(run.child.pid);
-  run.messages = TaggedMessages(ReadFileBytes(log).value_or(""));
-  DeleteFileA(log.c_str());
-  return run;
-}
-
 std::string LogPathForPid(DWORD pid) {
   char folder[MAX_PATH] = {};
   ExpandEnvironmentStringsA("%Public%\\Tessaly\\Logging\\", folder, MAX_PATH);
   return std::string(folder) + "Tessaly_KB61207_" + std::to_string(pid) + ".log";
+}
+
+bool LoggedRun::Has(const std::string& message) const { return IndexOf(messages, message) >= 0; }
+
+bool LoggedRun::HasPrefix(const std::string& prefix) const {
+  return std::any_of(messages.begin(), messages.end(), [&prefix](const std::string& message) {
+    return message.rfind(prefix, 0) == 0;
+  });
+}
+
+bool LoggedRun::LogHolds(const std::string& text) const {
+  return log.find(text) != std::string::npos;
+}
+
+LoggedRun RunLogged(const std::string& commandLine,
+                    const std::function<void(const std::string& logPath)>& beforeStart,
+                    DWORD timeoutMs) {
+  LoggedRun run;
+  const ULONGLONG started = GetTickCount64();
+  run.child = RunChild(
+      commandLine,
+      [&beforeStart](DWORD pid) {
+        const std::string logPath = LogPathForPid(pid);
+        DeleteFileA(logPath.c_str());
+        if (beforeStart) beforeStart(logPath);
+      },
+      timeoutMs);
+  run.elapsedMs = GetTickCount64() - started;
+  if (run.child.pid == 0) return run;
+  const std::string logPath = LogPathForPid(run.child.pid);
+  const std::optional<std::string> log = ReadFileBytes(logPath);
+  DeleteFileA(logPath.c_str());
+  run.logWritten = log.has_value();
+  run.log = log.value_or("");
+  if (!run.child.finished) {
+    std::fprintf(stderr, "%s did not end within %lu ms and was ended; its log:\n%s\n",
+                 commandLine.c_str(), timeoutMs, run.log.c_str());
+  }
+  for (std::string& message : TaggedMessages(run.log)) {
+    if (!IsBanner(message)) run.messages.push_back(std::move(message));
+  }
+  return run;
+}
+
+LoggedRun RunProbe(const std::string& programName, const std::string& arguments,
+                   const std::function<void(const std::string& logPath)>& beforeStart) {
+  return RunLogged(Quoted(TestProgramPath(programName)) + " " + arguments, beforeStart);
+}
+
+LoggedRun RunHelper(const std::string& arguments) {
+  return RunHelperExe(HelperExePath(), arguments);
+}
+
+LoggedRun RunHelperExe(const std::string& exePath, const std::string& arguments) {
+  return RunLogged(Quoted(exePath) + (arguments.empty() ? "" : " " + arguments));
+}
+
+std::string FinalResultLine(const std::string& result) {
+  return "(HandlePostRunActivities)  *** === --- Final result of remediation:  " + result +
+         " --- === ***";
+}
+
+bool SetRegistryValue(HKEY root, const std::string& subKey, const std::string& name, DWORD type,
+                      const std::string& data, REGSAM view) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool stored =
+      RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                     static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return stored;
+}
+
+bool SetRegistryText(HKEY root, const std::string& subKey, const std::string& name,
+                     const std::string& text, REGSAM view) {
+  return SetRegistryValue(root, subKey, name, REG_SZ, std::string(text.c_str(), text.size() + 1),
+                          view);
+}
+
+std::optional<StoredValue> ReadRegistryValue(HKEY root, const std::string& subKey,
+                                             const std::string& name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+  StoredValue value;
+  char buffer[1024] = {};
+  DWORD size = sizeof(buffer);
+  const LSTATUS status = RegQueryValueExA(key, name.c_str(), nullptr, &value.type,
+                                          reinterpret_cast<BYTE*>(buffer), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  value.data.assign(buffer, size);
+  return value;
 }
 
 std::optional<std::string> ReadFileBytes(const std::string& path) {
@@ -133,11 +226,17 @@ std::vector<std::string> Messages(const std::string& log, const std::string& tag
 }
 
 std::vector<std::string> TaggedMessages(const std::string& log) {
-  static const std::regex record(R"(^\[[^\]]+\]  \[[^\]]*\]  \[[^\]]*\]  p\d+  (\(.*)$)");
+  // Matched against the line's start only: libstdc++'s regex recurses once
+  // per character, and a message may be thousands of characters long.
+  static const std::regex prefix(R"(\[[^\]]+\]  \[[^\]]*\]  \[[^\]]*\]  p\d+  \()");
+  constexpr size_t kLongestPrefix = 1024;
   std::vector<std::string> messages;
   std::smatch match;
   for (const std::string& line : SplitCrLfLines(log)) {
-    if (std::regex_match(line, match, record)) messages.push_back(match[1]);
+    const std::string start = line.substr(0, kLongestPrefix);
+    if (std::regex_search(start, match, prefix, std::regex_constants::match_continuous)) {
+      messages.push_back(line.substr(match.length(0) - 1));
+    }
   }
   return messages;
 }

@@ -11,6 +11,10 @@
 
 namespace test_support {
 
+// The value of a variable the test configuration sets; throws when it is
+// unset or empty.
+std::string RequiredEnv(const char* name);
+
 // Path of the helper executable under test (REMEDION_HELPER_EXE).
 std::string HelperExePath();
 
@@ -20,6 +24,13 @@ std::string TestProgramPath(const std::string& fileName);
 // A file of the payload kit (REMEDION_KIT_DIR), for example
 // KitPath("fixtures\\signed_tessaly.exe") or KitPath("TessalyAppLauncher.msi").
 std::string KitPath(const std::string& relativePath);
+
+// `text` with its environment variables expanded; throws when it does not
+// fit MAX_PATH.
+std::string ExpandedText(const std::string& text);
+
+// `text` in double quotes, as a command line names a path with blanks.
+std::string Quoted(const std::string& text);
 
 struct ChildResult {
   DWORD pid = 0;
@@ -34,20 +45,63 @@ ChildResult RunChild(const std::string& commandLine,
                      const std::function<void(DWORD pid)>& beforeResume = {},
                      DWORD timeoutMs = 120000);
 
-// Runs the helper with `arguments` after removing any stale log of its pid.
-ChildResult RunHelper(const std::string& arguments, DWORD timeoutMs = 120000);
-
 // The log file the logger writes for process `pid` under the current %Public%.
 std::string LogPathForPid(DWORD pid);
 
-struct LoggedChildResult {
+// A program that logs, run to its end as a child: how it ended and what it
+// logged. The log is read once the child has ended, and deleted.
+struct LoggedRun {
   ChildResult child;
-  std::vector<std::string> messages;  // its log's records, as TaggedMessages gives them
+  ULONGLONG elapsedMs = 0;  // from the child's creation to its end
+  bool logWritten = false;
+  std::string log;  // the whole file
+  // "(tag)  message" of each record, as TaggedMessages gives them, without
+  // the logger's start and exit banners.
+  std::vector<std::string> messages;
+
+  bool Has(const std::string& message) const;
+  // Whether some record starts with `prefix`.
+  bool HasPrefix(const std::string& prefix) const;
+  bool LogHolds(const std::string& text) const;
 };
 
-// Runs a program that logs, as RunChild does, after removing any stale log of
-// its pid; reads the records of its log and removes the log.
-LoggedChildResult RunLoggingChild(const std::string& commandLine, DWORD timeoutMs = 120000);
+// Runs `commandLine` as RunChild does. Before the child resumes, a stale log
+// of its process id is removed and `beforeStart` may plant a file at the
+// log's path.
+LoggedRun RunLogged(const std::string& commandLine,
+                    const std::function<void(const std::string& logPath)>& beforeStart = {},
+                    DWORD timeoutMs = 120000);
+
+// A program built beside the tests (TestProgramPath(programName)) with
+// `arguments`, as RunLogged runs it.
+LoggedRun RunProbe(const std::string& programName, const std::string& arguments,
+                   const std::function<void(const std::string& logPath)>& beforeStart = {});
+
+// The helper under test, or a build of it with other payloads, with
+// `arguments`, as RunLogged runs it.
+LoggedRun RunHelper(const std::string& arguments);
+LoggedRun RunHelperExe(const std::string& exePath, const std::string& arguments);
+
+// The record of the final result ("Success" or "Failure") as TaggedMessages
+// gives it.
+std::string FinalResultLine(const std::string& result);
+
+// Stores `data` as a value of `type` under root\subKey, creating the key;
+// `view` is 0, KEY_WOW64_32KEY or KEY_WOW64_64KEY. SetRegistryText stores
+// REG_SZ text with its terminating NUL.
+bool SetRegistryValue(HKEY root, const std::string& subKey, const std::string& name, DWORD type,
+                      const std::string& data, REGSAM view = 0);
+bool SetRegistryText(HKEY root, const std::string& subKey, const std::string& name,
+                     const std::string& text, REGSAM view = 0);
+
+// A value as the registry stores it: its type and its bytes (REG_SZ with the
+// terminating NUL). Empty when the key or value is missing.
+struct StoredValue {
+  DWORD type = REG_NONE;
+  std::string data;
+};
+std::optional<StoredValue> ReadRegistryValue(HKEY root, const std::string& subKey,
+                                             const std::string& name);
 
 std::optional<std::string> ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);

@@ -10,13 +10,12 @@
 #include "system/file_sys_utils.h"
 #include "system/temp_installer_path.h"
 #include "tests/support/test_support.h"
-#include "tests/system/own_log_cleanup.h"
-#include "tests/system/system_probe_support.h"
 
 using namespace test_support;
-using system_probe::RunProbe;
 
 namespace {
+
+constexpr char kProbe[] = "system_probe.exe";
 
 bool IsFolderEmpty(const std::string& folder) {
   return std::filesystem::is_empty(std::filesystem::path(folder));
@@ -96,7 +95,7 @@ TEST(FileSysUtils, DeleteIfExistsRemovesFilesAndWholeTrees) {
 
 TEST(FileSysUtils, CleanUpOfAMissingFileLogsOnlyTheEntryTrace) {
   ScopedTempDir temp;
-  const auto run = RunProbe("cleanup \"" + temp.path() + "\\missing.exe\"");
+  const auto run = RunProbe(kProbe, "cleanup " + Quoted(temp.path() + "\\missing.exe"));
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 0u);
   ASSERT_EQ(run.messages.size(), 1u);
@@ -121,7 +120,7 @@ TEST(FileSysUtils, CleanUpOfALockedFileLogsThePlatformErrorAndTheFailure) {
     EXPECT_TRUE(FileSysUtils::Exists(file));
   }
 
-  const auto run = RunProbe("cleanup-locked \"" + file + "\"");
+  const auto run = RunProbe(kProbe, "cleanup-locked " + Quoted(file));
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 1u) << "the held file must survive";
   ASSERT_EQ(run.messages.size(), 3u);
@@ -135,7 +134,7 @@ TEST(FileSysUtils, CleanUpOfALockedFileLogsThePlatformErrorAndTheFailure) {
   EXPECT_EQ(run.messages[2], "(CleanUpFile)  Clean-up of " + file + " failed");
 
   // Released, the same file goes.
-  EXPECT_EQ(RunProbe("cleanup \"" + file + "\"").child.exitCode, 0u);
+  EXPECT_EQ(RunProbe(kProbe, "cleanup " + Quoted(file)).child.exitCode, 0u);
 }
 
 // An installer's temporary name that has become a folder (planted, or a
@@ -149,7 +148,7 @@ TEST(FileSysUtils, CleanUpDeletesAnEmptyFolderButNothingInsideOne) {
   ASSERT_TRUE(WriteFileBytes(precious, "keep"));
   ASSERT_TRUE(FileSysUtils::Exists(precious));
 
-  const auto refused = RunProbe("cleanup \"" + planted + "\"");
+  const auto refused = RunProbe(kProbe, "cleanup " + Quoted(planted));
   ASSERT_TRUE(refused.child.finished);
   EXPECT_EQ(refused.child.exitCode, 1u);
   EXPECT_EQ(ReadFileBytes(precious).value_or(""), "keep");
@@ -159,7 +158,7 @@ TEST(FileSysUtils, CleanUpDeletesAnEmptyFolderButNothingInsideOne) {
   EXPECT_EQ(CountOf(refused.messages, "(CleanUpFile)  Clean-up of " + planted + " failed"), 1u);
 
   ASSERT_TRUE(DeleteFileA(precious.c_str()));
-  EXPECT_EQ(RunProbe("cleanup \"" + planted + "\"").child.exitCode, 0u);
+  EXPECT_EQ(RunProbe(kProbe, "cleanup " + Quoted(planted)).child.exitCode, 0u);
 }
 
 TEST(TempInstallerPath, NamesAFreeFileWithThreePrefixCharactersAndTheExtension) {
@@ -196,7 +195,7 @@ TEST(TempInstallerPath, AMissingTemporaryFolderGivesNoNameAndTheErrorCode) {
   EXPECT_NO_THROW(name = GetTempPathForUnSafeInstaller("KSC", "exe"));
   EXPECT_EQ(name, "");
 
-  const auto run = RunProbe("temp-name KSC exe");
+  const auto run = RunProbe(kProbe, "temp-name KSC exe");
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 1u);
   ASSERT_EQ(run.messages.size(), 2u);

@@ -7,13 +7,14 @@
 #include <string>
 
 #include "system/qv_file_lock.h"
+#include "tests/support/handle_count.h"
 #include "tests/support/test_support.h"
-#include "tests/system/system_probe_support.h"
 
 using namespace test_support;
-using system_probe::RunProbe;
 
 namespace {
+
+constexpr char kProbe[] = "system_probe.exe";
 
 // What the probe may do with a file (its "access" mode's exit bits).
 constexpr DWORD kMayRead = 1;
@@ -29,23 +30,20 @@ std::string ThrownText(const std::string& path) {
   return "";
 }
 
-DWORD HandleCount() {
-  DWORD count = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &count);
-  return count;
-}
-
 }  // namespace
 
 TEST(QVFileLock, AnEmptyPathOrAMissingFileIsNotFound) {
   ScopedTempDir temp;
   const std::string missing = temp.path() + "\\missing.exe";
-  const DWORD before = HandleCount();
+  // The first refusal's log line also opens this process's log file.
   EXPECT_EQ(ThrownText(""), "File Not Found");
+  const DWORD before = OwnHandleCount();
+  ASSERT_GT(before, 0u) << "no handle count";
   EXPECT_EQ(ThrownText(missing), "File Not Found");
-  EXPECT_EQ(HandleCount(), before);
+  EXPECT_EQ(ThrownText(""), "File Not Found");
+  EXPECT_EQ(OwnHandleCount(), before);
 
-  const auto run = RunProbe("lock \"" + missing + "\"");
+  const auto run = RunProbe(kProbe, "lock " + Quoted(missing));
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 1u);
   EXPECT_EQ(run.messages,
@@ -58,15 +56,16 @@ TEST(QVFileLock, WhileHeldOthersMayReadAndRunButNeitherOverwriteNorDelete) {
   const std::string file = temp.path() + "\\installer.bin";
   ASSERT_TRUE(WriteFileBytes(file, "MZ payload"));
   // Unlocked, the probe may do everything: the refusals below are the lock's.
-  EXPECT_EQ(RunProbe("access \"" + file + "\"").child.exitCode,
+  EXPECT_EQ(RunProbe(kProbe, "access " + Quoted(file)).child.exitCode,
             kMayRead | kMayOverwrite | kMayDelete);
   ASSERT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
   ASSERT_TRUE(WriteFileBytes(file, "MZ payload"));
 
-  const DWORD before = HandleCount();
+  const DWORD before = OwnHandleCount();
+  ASSERT_GT(before, 0u) << "no handle count";
   {
     QVFileLock lock(file);
-    const auto run = RunProbe("access \"" + file + "\"");
+    const auto run = RunProbe(kProbe, "access " + Quoted(file));
     ASSERT_TRUE(run.child.finished);
     EXPECT_EQ(run.child.exitCode, kMayRead);
     EXPECT_EQ(ReadFileBytes(file), "MZ payload");
@@ -78,7 +77,7 @@ TEST(QVFileLock, WhileHeldOthersMayReadAndRunButNeitherOverwriteNorDelete) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_FALSE(DeleteFileA(file.c_str()));
   }
-  EXPECT_EQ(HandleCount(), before);
+  EXPECT_EQ(OwnHandleCount(), before);
   // Released, the file can go.
   EXPECT_TRUE(DeleteFileA(file.c_str()));
 }
@@ -89,10 +88,9 @@ TEST(QVFileLock, ALockedProgramCanStillBeStarted) {
   ASSERT_TRUE(CopyFileA(TestProgramPath("system_probe.exe").c_str(), program.c_str(), FALSE));
   QVFileLock lock(program);
   // Without arguments the probe ends with its usage code.
-  const ChildResult child = RunChild("\"" + program + "\"");
-  ASSERT_TRUE(child.finished);
-  EXPECT_EQ(child.exitCode, 99u);
-  DeleteFileA(LogPathForPid(child.pid).c_str());
+  const LoggedRun run = RunLogged(Quoted(program));
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 99u);
 }
 
 TEST(QVFileLock, AFileSomeoneWritesCannotBeLocked) {
@@ -103,11 +101,13 @@ TEST(QVFileLock, AFileSomeoneWritesCannotBeLocked) {
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
 
-  const DWORD before = HandleCount();
   EXPECT_EQ(ThrownText(file), "CreateFile");
-  EXPECT_EQ(HandleCount(), before);
+  const DWORD before = OwnHandleCount();
+  ASSERT_GT(before, 0u) << "no handle count";
+  EXPECT_EQ(ThrownText(file), "CreateFile");
+  EXPECT_EQ(OwnHandleCount(), before);
 
-  const auto run = RunProbe("lock \"" + file + "\"");
+  const auto run = RunProbe(kProbe, "lock " + Quoted(file));
   CloseHandle(writer);
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 1u);

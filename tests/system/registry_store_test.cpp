@@ -9,20 +9,18 @@
 
 #include "system/ini_store.h"
 #include "system/registry_store.h"
-#include "tests/support/registry_values.h"
+#include "tests/support/component_profile.h"
 #include "tests/support/test_support.h"
-#include "tests/system/own_log_cleanup.h"
-#include "tests/system/scoped_registry_tree.h"
-#include "tests/system/system_probe_support.h"
+#include "tests/support/scoped_registry_tree.h"
 
 using namespace test_support;
 using registry_test::ScopedRegistryTree;
-using system_probe::RunProbe;
 
 namespace {
 
+constexpr char kProbe[] = "system_probe.exe";
+
 constexpr char kTestKey[] = "SOFTWARE\\RemedionTest";
-constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
 
 }  // namespace
 
@@ -30,15 +28,15 @@ TEST(GetStringFromReg, ReadsAnyTypeAsTextWithinItsBufferElseTheDefault) {
   ScopedRegistryTree test(HKEY_CURRENT_USER, "SOFTWARE", "RemedionTest", 0);
   EXPECT_EQ(GetStringFromReg(0, "Anything", "NoKey", kTestKey), "NoKey");
 
-  ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "Text", "22.7.3.1234"));
-  ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "Empty", ""));
-  ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, kTestKey, "Binary", REG_BINARY, "7.8"));
-  ASSERT_TRUE(
-      SetValue(HKEY_CURRENT_USER, kTestKey, "Embedded", REG_BINARY, std::string("ab\0cd", 5)));
-  ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "Fits", std::string(511, 'f')));
-  ASSERT_TRUE(SetText(HKEY_CURRENT_USER, kTestKey, "TooLong", std::string(512, 'l')));
-  ASSERT_TRUE(
-      SetValue(HKEY_CURRENT_USER, kTestKey, "FullBinary", REG_BINARY, std::string(512, 'b')));
+  ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, kTestKey, "Text", "22.7.3.1234"));
+  ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, kTestKey, "Empty", ""));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kTestKey, "Binary", REG_BINARY, "7.8"));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kTestKey, "Embedded", REG_BINARY,
+                               std::string("ab\0cd", 5)));
+  ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, kTestKey, "Fits", std::string(511, 'f')));
+  ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, kTestKey, "TooLong", std::string(512, 'l')));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kTestKey, "FullBinary", REG_BINARY,
+                               std::string(512, 'b')));
 
   EXPECT_EQ(GetStringFromReg(0, "Text", "d", kTestKey), "22.7.3.1234");
   EXPECT_EQ(GetStringFromReg(0, "Missing", "d", kTestKey), "d");
@@ -50,12 +48,6 @@ TEST(GetStringFromReg, ReadsAnyTypeAsTextWithinItsBufferElseTheDefault) {
   EXPECT_EQ(GetStringFromReg(0, "TooLong", "d", kTestKey), "d");
   // Data that fills the buffer without a NUL is read to its end, not past it.
   EXPECT_EQ(GetStringFromReg(0, "FullBinary", "d", kTestKey), std::string(512, 'b'));
-
-  // Only 0, 1 and 2 name a hive, even where the value exists under HKCU.
-  for (int selector : {-1, 3, 100}) {
-    EXPECT_EQ(GetStringFromReg(selector, "Text", "NoHive", kTestKey), "NoHive") << selector;
-  }
-  EXPECT_EQ(GetStringFromReg(2, "Text", "NotInHKCR", kTestKey), "NotInHKCR");
 }
 
 TEST(WriteValToReg, CreatesMissingKeysAndStoresNulTerminatedText) {
@@ -63,20 +55,20 @@ TEST(WriteValToReg, CreatesMissingKeysAndStoresNulTerminatedText) {
   const std::string deep = std::string(kTestKey) + "\\Parent\\Child";
 
   EXPECT_TRUE(WriteValToReg("Version", "22.7.2", deep));
-  auto stored = ReadRaw(HKEY_CURRENT_USER, deep, "Version");
+  auto stored = ReadRegistryValue(HKEY_CURRENT_USER, deep, "Version");
   ASSERT_TRUE(stored.has_value());
   EXPECT_EQ(stored->type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(stored->data, std::string("22.7.2\0", 7));
 
   // An existing key is opened, and the value replaced.
   EXPECT_TRUE(WriteValToReg("Version", "", deep));
-  stored = ReadRaw(HKEY_CURRENT_USER, deep, "Version");
+  stored = ReadRegistryValue(HKEY_CURRENT_USER, deep, "Version");
   ASSERT_TRUE(stored.has_value());
   EXPECT_EQ(stored->data, std::string(1, '\0'));
 
   // A successful write reports the registry's own result, not an error an
   // earlier call left behind.
-  const auto succeeded = RunProbe("write-after-error \"" + deep + "\"");
+  const auto succeeded = RunProbe(kProbe, "write-after-error " + Quoted(deep));
   ASSERT_TRUE(succeeded.child.finished);
   EXPECT_EQ(succeeded.child.exitCode, 10u);
   ASSERT_EQ(succeeded.messages.size(), 3u);
@@ -88,7 +80,7 @@ TEST(WriteValToReg, CreatesMissingKeysAndStoresNulTerminatedText) {
   // the registry's error, which the registry calls do not leave in
   // GetLastError themselves.
   const std::string tooLong = std::string(kTestKey) + "\\" + std::string(300, 'K');
-  const auto failed = RunProbe("write \"" + tooLong + "\"");
+  const auto failed = RunProbe(kProbe, "write " + Quoted(tooLong));
   ASSERT_TRUE(failed.child.finished);
   EXPECT_EQ(failed.child.exitCode, 11u);
   ASSERT_EQ(failed.messages.size(), 2u);
@@ -105,11 +97,12 @@ TEST(GetStringFromReg, ReadsMachineValuesThroughThe32BitView) {
   EXPECT_EQ(GetStringFromReg(1, "KDCVersion", "NotInREG", kRemedionKey), "NotInREG");
 
   // A 32-bit program does not see the 64-bit view's value.
-  ASSERT_TRUE(SetText(HKEY_LOCAL_MACHINE, kRemedionKey, "KDCVersion", "9.9.9.64", KEY_WOW64_64KEY));
+  ASSERT_TRUE(
+      SetRegistryText(HKEY_LOCAL_MACHINE, kRemedionKey, "KDCVersion", "9.9.9.64", KEY_WOW64_64KEY));
   EXPECT_EQ(GetStringFromReg(1, "KDCVersion", "NotInREG", kRemedionKey), "NotInREG");
 
-  ASSERT_TRUE(
-      SetText(HKEY_LOCAL_MACHINE, kRemedionKey, "KDCVersion", "22.7.3.4321", KEY_WOW64_32KEY));
+  ASSERT_TRUE(SetRegistryText(HKEY_LOCAL_MACHINE, kRemedionKey, "KDCVersion", "22.7.3.4321",
+                              KEY_WOW64_32KEY));
   EXPECT_EQ(GetStringFromReg(1, "KDCVersion", "NotInREG", kRemedionKey), "22.7.3.4321");
 }
 

@@ -12,9 +12,8 @@
 
 #include "system/signature_constants.h"
 #include "system/signature_verification.h"
+#include "tests/support/handle_count.h"
 #include "tests/support/test_support.h"
-#include "tests/system/own_log_cleanup.h"
-#include "tests/system/system_probe_support.h"
 
 using namespace test_support;
 using namespace signature_constants;
@@ -24,11 +23,10 @@ using namespace signature_constants;
 constexpr char kSignerTessaly[] = "Tessaly, LLC";
 constexpr char kSignerQuarnel[] = "Quarnel Networks, Inc.";
 constexpr char kSignerOrvane[] = "Orvane, Inc.";
-using system_probe::RunProbe;
 
 namespace {
 
-constexpr char kTagged[] = "(qvVerifySignature)  ";
+constexpr char kProbe[] = "system_probe.exe";
 
 std::string Fixture(const std::string& name) { return KitPath("fixtures\\" + name); }
 
@@ -45,16 +43,9 @@ struct Verification {
 Verification VerifyInProbe(const std::string& path, const std::string& name1 = kSignerTessaly,
                            const std::string& name2 = kSignerQuarnel,
                            const std::string& name3 = kSignerOrvane) {
-  const auto run =
-      RunProbe("verify \"" + path + "\" \"" + name1 + "\" \"" + name2 + "\" \"" + name3 + "\"");
-  Verification verification;
-  verification.exitCode = run.child.finished ? run.child.exitCode : 0;
-  for (const std::string& message : run.messages) {
-    if (message.rfind(kTagged, 0) == 0) {
-      verification.messages.push_back(message.substr(sizeof(kTagged) - 1));
-    }
-  }
-  return verification;
+  const auto run = RunProbe(kProbe, "verify " + Quoted(path) + " " + Quoted(name1) + " " +
+                                        Quoted(name2) + " " + Quoted(name3));
+  return {run.child.finished ? run.child.exitCode : 0, Messages(run.log, "qvVerifySignature")};
 }
 
 std::vector<std::string> Opening(const std::string& path) {
@@ -71,12 +62,6 @@ constexpr char kAccepted[] = "qvVerifySignature;  verifySignature complete with 
 constexpr char kRejected[] = "qvVerifySignature;  verifySignature complete with result 0";
 constexpr char kNotSignedBy[] =
     "qvVerifySignature;  not signed by 'Tessaly, LLC' or 'Quarnel Networks, Inc.'";
-
-DWORD HandleCount() {
-  DWORD count = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &count);
-  return count;
-}
 
 // Bytes allocated from all of the process's heaps.
 size_t HeapBytesInUse() {
@@ -218,10 +203,11 @@ TEST(SignatureVerification, EveryPathReleasesWhatItOpened) {
   constexpr size_t kHeapSlack = 256;
   for (const std::string& path : paths) {
     SCOPED_TRACE(path);
-    const DWORD handlesBefore = HandleCount();
+    const DWORD handlesBefore = OwnHandleCount();
+    ASSERT_GT(handlesBefore, 0u) << "no handle count";
     const size_t heapBefore = HeapBytesInUse();
     for (int round = 0; round < kRounds; ++round) Verify(path);
-    EXPECT_EQ(HandleCount(), handlesBefore);
+    EXPECT_EQ(OwnHandleCount(), handlesBefore);
     EXPECT_LT(HeapBytesInUse(), heapBefore + kHeapSlack);
   }
 }

@@ -20,7 +20,7 @@
 
 #include "tests/support/stand_in_programs.h"
 #include "tests/support/test_support.h"
-#include "tests/system/scoped_registry_tree.h"
+#include "tests/support/scoped_registry_tree.h"
 
 using namespace test_support;
 
@@ -36,8 +36,6 @@ constexpr char kDisabled[] = "";
 
 constexpr char kProbe[] = "system_library_probe.exe";
 constexpr char kControl[] = "planted_library_control.exe";
-
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 std::string FileName(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
 
@@ -134,21 +132,12 @@ class PlantedFolder {
   ScopedTempDir dir_;
 };
 
-// The probe reads a stand-in's version and checks a signed fixture.
-LoggedChildResult RunProbe(const std::string& probePath) {
-  return RunLoggingChild(Quoted(probePath) + " " +
-                         Quoted(StandInPath("KelvoSetupClient-22.7.3.0", "KelvoSetupClient.exe")) +
-                         " " + Quoted(KitPath("fixtures\\signed_tessaly.exe")));
-}
-
-// The probe's answers to its two rounds of calls.
-Names ProbeAnswers(const Names& messages) {
-  constexpr char kProbeTag[] = "(probe)  ";
-  Names answers;
-  for (const std::string& message : messages) {
-    if (message.rfind(kProbeTag, 0) == 0) answers.push_back(message.substr(sizeof(kProbeTag) - 1));
-  }
-  return answers;
+// The probe, from `probePath`, reads a stand-in's version and checks a
+// signed fixture.
+LoggedRun RunLibraryProbe(const std::string& probePath) {
+  return RunLogged(Quoted(probePath) + " " +
+                   Quoted(StandInPath("KelvoSetupClient-22.7.3.0", "KelvoSetupClient.exe")) + " " +
+                   Quoted(KitPath("fixtures\\signed_tessaly.exe")));
 }
 
 Names Twice(std::initializer_list<std::string> answers) {
@@ -178,8 +167,7 @@ TEST(SystemLibraries, APlantedCopyBesideTheProgramIsNeverLoaded) {
   // "-elevateFor:" ends the run before any component is looked at.
   const ScopedLoadOrder helperOrder(FileName(HelperExePath()), kPlantedButVersion, kNativeFirst);
   ASSERT_TRUE(helperOrder.Holds(kNativeFirst));
-  const LoggedChildResult helper =
-      RunLoggingChild(Quoted(folder.Copy(HelperExePath())) + " -elevateFor: x");
+  const LoggedRun helper = RunHelperExe(folder.Copy(HelperExePath()), "-elevateFor: x");
   EXPECT_TRUE(helper.child.finished);
   EXPECT_EQ(helper.child.exitCode, 0u);
   EXPECT_EQ(folder.Loaded(kPlantedButVersion), Names());
@@ -190,17 +178,18 @@ TEST(SystemLibraries, APlantedCopyBesideTheProgramIsNeverLoaded) {
   folder.ForgetLoads();
   const ScopedLoadOrder probeOrder(kProbe, kPlantedButVersion, kNativeFirst);
   ASSERT_TRUE(probeOrder.Holds(kNativeFirst));
-  const LoggedChildResult probe = RunProbe(folder.Copy(TestProgramPath(kProbe)));
+  const LoggedRun probe = RunLibraryProbe(folder.Copy(TestProgramPath(kProbe)));
   ASSERT_TRUE(probe.child.finished);
   EXPECT_EQ(folder.Loaded(kPlantedButVersion), Names());
-  EXPECT_EQ(ProbeAnswers(probe.messages),
+  // The probe's answers to its two rounds of calls.
+  EXPECT_EQ(Messages(probe.log, "probe"),
             Twice({"version=[22.7.3] status=0", "related=259 info=1605", "signature=1"}));
 }
 
 TEST(SystemLibraries, ALibraryThatCannotBeLoadedFailsItsCallsAsTheCallsWould) {
   const ScopedLoadOrder disabled(kProbe, kPlantedButVersion, kDisabled);
   ASSERT_TRUE(disabled.Holds(kDisabled));
-  const LoggedChildResult probe = RunProbe(TestProgramPath(kProbe));
+  const LoggedRun probe = RunLibraryProbe(TestProgramPath(kProbe));
   ASSERT_TRUE(probe.child.finished);
   ASSERT_EQ(probe.child.exitCode, 0u);
 
@@ -222,6 +211,7 @@ TEST(SystemLibraries, ALibraryThatCannotBeLoadedFailsItsCallsAsTheCallsWould) {
       CountOf(probe.messages,
               "(qvVerifySignature)  qvVerifySignature;  CryptQueryObject() failed, error: 0x7e"),
       2u);
-  EXPECT_EQ(ProbeAnswers(probe.messages),
+  // The probe's answers to its two rounds of calls.
+  EXPECT_EQ(Messages(probe.log, "probe"),
             Twice({"version=[22.7.3] status=0", "related=126 info=126", "signature=0"}));
 }

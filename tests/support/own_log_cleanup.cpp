@@ -1,8 +1,6 @@
-// Included once by a test program whose code under test logs in-process:
-// at the end of the run the logger is shut down and the program's own log
-// file removed, so that the test leaves no file behind.
-#pragma once
-
+// Linked into every test program: code under test that logs in-process
+// writes the program's own log file, so at the end of the run the logger is
+// shut down and that file removed, and the test leaves no file behind.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,7 +8,7 @@
 #include "logging/primitive_logger.h"
 #include "tests/support/test_support.h"
 
-namespace own_log_cleanup {
+namespace {
 
 class RemoveOwnLog : public ::testing::Environment {
  public:
@@ -20,7 +18,7 @@ class RemoveOwnLog : public ::testing::Environment {
   }
 };
 
-inline ::testing::Environment* const kRemoveOwnLog =
+::testing::Environment* const g_remove_own_log =
     ::testing::AddGlobalTestEnvironment(new RemoveOwnLog);
 
-}  // namespace own_log_cleanup
+}  // namespace
