@@ -20,8 +20,12 @@ std::string Encode(const std::wstring& text, DWORD flags, BOOL* usedDefault) {
       WideCharToMultiByte(CP_ACP, flags, text.data(), wideLength, nullptr, 0, nullptr, usedDefault);
   if (length <= 0) return {};
   std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, flags, text.data(), wideLength, narrow.data(), length, nullptr,
-                      usedDefault);
+  // The second call converts the same text; should it still fail, nothing
+  // half-converted is handed on.
+  if (WideCharToMultiByte(CP_ACP, flags, text.data(), wideLength, narrow.data(), length, nullptr,
+                          usedDefault) != length) {
+    return {};
+  }
   return narrow;
 }
 
@@ -33,7 +37,10 @@ std::wstring AnsiToWide(const std::string& text) {
       MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (length <= 0) return {};
   std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  if (MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                          length) != length) {
+    return {};
+  }
   return wide;
 }
 

@@ -57,8 +57,17 @@ std::string Stage(const Payload& payload, const std::string& path) {
   return "";
 }
 
-std::string ProblemOf(const char* name, const std::string& problem) {
-  return problem.empty() ? problem : std::string("its installer ") + name + " " + problem;
+// Why the installer that would replace a component cannot be used in this
+// run, for the log; empty when it is ready.
+template <typename ChoosePayload, typename NamePath>
+std::string ReplacementProblem(ChoosePayload choosePayload, NamePath namePath) {
+  try {
+    const Payload payload = choosePayload();
+    const std::string problem = Stage(payload, namePath());
+    return problem.empty() ? problem : std::string("its installer ") + payload.name + " " + problem;
+  } catch (const std::exception& error) {
+    return std::string("its installer could not be prepared (") + error.what() + ")";
+  }
 }
 
 }  // namespace
@@ -80,7 +89,7 @@ const std::string& SetupClientTempPath() {
   return path;
 }
 
-std::string GetLauncherMsiTempPath() {
+const std::string& GetLauncherMsiTempPath() {
   static const std::string path =
       GetTempPathForUnSafeInstaller(kLauncherTempPrefix, kLauncherTempExtension);
   return path;
@@ -98,19 +107,9 @@ std::optional<QVFileLock> StageInstaller(const Payload& payload, const std::stri
 }
 
 std::string SetupClientReplacementProblem(const ConfigDrivenState& state) {
-  try {
-    const Payload payload = SetupClientPayload(state);
-    return ProblemOf(payload.name, Stage(payload, SetupClientTempPath()));
-  } catch (const std::exception& error) {
-    return std::string("its installer could not be prepared (") + error.what() + ")";
-  }
+  return ReplacementProblem([&state] { return SetupClientPayload(state); }, SetupClientTempPath);
 }
 
 std::string LauncherReplacementProblem() {
-  try {
-    const Payload payload = LauncherPayload();
-    return ProblemOf(payload.name, Stage(payload, GetLauncherMsiTempPath()));
-  } catch (const std::exception& error) {
-    return std::string("its installer could not be prepared (") + error.what() + ")";
-  }
+  return ReplacementProblem(LauncherPayload, GetLauncherMsiTempPath);
 }

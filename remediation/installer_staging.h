@@ -33,7 +33,7 @@ const std::string& SetupClientTempPath();
 
 // Where the launcher's package is written: a temporary name made on the
 // first call and kept for the process (also when it was empty).
-std::string GetLauncherMsiTempPath();
+const std::string& GetLauncherMsiTempPath();
 
 // The signature check of every installer the helper runs: one of the three
 // accepted signer names, and a trusted signature.

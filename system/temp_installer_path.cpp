@@ -77,8 +77,9 @@ std::string GetTempPathForUnSafeInstaller(const std::string& prefix, const std::
 
   if (!DeleteFileA(tempFile)) {
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND)
+    if (error != ERROR_FILE_NOT_FOUND) {
       FileSysUtils::ThrowFileSystemError("remove", tempFile, error);
+    }
   }
   return WithExtension(tempFile, extension);
 }
