@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "logging/log_text.h"
 #include "tests/support/component_profile.h"
 #include "tests/support/test_support.h"
+#include "tests/support/wine_load_order.h"
 
 using namespace test_support;
 
@@ -144,15 +146,10 @@ TEST(RunDriver, UnrecognisedSwitchIsLoggedAndTheRunGoesOn) {
 TEST(RunDriver, AProgressBoxThatCannotBeCreatedLeavesTheRunGoing) {
   // A Wine setting for the helper alone switches off the library that
   // provides the shell's progress dialog, so creating the dialog fails.
-  const char* overrides = "Software\\Wine\\AppDefaults\\OrvaneUpgradeHelper.exe\\DllOverrides";
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, overrides, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExA(key, "browseui", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
-  RegCloseKey(key);
+  constexpr char kSwitchedOff[] = "";
+  const ScopedLoadOrder browseUi(FileNamePart(HelperExePath()), {"browseui.dll"}, kSwitchedOff);
+  ASSERT_TRUE(browseUi.Holds(kSwitchedOff));
   const LoggedRun run = RunHelper("");
-  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\OrvaneUpgradeHelper.exe");
 
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 0u);

@@ -18,15 +18,15 @@
 #include <string>
 #include <vector>
 
+#include "logging/log_text.h"
 #include "tests/support/stand_in_programs.h"
 #include "tests/support/test_support.h"
-#include "tests/support/scoped_registry_tree.h"
+#include "tests/support/wine_load_order.h"
 
 using namespace test_support;
+using Names = std::vector<std::string>;
 
 namespace {
-
-using Names = std::vector<std::string>;
 
 const Names kPlanted = {"version.dll", "msi.dll", "crypt32.dll"};
 const Names kPlantedButVersion = {"msi.dll", "crypt32.dll"};
@@ -36,56 +36,6 @@ constexpr char kDisabled[] = "";
 
 constexpr char kProbe[] = "system_library_probe.exe";
 constexpr char kControl[] = "planted_library_control.exe";
-
-std::string FileName(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
-
-// Wine's load order of some libraries ("msi.dll" sets "msi") for programs of
-// one file name, in its per-program key
-// HKCU\Software\Wine\AppDefaults\<name>\DllOverrides, put back as it was
-// afterwards. Not the WINEDLLOVERRIDES variable: Wine reads that from the
-// Unix environment a process starts with, which a Windows program cannot
-// change for its children.
-class ScopedLoadOrder {
- public:
-  ScopedLoadOrder(const std::string& programName, const Names& libraries, const char* order)
-      : saved_(HKEY_CURRENT_USER, kAppDefaults, programName, 0),
-        key_(std::string(kAppDefaults) + "\\" + programName + "\\DllOverrides") {
-    for (const std::string& library : libraries) {
-      values_.push_back(library.substr(0, library.find('.')));
-    }
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS) {
-      return;
-    }
-    for (const std::string& value : values_) {
-      RegSetValueExA(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order),
-                     static_cast<DWORD>(std::strlen(order) + 1));
-    }
-    RegCloseKey(key);
-  }
-
-  // Whether every library's order reads back as `order`.
-  bool Holds(const char* order) const {
-    for (const std::string& value : values_) {
-      char text[64] = {};
-      DWORD size = sizeof(text);
-      if (RegGetValueA(HKEY_CURRENT_USER, key_.c_str(), value.c_str(), RRF_RT_REG_SZ, nullptr, text,
-                       &size) != ERROR_SUCCESS ||
-          std::string(text) != order) {
-        return false;
-      }
-    }
-    return true;
-  }
-
- private:
-  static constexpr char kAppDefaults[] = "Software\\Wine\\AppDefaults";
-
-  registry_test::ScopedRegistryTree saved_;
-  std::string key_;
-  Names values_;
-};
 
 // A fresh folder holding the planted DLL under each library's name, and
 // copies of the programs run from there.
@@ -105,7 +55,7 @@ class PlantedFolder {
 
   // Copies a program into the folder and returns the copy's path.
   std::string Copy(const std::string& program) {
-    const std::string copy = Path(FileName(program));
+    const std::string copy = Path(FileNamePart(program));
     EXPECT_TRUE(CopyFileA(program.c_str(), copy.c_str(), TRUE)) << program;
     return copy;
   }
@@ -165,7 +115,8 @@ TEST(SystemLibraries, APlantedCopyBesideTheProgramIsNeverLoaded) {
 
   // The helper's import table: nothing is loaded before its code runs.
   // "-elevateFor:" ends the run before any component is looked at.
-  const ScopedLoadOrder helperOrder(FileName(HelperExePath()), kPlantedButVersion, kNativeFirst);
+  const ScopedLoadOrder helperOrder(FileNamePart(HelperExePath()), kPlantedButVersion,
+                                    kNativeFirst);
   ASSERT_TRUE(helperOrder.Holds(kNativeFirst));
   const LoggedRun helper = RunHelperExe(folder.Copy(HelperExePath()), "-elevateFor: x");
   EXPECT_TRUE(helper.child.finished);
