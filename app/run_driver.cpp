@@ -7,19 +7,16 @@
 #include "progress/qv_progress_message_box.h"
 #include "remediation/per_user_component_handler.h"
 #include "remediation/post_run_activities.h"
+#include "remediation/remediation_run.h"
 #include "state/config_driven_state.h"
 
 namespace {
 
-// Runs the passes unless the process is LocalSystem or was started to
-// elevate for another program. An exception ends the remaining passes only.
-void RunPasses(ConfigDrivenState& state) {
-  if (state.IsUserLocalSystem || !state.elevateForArg.empty()) return;
+// Runs `step`; an exception it lets out is logged under "main".
+template <typename Step>
+void RunLogged(Step step) {
   try {
-    HandlePerUserKelvoComponents(state, PerUserCompMode::UnInstall);
-    HandlePerUserKelvoComponents(state, PerUserCompMode::Install);
-    // The result is in the log; the exit code does not depend on it.
-    HandlePostRunActivities(state);
+    step();
   } catch (const std::exception& error) {
     PrimitiveLogger::Log("main", "CPP Exception caught in main:  %s", error.what());
   } catch (...) {
@@ -27,16 +24,36 @@ void RunPasses(ConfigDrivenState& state) {
   }
 }
 
+// Runs the passes unless the process is LocalSystem or was started to
+// elevate for another program. An exception ends the remaining passes, but
+// the run still reaches its final result: a run that says nothing about
+// its outcome would leave admins guessing.
+void RunPasses(ConfigDrivenState& state, RemediationRun& run) {
+  if (state.IsUserLocalSystem || !state.elevateForArg.empty()) return;
+  RunLogged([&] {
+    HandlePerUserKelvoComponents(state, run, PerUserCompMode::UnInstall);
+    HandlePerUserKelvoComponents(state, run, PerUserCompMode::Install);
+  });
+  // The result is in the log; the exit code does not depend on it.
+  RunLogged([&] { HandlePostRunActivities(state, run); });
+}
+
 }  // namespace
 
-int run_driver::main(int argc, char* argv[]) {
+int run_driver::main(int argc, char* argv[]) { return Run(argc, argv, WaitLimits()); }
+
+int run_driver::Run(int argc, char* argv[], const WaitLimits& limits) {
   try {
     PrimitiveLogger::Log("main", ">>>");
     LogMeta();
     ConfigDrivenState state = ConfigDrivenState::ParseCLArgs(argc, argv);
     // The completion mark in the registry never skips a pass.
     state.forceReRun = true;
-    RunPasses(state);
+    {
+      // Its staged installers and staging folder go before the logger does.
+      RemediationRun run(limits);
+      RunPasses(state, run);
+    }
     DeInitApp(state);
   } catch (const std::exception& error) {
     PrimitiveLogger::Log("main", "CPP Exception caught in main:  %s", error.what());

@@ -3,11 +3,15 @@
 #pragma once
 
 class ConfigDrivenState;
+struct WaitLimits;
 
 namespace run_driver {
 
 // Called by the GUI entry point with the C runtime's narrow arguments.
 int main(int argc, char* argv[]);
+
+// The same run with other time limits for the children it waits for.
+int Run(int argc, char* argv[], const WaitLimits& limits);
 
 }  // namespace run_driver
 

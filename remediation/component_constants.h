@@ -29,10 +29,16 @@ constexpr char kJobNamePrefix[] = "Local\\Remedion_";
 // The setup programs' silent switch, passed as the whole argument string.
 constexpr char kSilentSwitch[] = " /S";
 
-// How long a setup program or an uninstaller may run before its outcome
-// counts as unknown; the launcher's msiexec install is waited for without
-// limit.
+// How long a setup program, an uninstaller started directly or msiexec's
+// removal may run before its outcome counts as unknown.
 constexpr DWORD kChildWaitMs = 10000;
+// An uninstaller started in a job is waited for until every process of the
+// job has ended, but no longer than this: the real uninstallers finish in
+// seconds, and a program one of them leaves running (a browser, a stuck copy
+// of itself) must not hold up the run for ever.
+constexpr DWORD kUninstallerJobWaitMs = 3 * 60 * 1000;
+// The launcher's install: generous, for slow machines, but not without end.
+constexpr DWORD kMsiexecInstallWaitMs = 20 * 60 * 1000;
 
 // Exit codes of a successful msiexec install: done, done with a restart
 // required, done with a restart required of the installer itself.
@@ -55,6 +61,9 @@ constexpr char kSetupClientTempPrefix[] = "KSC";
 constexpr char kSetupClientTempExtension[] = "exe";
 constexpr char kLauncherTempPrefix[] = "KSL";
 constexpr char kLauncherTempExtension[] = "msi";
+// Where the installers are staged when the user's temporary folder cannot
+// take them, below the local application-data folder.
+constexpr char kPrivateStagingFolder[] = "Tessaly\\Staging";
 
 // The machine-wide client's user interface; where it is present, the setup
 // client of the older release is installed.

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
-#include <memory>
+#include <exception>
+#include <io.h>
 
 #include "logging/primitive_logger.h"
 #include "logging/unique_any.h"
@@ -27,42 +27,45 @@ unsigned long FileSizeForLog(const std::string& path) {
   return data.nFileSizeHigh != 0 ? kUnknownSize : static_cast<unsigned long>(data.nFileSizeLow);
 }
 
-// The payload copied whole into one buffer with a zero byte after it.
-std::unique_ptr<char[]> CopyWithTrailingZero(const PayloadResource& resource) {
-  std::unique_ptr<char[]> buffer(new char[static_cast<size_t>(resource.size) + 1]);
-  memcpy(buffer.get(), resource.bytes, resource.size);
-  buffer[resource.size] = '\0';
-  return buffer;
+// Writes the payload through `file` in one call and logs the outcome and the
+// size on disk. The last error after a failed write is the write's.
+bool WritePayload(const PayloadResource& resource, const std::string& name, const std::string& path,
+                  HANDLE file) {
+  DWORD written = 0;
+  const bool complete =
+      WriteFile(file, resource.bytes, resource.size, &written, nullptr) && written == resource.size;
+  if (!complete) {
+    const DWORD error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_HANDLE_DISK_FULL;
+    PrimitiveLogger::Log(kTag, "Failed to write to the file %s: at:  %s.\n", name.c_str(),
+                         path.c_str());
+    PrimitiveLogger::Log(kTag, "WriteFile wrote %lu of %lu bytes; Error:  %lu", written,
+                         resource.size, error);
+    SetLastError(error);
+    return false;
+  }
+  PrimitiveLogger::Log(kTag, "File %s successfully written to  %s\n", name.c_str(), path.c_str());
+  if (!FlushFileBuffers(file)) {
+    const DWORD error = GetLastError();
+    PrimitiveLogger::Log(kTag, "Unable to flush %s:  %lu", path.c_str(), error);
+    SetLastError(error);
+    return false;
+  }
+  LARGE_INTEGER size = {};
+  const unsigned long sizeForLog =
+      GetFileSizeEx(file, &size) && size.HighPart == 0 ? size.LowPart : kUnknownSize;
+  PrimitiveLogger::Log(kTag, "New size of %s:  %lu at:  %s", name.c_str(), sizeForLog,
+                       path.c_str());
+  return true;
 }
 
-enum class WriteOutcome { NotOpened, Written, ShortWrite };
-
-// Writes the payload in one call. The file is flushed and closed before this
-// returns, so that a size read afterwards is the size on disk.
-WriteOutcome WritePayload(const PayloadResource& resource, const std::string& name,
-                          const std::string& narrowPath) {
-  std::unique_ptr<char[]> buffer = CopyWithTrailingZero(resource);
-  UniqueFile file(fopen(narrowPath.c_str(), "wb+"));
-  if (!file) {
-    const int runtimeError = errno;
-    const DWORD systemError = GetLastError();
-    PrimitiveLogger::Log(kTag, "Unable to open file (%s): %d; WinError:  %ld", narrowPath.c_str(),
-                         runtimeError, static_cast<long>(systemError));
-    return WriteOutcome::NotOpened;
-  }
-  const size_t count = fwrite(buffer.get(), 1, resource.size, file.get());
-  const bool complete = count == resource.size;
-  if (complete) {
-    PrimitiveLogger::Log(kTag, "File %s successfully written to  %s\n", name.c_str(),
-                         narrowPath.c_str());
-  } else {
-    PrimitiveLogger::Log(kTag, "Failed to write to the file %s: at:  %s.\n", name.c_str(),
-                         narrowPath.c_str());
-  }
-  buffer.reset();
-  fflush(file.get());
-  file.reset();
-  return complete ? WriteOutcome::Written : WriteOutcome::ShortWrite;
+// The payload, or nothing (logged, the last error the lookup's).
+bool LoadPayload(uint16_t resourceId, const std::string& name, PayloadResource& resource) {
+  if (LoadFileInResource(resourceId, resource)) return true;
+  // Logging keeps the last error: it is still the failed lookup's.
+  PrimitiveLogger::Log(kTag, "Unable to locate resource file:  %s; Size:  %ld, Error:  %ld",
+                       name.c_str(), static_cast<long>(resource.size),
+                       static_cast<long>(GetLastError()));
+  return false;
 }
 
 }  // namespace
@@ -91,29 +94,32 @@ bool LoadFileInResource(uint16_t resourceId, PayloadResource& resource) {
 
 bool WriteResourceToFile(uint16_t resourceId, const std::string& name,
                          const std::string& targetPath) {
-  bool written = false;
   try {
     if (FileSysUtils::Exists(targetPath)) {
       PrimitiveLogger::Log(kTag, "Found %s (Size:  %lu) at:  %s", name.c_str(),
                            FileSizeForLog(targetPath), targetPath.c_str());
     }
-
-    PayloadResource resource;
-    if (!LoadFileInResource(resourceId, resource)) {
-      // Logging keeps the last error: it is still the failed lookup's.
-      PrimitiveLogger::Log(kTag, "Unable to locate resource file:  %s; Size:  %ld, Error:  %ld",
-                           name.c_str(), static_cast<long>(resource.size),
-                           static_cast<long>(GetLastError()));
-      return false;
-    }
-
-    const WriteOutcome outcome = WritePayload(resource, name, targetPath);
-    if (outcome == WriteOutcome::NotOpened) return false;
-    written = outcome == WriteOutcome::Written;
-    PrimitiveLogger::Log(kTag, "New size of %s:  %lu at:  %s", name.c_str(),
-                         FileSizeForLog(targetPath), targetPath.c_str());
   } catch (const std::exception& error) {
     FileSysUtils::LogFileSystemException(kTag, error);
+    return false;
   }
-  return written;
+
+  PayloadResource resource;
+  if (!LoadPayload(resourceId, name, resource)) return false;
+  UniqueFile file(fopen(targetPath.c_str(), "wb+"));
+  if (!file) {
+    const int runtimeError = errno;
+    const DWORD systemError = GetLastError();
+    PrimitiveLogger::Log(kTag, "Unable to open file (%s): %d; WinError:  %ld", targetPath.c_str(),
+                         runtimeError, static_cast<long>(systemError));
+    return false;
+  }
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get())));
+  return WritePayload(resource, name, targetPath, handle);
+}
+
+bool WriteResourceToOpenFile(uint16_t resourceId, const std::string& name, const std::string& path,
+                             HANDLE file) {
+  PayloadResource resource;
+  return LoadPayload(resourceId, name, resource) && WritePayload(resource, name, path, file);
 }

@@ -25,3 +25,10 @@ bool LoadFileInResource(uint16_t resourceId, PayloadResource& resource);
 // written; no exception leaves it.
 bool WriteResourceToFile(uint16_t resourceId, const std::string& name,
                          const std::string& targetPath);
+
+// Writes payload `resourceId` byte for byte through `file`, a file just made
+// for it and open for writing; `name` and `path` appear in the log only.
+// True only when every byte was written and flushed; otherwise the last
+// error is the failed call's. No exception leaves it.
+bool WriteResourceToOpenFile(uint16_t resourceId, const std::string& name, const std::string& path,
+                             HANDLE file);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <exception>
 #include <iterator>
-#include <optional>
 #include <string>
 
 #include "logging/log_text.h"
@@ -14,11 +13,11 @@
 #include "process/win_process.h"
 #include "remediation/component_constants.h"
 #include "remediation/installer_staging.h"
+#include "remediation/remediation_run.h"
 #include "remediation/msi_command_line.h"
 #include "remediation/msiexec_run.h"
 #include "remediation/payload_constants.h"
 #include "state/config_driven_state.h"
-#include "system/file_sys_utils.h"
 
 using namespace component_constants;
 
@@ -34,48 +33,50 @@ bool IsMsiSuccess(DWORD exitCode) {
 
 enum class InstallOutcome { Installed, NotInstalled, NotVerified };
 
-// The steps both installs share: name the temporary file, stage the payload
-// there (written, locked, verified), run it while the lock is held, clean the
-// file up. Everything from naming the file on is guarded: a standard
-// exception (the name could not be made, the machine-wide client could not be
-// probed, the lock failed) ends this install only, logged under `tag`; an
-// install whose end was not seen is not a success, whatever its start. A file
-// that did not verify stays for inspection, and nothing more is done.
-template <typename NamePath, typename ChoosePayload, typename Run>
-InstallOutcome InstallFromPayload(const char* tag, const char* validationFailed, NamePath namePath,
-                                  ChoosePayload choosePayload, Run run) {
-  std::string path;
-  bool installed = false;
-  try {
-    path = namePath();
-    // Held until the installer has finished.
-    const std::optional<QVFileLock> lock = StageInstaller(choosePayload(), path);
-    if (!lock) {
+// The steps both installs share: the installer the run staged is run from
+// the file that was verified, while it is still held, and deleted after its
+// run. One that did not verify is never run (it stays for inspection) and
+// one that could not be staged is not installed; both say why. A standard
+// exception while it runs ends this install only, logged under `tag`; an
+// install whose end was not seen is not a success, whatever its start.
+template <typename Run>
+InstallOutcome InstallFromReplacement(const char* tag, const char* component,
+                                      const char* validationFailed, Replacement& replacement,
+                                      Run run) {
+  if (!replacement.ready()) {
+    if (replacement.problem() == Replacement::Problem::NotVerified) {
       PrimitiveLogger::Log(tag, "%s", validationFailed);
       return InstallOutcome::NotVerified;
     }
-    installed = run(path);
+    PrimitiveLogger::Log(tag, "Not installing %s: %s", component, replacement.why().c_str());
+    return InstallOutcome::NotInstalled;
+  }
+  bool installed = false;
+  try {
+    installed = run(replacement.path());
   } catch (const std::exception& error) {
     installed = false;
     PrimitiveLogger::Log(tag, "Exception occurred: %s", error.what());
   }
-  CleanUpFile(path);
+  replacement.Release();
   return installed ? InstallOutcome::Installed : InstallOutcome::NotInstalled;
 }
 
 }  // namespace
 
-bool InstallKVALForCurrentUser(ConfigDrivenState& state) {
+bool InstallKVALForCurrentUser(ConfigDrivenState& state, RemediationRun& run) {
   PrimitiveLogger::Log(kLauncherTag, ">>>");
   PrimitiveLogger::Log(kLauncherTag, "Attempting to install KVAL");
-  const InstallOutcome outcome = InstallFromPayload(
-      kLauncherTag, "KVAL Validation failed", GetLauncherMsiTempPath, LauncherPayload,
-      [&state](const std::string& path) {
+  const DWORD waitMs = run.limits().msiexecInstallMs;
+  const InstallOutcome outcome = InstallFromReplacement(
+      kLauncherTag, kLauncherProductName, "KVAL Validation failed", run.LauncherReplacement(),
+      [&state, waitMs](const std::string& path) {
         state.SendProgressUpdate(kInstallingLauncherText);
+        PrimitiveLogger::Log(kLauncherTag, "msiexec may run for up to %lu seconds", waitMs / 1000);
         DWORD exitCode = STILL_ACTIVE;
         if (!RunMsiExec(BuildMsiInstallCommandLine(state.msiInteractive, path,
                                                    payload_constants::kMsiLogName),
-                        INFINITE, exitCode) ||
+                        waitMs, exitCode) ||
             !IsMsiSuccess(exitCode)) {
           return false;
         }
@@ -91,13 +92,12 @@ bool InstallKVALForCurrentUser(ConfigDrivenState& state) {
   return installed;
 }
 
-bool InstallSetupClientForCurrentUser(ConfigDrivenState& state) {
+bool InstallSetupClientForCurrentUser(ConfigDrivenState& state, RemediationRun& run) {
   PrimitiveLogger::Log(kSetupClientTag, ">>>");
   PrimitiveLogger::Log(kSetupClientTag, "Attempting to install SetupClient");
-  const InstallOutcome outcome = InstallFromPayload(
-      kSetupClientTag, "KSC Validation failed", SetupClientTempPath,
-      [&state] { return SetupClientPayload(state); },
-      [&state](const std::string& path) {
+  const InstallOutcome outcome = InstallFromReplacement(
+      kSetupClientTag, kSetupClientProduct, "KSC Validation failed",
+      run.SetupClientReplacement(state), [&state](const std::string& path) {
         state.SendProgressUpdate(kInstallingSetupClientText);
         WinProcess setup(path, kSilentSwitch);
         DWORD exitCode = STILL_ACTIVE;

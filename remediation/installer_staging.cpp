@@ -1,17 +1,14 @@
 #include "remediation/installer_staging.h"
 
-#include <exception>
-
+#include "logging/environment_text.h"
 #include "logging/primitive_logger.h"
 #include "remediation/component_constants.h"
 #include "remediation/embedded_payloads.h"
 #include "remediation/payload_constants.h"
 #include "state/config_driven_state.h"
-#include "logging/environment_text.h"
 #include "system/file_sys_utils.h"
-#include "system/qv_file_lock.h"
 #include "system/signature_verification.h"
-#include "system/temp_installer_path.h"
+#include "system/staging_folder.h"
 
 using namespace component_constants;
 
@@ -30,6 +27,20 @@ bool MachineWideClientExists() {
          FileSysUtils::Exists(path);
 }
 
+// Stages in the run's folder; a temporary folder that turns out not to be
+// writable gives way to the private one, and the file is staged there.
+std::optional<StagedFile> StageWithFallback(StagingFolder& folder, const char* prefix,
+                                            const char* extension, const StagedFile::Writer& write,
+                                            DWORD& error) {
+  for (;;) {
+    std::optional<StagedFile> staged =
+        StagedFile::Create(folder.Path(), prefix, extension, write, error);
+    if (staged || !folder.FallBackAfter(error)) return staged;
+  }
+}
+
+}  // namespace
+
 Payload ChooseSetupClientPayload(const ConfigDrivenState& state) {
   const Payload older{payload_constants::kSetupClientInstallerId,
                       payload_constants::kSetupClientInstallerName};
@@ -41,75 +52,46 @@ Payload ChooseSetupClientPayload(const ConfigDrivenState& state) {
           payload_constants::kSetupClient2273InstallerName};
 }
 
-// Whether an installer would be ready to run, written out, locked and
-// verified; the file goes again afterwards. Empty when it is ready.
-std::string Stage(const Payload& payload, const std::string& path) {
-  if (path.empty()) return "has no temporary file name";
-  std::optional<QVFileLock> lock;
-  try {
-    lock = StageInstaller(payload, path);
-  } catch (const std::exception& error) {
-    return std::string("could not be written out and locked (") + error.what() + ")";
-  }
-  if (!lock) return "did not pass the signature check";
-  lock.reset();
-  CleanUpFile(path);
-  return "";
-}
-
-// Why the installer that would replace a component cannot be used in this
-// run, for the log; empty when it is ready.
-template <typename ChoosePayload, typename NamePath>
-std::string ReplacementProblem(ChoosePayload choosePayload, NamePath namePath) {
-  try {
-    const Payload payload = choosePayload();
-    const std::string problem = Stage(payload, namePath());
-    return problem.empty() ? problem : std::string("its installer ") + payload.name + " " + problem;
-  } catch (const std::exception& error) {
-    return std::string("its installer could not be prepared (") + error.what() + ")";
-  }
-}
-
-}  // namespace
-
-Payload SetupClientPayload(const ConfigDrivenState& state) {
-  // A static whose initialiser throws stays uninitialised: the next call
-  // probes again.
-  static const Payload chosen = ChooseSetupClientPayload(state);
-  return chosen;
-}
-
 Payload LauncherPayload() {
   return {payload_constants::kLauncherMsiId, payload_constants::kLauncherMsiName};
-}
-
-const std::string& SetupClientTempPath() {
-  static const std::string path =
-      GetTempPathForUnSafeInstaller(kSetupClientTempPrefix, kSetupClientTempExtension);
-  return path;
-}
-
-const std::string& GetLauncherMsiTempPath() {
-  static const std::string path =
-      GetTempPathForUnSafeInstaller(kLauncherTempPrefix, kLauncherTempExtension);
-  return path;
 }
 
 bool VerifyInstaller(const std::string& path) {
   return qvVerifySignature(path, kSignerTessaly, kSignerQuarnel, kSignerOrvane);
 }
 
-std::optional<QVFileLock> StageInstaller(const Payload& payload, const std::string& path) {
-  WriteResourceToFile(payload.resourceId, payload.name, path);
-  QVFileLock lock(path);
-  if (!VerifyInstaller(path)) return std::nullopt;
-  return lock;
+Replacement Replacement::Stage(StagingFolder& folder, const Payload& payload, const char* prefix,
+                               const char* extension) {
+  const std::string installer = std::string("its installer ") + payload.name;
+  const StagedFile::Writer write = [&payload](HANDLE file, const std::string& path) {
+    return WriteResourceToOpenFile(payload.resourceId, payload.name, path, file);
+  };
+  if (folder.Path().empty()) {
+    return Replacement(Problem::NotStaged, installer + " has no folder to be written to");
+  }
+  DWORD error = ERROR_SUCCESS;
+  std::optional<StagedFile> staged = StageWithFallback(folder, prefix, extension, write, error);
+  if (!staged) {
+    return Replacement(
+        Problem::NotStaged,
+        installer + " could not be written out and held (error " + std::to_string(error) + ")");
+  }
+
+  if (!VerifyInstaller(staged->path())) {
+    // Never run, and left where it was written for inspection.
+    staged->Keep();
+    return Replacement(Problem::NotVerified, installer + " did not pass the signature check");
+  }
+  Replacement ready(Problem::None, "");
+  ready.file_.emplace(std::move(*staged));
+  return ready;
 }
 
-std::string SetupClientReplacementProblem(const ConfigDrivenState& state) {
-  return ReplacementProblem([&state] { return SetupClientPayload(state); }, SetupClientTempPath);
+Replacement Replacement::Unprepared(const std::string& why) {
+  return Replacement(Problem::NotPrepared, "its installer could not be prepared (" + why + ")");
 }
 
-std::string LauncherReplacementProblem() {
-  return ReplacementProblem(LauncherPayload, GetLauncherMsiTempPath);
+const std::string& Replacement::path() const {
+  static const std::string kNone;
+  return file_ ? file_->path() : kNone;
 }

@@ -1,15 +1,16 @@
-// The installers that replace the per-user components: which payload, which
-// temporary file, the signer check, and whether an installer is ready to run
-// before the component it replaces is removed.
+// The installers that replace the per-user components: which payload, the
+// signer check, and staging, which writes a payload out once, holds it and
+// verifies it, so that what was checked is what later runs.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "system/qv_file_lock.h"
+#include "system/staged_file.h"
 
 class ConfigDrivenState;
+class StagingFolder;
 
 struct Payload {
   uint16_t resourceId;
@@ -18,36 +19,46 @@ struct Payload {
 
 // The setup client's installer in this run: the current release (133) when
 // the installer package started the helper on a machine without the
-// machine-wide client, the older one (120) otherwise. Chosen on the first
-// successful call and kept for the process, so that the uninstall pass checks
-// the installer the install pass runs. A file-system error of the machine-wide
-// client's probe is thrown; the next call probes again.
-Payload SetupClientPayload(const ConfigDrivenState& state);
+// machine-wide client, the older one (120) otherwise. A file-system error of
+// the machine-wide client's probe is thrown.
+Payload ChooseSetupClientPayload(const ConfigDrivenState& state);
 
 // The launcher's installer database.
 Payload LauncherPayload();
-
-// Where the setup client's installer is written: a temporary name made on
-// the first call and kept for the process (also when it was empty).
-const std::string& SetupClientTempPath();
-
-// Where the launcher's package is written: a temporary name made on the
-// first call and kept for the process (also when it was empty).
-const std::string& GetLauncherMsiTempPath();
 
 // The signature check of every installer the helper runs: one of the three
 // accepted signer names, and a trusted signature.
 bool VerifyInstaller(const std::string& path);
 
-// Writes `payload` to `path`, locks the file and checks its signature. The
-// lock, held, when the installer may run; none when the check failed (the
-// file stays for inspection). Throws as the lock does: the write's failure
-// shows there, as a missing file or one that cannot be opened.
-std::optional<QVFileLock> StageInstaller(const Payload& payload, const std::string& path);
+// One component's replacement in this run: its installer staged, held and
+// verified, ready to run; or why not.
+class Replacement {
+ public:
+  enum class Problem { None, NotPrepared, NotStaged, NotVerified };
 
-// Whether the installer that would replace the component in this run can
-// be written to its temporary file, locked and verified. The file is
-// deleted again; the install pass writes and checks it anew. Empty when it is
-// ready, otherwise why not (for the log). Never throws.
-std::string SetupClientReplacementProblem(const ConfigDrivenState& state);
-std::string LauncherReplacementProblem();
+  // Stages `payload` in `folder` under a name made of `prefix` and
+  // `extension`: written once, held, verified. A file that fails the check
+  // is released and kept for inspection. Never throws.
+  static Replacement Stage(StagingFolder& folder, const Payload& payload, const char* prefix,
+                           const char* extension);
+  // A replacement whose payload could not even be chosen.
+  static Replacement Unprepared(const std::string& why);
+
+  // Staged, verified and still held.
+  bool ready() const { return file_.has_value(); }
+  const std::string& path() const;
+  Problem problem() const { return problem_; }
+  // Why it is not ready, for the log ("its installer X did not pass the
+  // signature check"); empty when it is.
+  const std::string& why() const { return why_; }
+
+  // After its run: the hold goes and the file is deleted.
+  void Release() { file_.reset(); }
+
+ private:
+  Replacement(Problem problem, std::string why) : problem_(problem), why_(std::move(why)) {}
+
+  std::optional<StagedFile> file_;
+  Problem problem_ = Problem::None;
+  std::string why_;
+};

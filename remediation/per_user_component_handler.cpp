@@ -3,13 +3,13 @@
 #include <exception>
 #include <string>
 
-#include "logging/once_guard.h"
 #include "logging/primitive_logger.h"
 #include "remediation/process_termination.h"
 #include "remediation/product_store.h"
 #include "remediation/component_constants.h"
 #include "remediation/install_flows.h"
 #include "remediation/installer_staging.h"
+#include "remediation/remediation_run.h"
 #include "remediation/uninstall_flows.h"
 #include "remediation/version_checks.h"
 #include "state/config_driven_state.h"
@@ -23,19 +23,15 @@ constexpr char kHandlerTag[] = "HandlePerUserKelvoComponents";
 constexpr char kUninstallTag[] = "UnInstallAllPerUserKelvoComponents";
 constexpr char kInstallTag[] = "InstallAllPerUserKelvoComponents";
 
-// The version checks fix the components' mask for the whole run; a check
-// that threw counts as not done.
-OnceGuard g_version_check_once;
-
-void RunPass(ConfigDrivenState& state, int mode) {
+void RunPass(ConfigDrivenState& state, RemediationRun& run, int mode) {
   switch (mode) {
     case static_cast<int>(PerUserCompMode::Install):
       PrimitiveLogger::Log(kHandlerTag, "PerUserCompMode::Install");
-      InstallAllPerUserKelvoComponents(state);
+      InstallAllPerUserKelvoComponents(state, run);
       break;
     case static_cast<int>(PerUserCompMode::UnInstall):
       PrimitiveLogger::Log(kHandlerTag, "PerUserCompMode::UnInstall");
-      UnInstallAllPerUserKelvoComponents(state);
+      UnInstallAllPerUserKelvoComponents(state, run);
       break;
     default:
       PrimitiveLogger::Log(kHandlerTag, "Unrecognized mode for PUCOMP:  %d", mode);
@@ -43,19 +39,25 @@ void RunPass(ConfigDrivenState& state, int mode) {
   }
 }
 
-// True when nothing stands in the way of replacing `component`; otherwise
-// says in the log why it stays.
-bool IsReplacementReady(const char* component, const std::string& problem) {
-  if (problem.empty()) return true;
-  PrimitiveLogger::Log(kUninstallTag, "Not removing %s: %s", component, problem.c_str());
+// True when the installer that replaces `component` is staged, verified and
+// still held; otherwise says in the log why the component stays.
+bool IsReplacementReady(const char* component, const Replacement& replacement) {
+  if (replacement.ready()) return true;
+  PrimitiveLogger::Log(kUninstallTag, "Not removing %s: %s", component, replacement.why().c_str());
   return false;
 }
 
 }  // namespace
 
-void HandlePerUserKelvoComponents(ConfigDrivenState& state, PerUserCompMode mode) {
+void HandlePerUserKelvoComponents(ConfigDrivenState& state, RemediationRun& run,
+                                  PerUserCompMode mode) {
   PrimitiveLogger::Log(kHandlerTag, ">>>");
-  g_version_check_once.Run([&state] { isUpgradeRequired(state); });
+  // The version checks fix the components' mask for the whole run; a check
+  // that threw counts as not done.
+  if (!run.versionsChecked) {
+    isUpgradeRequired(state, run.before);
+    run.versionsChecked = true;
+  }
 
   if (state.forceReRun) {
     PrimitiveLogger::Log(kHandlerTag, "ReRun is forced; So, will not check registry");
@@ -67,7 +69,7 @@ void HandlePerUserKelvoComponents(ConfigDrivenState& state, PerUserCompMode mode
   }
 
   try {
-    RunPass(state, static_cast<int>(mode));
+    RunPass(state, run, static_cast<int>(mode));
   } catch (const std::exception& error) {
     PrimitiveLogger::Log(kHandlerTag, "CPP Exception caught in HandlePerUserKelvoComponents:  %s",
                          error.what());
@@ -76,32 +78,38 @@ void HandlePerUserKelvoComponents(ConfigDrivenState& state, PerUserCompMode mode
   }
 }
 
-void UnInstallAllPerUserKelvoComponents(ConfigDrivenState& state) {
+void UnInstallAllPerUserKelvoComponents(ConfigDrivenState& state, RemediationRun& run) {
   PrimitiveLogger::Log(kUninstallTag, ">>>");
+  // A component is removed only once the installer that replaces it in this
+  // run is written out, verified and held: otherwise the user would be left
+  // without it until the next deployment. Both are staged before anything
+  // is removed, since an uninstaller's own files may take the space a later
+  // write would need, and they stay held until the install pass runs them.
+  if (state.IsSetupClientUpgradeRequired()) run.SetupClientReplacement(state);
+  if (state.IsLauncherUpgradeRequired()) run.LauncherReplacement();
   TerminateKelvoProcesses(state);
 
-  // A component is removed only once the installer that replaces it in
-  // this run has been written out and verified: otherwise the user would be
-  // left without it until the next deployment.
   const std::string appData = GetKnownFolderPath(KnownFolder::AppData);
   if (!appData.empty() && state.IsSetupClientUpgradeRequired() &&
-      IsReplacementReady(kSetupClientProduct, SetupClientReplacementProblem(state))) {
+      IsReplacementReady(kSetupClientProduct, run.SetupClientReplacement(state))) {
     state.SendProgressUpdate(kUninstallingSetupClientText);
-    CallUninstaller(state, appData, kSetupClientProduct, kTessalyCompany);
-    CallUninstaller(state, appData, kSetupClientProduct, kQuarnelCompany);
+    CallUninstaller(state, run.limits().uninstallerJobMs, appData, kSetupClientProduct,
+                    kTessalyCompany);
+    CallUninstaller(state, run.limits().uninstallerJobMs, appData, kSetupClientProduct,
+                    kQuarnelCompany);
   }
   if (state.IsLauncherUpgradeRequired() &&
-      IsReplacementReady(kLauncherProductName, LauncherReplacementProblem())) {
+      IsReplacementReady(kLauncherProductName, run.LauncherReplacement())) {
     state.SendProgressUpdate(kUninstallingLauncherText);
     UninstallProductByUpgradeCode(state);
   }
 }
 
-void InstallAllPerUserKelvoComponents(ConfigDrivenState& state) {
+void InstallAllPerUserKelvoComponents(ConfigDrivenState& state, RemediationRun& run) {
   PrimitiveLogger::Log(kInstallTag, ">>>");
-  if (state.IsSetupClientUpgradeRequired()) InstallSetupClientForCurrentUser(state);
+  if (state.IsSetupClientUpgradeRequired()) InstallSetupClientForCurrentUser(state, run);
   if (state.IsLauncherUpgradeRequired()) {
-    if (InstallKVALForCurrentUser(state)) {
+    if (InstallKVALForCurrentUser(state, run)) {
       MarkPerUserCompStatusInRegistry();
     } else {
       PrimitiveLogger::Log(kInstallTag, "KVAL Installation failed; Not marking status in reg.");

@@ -7,6 +7,8 @@
 #include "remediation/post_run_constants.h"
 #include "remediation/product_store.h"
 #include "remediation/product_store_constants.h"
+#include "remediation/remediation_run.h"
+#include "remediation/run_outcome.h"
 #include "remediation/run_result_record.h"
 #include "state/config_driven_state.h"
 #include "system/registry_store.h"
@@ -70,10 +72,27 @@ void LogAlert(const ConfigDrivenState& state, bool success) {
   }
 }
 
+// The final result line keeps its rule, which admins' scripts read; where it
+// says "Success" for a run that left a component broken, one more line says
+// which.
+void LogOutcome(RunOutcome outcome, bool success, const ComponentReadings& after) {
+  PrimitiveLogger::Log(kPostRunTag, "Verified outcome of this run:  %s (%s)", OutcomeText(outcome),
+                       VersionsText(after).c_str());
+  if (!success || outcome != RunOutcome::NotRepaired) return;
+  const std::string notCurrent = ComponentsNotCurrent(after);
+  PrimitiveLogger::Log(kPostRunTag, "The final result says %s, but this run did not repair %s",
+                       kSuccessWord,
+                       notCurrent.empty() ? "anything (it changed nothing)" : notCurrent.c_str());
+}
+
 }  // namespace
 
-bool HandlePostRunActivities(ConfigDrivenState& state) {
+bool HandlePostRunActivities(ConfigDrivenState& state, const RemediationRun& run) {
   PrimitiveLogger::Log(kPostRunTag, ">>>");
+  const ComponentReadings after = ReadComponentsAfterRun(run.before);
+  const bool changed = state.AppsInstalled + state.AppsUnInstalled > 0;
+  const RunOutcome outcome = JudgeOutcome(run.before, after, changed);
+
   // The marker may come from an earlier run: a run whose own launcher
   // install failed still succeeds once the launcher was installed before.
   bool success = IsPerUserCompStatusMarkedInRegistry();
@@ -88,7 +107,8 @@ bool HandlePostRunActivities(ConfigDrivenState& state) {
   PrimitiveLogger::Log(kPostRunTag, "*** === --- Final result of remediation:  %s --- === ***",
                        success ? kSuccessWord : kFailureWord);
   LogAlert(state, success);
-  WriteRunResultRecord(state, success, resultTime);
+  LogOutcome(outcome, success, after);
+  WriteRunResultRecord(state, {success, outcome, VersionsText(after), resultTime});
   PrimitiveLogger::Log(kPostRunTag, "<<<");
   return success;
 }

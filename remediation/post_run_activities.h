@@ -7,10 +7,13 @@
 #include <string>
 
 class ConfigDrivenState;
+class RemediationRun;
 
-// Logs the final result and its alert. True for "Success": the completion
-// marker is set and, with a "-zar:" value, the desktop client is current.
-bool HandlePostRunActivities(ConfigDrivenState& state);
+// Reads the components again, logs the final result and its alert, and the
+// run's verified outcome, and records both for management tools. True for
+// "Success": the completion marker is set and, with a "-zar:" value, the
+// desktop client is current.
+bool HandlePostRunActivities(ConfigDrivenState& state, const RemediationRun& run);
 
 // Whether the desktop client's build ("DisplayVersion" of its version INI
 // file) is older than the required one ("KDCVersion" under

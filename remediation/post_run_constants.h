@@ -23,6 +23,10 @@ constexpr char kKdcVersionDefault[] = "NotInREG";
 // time of the result line (UTC), this run's log, the helper's build number
 // and what the run did, in one line.
 constexpr char kLastRunResultValue[] = "LastRunResult";
+// What the components' versions read after the passes show ("Repaired",
+// "AlreadyCurrent", "NotRepaired"), and those versions.
+constexpr char kLastRunOutcomeValue[] = "LastRunOutcome";
+constexpr char kLastRunVersionsValue[] = "LastRunVersions";
 constexpr char kLastRunTimeValue[] = "LastRunTime";
 constexpr char kLastRunLogValue[] = "LastRunLog";
 constexpr char kLastRunHelperVersionValue[] = "LastRunHelperVersion";

@@ -39,19 +39,24 @@ std::string RunSummary(const ConfigDrivenState& state) {
          CountWithNames("installed", state.AppsInstalled, state.AppsInstalledList);
 }
 
-void WriteRunResultRecord(const ConfigDrivenState& state, bool success,
-                          const SYSTEMTIME& resultTime) {
-  const char* result = success ? kSuccessWord : kFailureWord;
+void WriteRunResultRecord(const ConfigDrivenState& state, const RunResult& runResult) {
+  const char* result = runResult.success ? kSuccessWord : kFailureWord;
+  const char* outcome = OutcomeText(runResult.outcome);
   const std::string summary = RunSummary(state);
   const std::vector<std::pair<std::string, std::string>> record = {
-      {kLastRunResultValue, result},        {kLastRunTimeValue, UtcText(resultTime)},
-      {kLastRunLogValue, GetLogFilePath()}, {kLastRunHelperVersionValue, REMEDION_BUILD_NUMBER},
+      {kLastRunResultValue, result},
+      {kLastRunOutcomeValue, outcome},
+      {kLastRunVersionsValue, runResult.versions},
+      {kLastRunTimeValue, UtcText(runResult.time)},
+      {kLastRunLogValue, GetLogFilePath()},
+      {kLastRunHelperVersionValue, REMEDION_BUILD_NUMBER},
       {kLastRunSummaryValue, summary},
   };
   const unsigned long error = WriteTextValuesToReg(product_store_constants::kRemedionKey, record);
   if (error == ERROR_SUCCESS) {
-    PrimitiveLogger::Log(kTag, "Run result recorded in HKCU\\%s:  %s; %s",
-                         product_store_constants::kRemedionKey, result, summary.c_str());
+    PrimitiveLogger::Log(kTag, "Run result recorded in HKCU\\%s:  %s; %s; %s; %s",
+                         product_store_constants::kRemedionKey, result, outcome,
+                         runResult.versions.c_str(), summary.c_str());
   } else {
     PrimitiveLogger::Log(kTag, "Unable to record the run result in HKCU\\%s; Error:  %lu",
                          product_store_constants::kRemedionKey, error);

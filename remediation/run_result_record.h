@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "remediation/run_outcome.h"
+
 class ConfigDrivenState;
 
 // "terminated 2; uninstalled 3 (Setup Client, Kelvo Application Launcher);
@@ -14,8 +16,14 @@ class ConfigDrivenState;
 // name lists (a list in parentheses only when it holds names).
 std::string RunSummary(const ConfigDrivenState& state);
 
-// Writes LastRunResult, LastRunTime (`resultTime`, UTC), LastRunLog,
-// LastRunHelperVersion and LastRunSummary under the marker's key. The
-// outcome is logged in one line; a failure changes nothing else.
-void WriteRunResultRecord(const ConfigDrivenState& state, bool success,
-                          const SYSTEMTIME& resultTime);
+struct RunResult {
+  bool success;          // the final result line's word
+  RunOutcome outcome;    // what the versions read afterwards show
+  std::string versions;  // "KVAL 22.7.2; KSC 22.7.3"
+  SYSTEMTIME time;       // of the final result line, UTC
+};
+
+// Writes LastRunResult, LastRunOutcome, LastRunVersions, LastRunTime,
+// LastRunLog, LastRunHelperVersion and LastRunSummary under the marker's
+// key. The outcome is logged in one line; a failure changes nothing else.
+void WriteRunResultRecord(const ConfigDrivenState& state, const RunResult& result);

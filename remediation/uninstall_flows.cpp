@@ -67,7 +67,7 @@ bool UninstallProductByUpgradeCode(ConfigDrivenState& state) {
   }
 }
 
-void CallUninstaller(ConfigDrivenState& state, const std::string& baseFolder,
+void CallUninstaller(ConfigDrivenState& state, DWORD jobWaitMs, const std::string& baseFolder,
                      const std::string& product, const std::string& company) {
   PrimitiveLogger::Log(kUninstallerTag, ">>>");
   const std::string uninstallerPath =
@@ -83,12 +83,16 @@ void CallUninstaller(ConfigDrivenState& state, const std::string& baseFolder,
   WinProcess uninstaller(uninstallerPath, kSilentSwitch);
   // The uninstaller re-launches a copy of itself and exits; inside a job the
   // wait covers that copy too. Where no job can be made, the same program
-  // runs directly and is waited for within the time limit.
+  // runs directly and is waited for within the usual limit.
   bool launched = uninstaller.Launch(WinProcess::LaunchForm::Job, kJobNamePrefix);
-  if (!launched) launched = uninstaller.Launch(WinProcess::LaunchForm::CommandLine);
+  DWORD waitMs = jobWaitMs;
+  if (!launched) {
+    launched = uninstaller.Launch(WinProcess::LaunchForm::CommandLine);
+    waitMs = kChildWaitMs;
+  }
   DWORD exitCode = STILL_ACTIVE;
-  const bool removed = launched && uninstaller.WaitForExitCode(kChildWaitMs, exitCode) &&
-                       exitCode == kSetupSuccessCode;
+  const bool removed =
+      launched && uninstaller.WaitForExitCode(waitMs, exitCode) && exitCode == kSetupSuccessCode;
   if (!removed) {
     PrimitiveLogger::Log(kUninstallerTag, "UnInstallation of %s  (from %s) - status unknown",
                          product.c_str(), company.c_str());

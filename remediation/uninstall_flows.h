@@ -2,6 +2,8 @@
 // upgrade code, and the setup client through its own uninstaller.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 class ConfigDrivenState;
@@ -14,6 +16,8 @@ bool UninstallProductByUpgradeCode(ConfigDrivenState& state);
 
 // Runs "<baseFolder><company>\<product>\uninstall.exe /S" when it exists,
 // counts a removal that exited with 0 and deletes the uninstaller left
-// behind. `baseFolder` ends in a backslash.
-void CallUninstaller(ConfigDrivenState& state, const std::string& baseFolder,
+// behind. `baseFolder` ends in a backslash. In its job, the uninstaller and
+// what it starts are waited for up to `jobWaitMs`; started directly (where
+// no job can be made), the uninstaller alone for the usual child limit.
+void CallUninstaller(ConfigDrivenState& state, DWORD jobWaitMs, const std::string& baseFolder,
                      const std::string& product, const std::string& company);

@@ -9,6 +9,7 @@
 
 #include "logging/once_guard.h"
 #include "logging/primitive_logger.h"
+#include "logging/unique_handle.h"
 #include "progress/qv_progress_message_box.h"
 #include "remediation/version_constants.h"
 #include "state/config_driven_state.h"
@@ -27,25 +28,49 @@ constexpr char kCompareTag[] = "compareVersion";
 
 OnceGuard g_progress_start_once;
 
-// One component's share of the mask: its bit when the executable is missing
-// or older than the current release. A version that cannot be read leaves
-// the component alone.
-void CheckComponent(ConfigDrivenState& state, const std::string& path, uint32_t bit,
-                    const char* label) {
+// One component as the check finds it, logged under `tag`.
+ComponentReading ReadComponent(const std::string& path, const char* label, const char* tag) {
   char version[kVersionTextBufferSize] = {};
   const uint32_t status = getFileVersion(path.c_str(), version, kVersionTextBufferSize);
   if (status == kVersionStatusSuccess) {
-    if (compareVersion(version) < 0) {
-      state.upgradeRequiredMask |= bit;
-      PrimitiveLogger::Log(kUpgradeTag, "%s Upgrade is Required", label);
-    } else {
-      PrimitiveLogger::Log(kUpgradeTag, "%s Upgrade NOT Required", label);
-    }
-    return;
+    const bool outdated = compareVersion(version) < 0;
+    PrimitiveLogger::Log(tag, outdated ? "%s Upgrade is Required" : "%s Upgrade NOT Required",
+                         label);
+    return {outdated ? VersionState::Outdated : VersionState::Current, version};
   }
-  PrimitiveLogger::Log(kUpgradeTag, "Failed to get %s version, Error: %lu", label,
+  PrimitiveLogger::Log(tag, "Failed to get %s version, Error: %lu", label,
                        static_cast<unsigned long>(status));
-  if (status == kVersionStatusFileMissing) state.upgradeRequiredMask |= bit;
+  switch (status) {
+    case kVersionStatusFileMissing:
+      return {VersionState::Missing, ""};
+    case kVersionStatusBroken:
+      PrimitiveLogger::Log(tag,
+                           "%s needs repair: its executable has no version resource or is no "
+                           "valid image",
+                           label);
+      return {VersionState::Broken, ""};
+    default:
+      return {VersionState::Unreadable, ""};
+  }
+}
+
+// Whether the file itself can be opened for reading, as the version calls
+// open it: when it can, a failed version read is the file's own fault.
+bool CanOpenForReading(const char* path) {
+  UniqueHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.valid();
+}
+
+// The status of a failed version read, with the failed call's error: broken
+// when the file opens, so that a version resource is what it lacks.
+uint32_t VersionReadFailure(const char* path, DWORD error) {
+  if (!CanOpenForReading(path)) return kVersionStatusFailure;
+  PrimitiveLogger::Log(kFileVersionTag,
+                       "File '%s' can be read but has no version resource or is no valid image "
+                       "(%lu)",
+                       path, error);
+  return kVersionStatusBroken;
 }
 
 // Reads one decimal field at `*position`; a position that is not at a digit
@@ -66,25 +91,38 @@ void SkipSeparators(const char*& position) {
 
 }  // namespace
 
-bool isUpgradeRequired(ConfigDrivenState& state) {
-  state.upgradeRequiredMask = 0;
+bool NeedsRepair(VersionState state) {
+  return state == VersionState::Outdated || state == VersionState::Missing ||
+         state == VersionState::Broken;
+}
 
+ComponentReadings ReadComponentVersions(const char* tag) {
   // A folder that does not fit the buffer, or holds letters the ANSI code
   // page lacks, would name other files than the components'.
   std::string folder;
-  if (!ExpandEnvironmentTextOrLog(kComponentsFolder, kExpandedFolderBufferSize, folder, kUpgradeTag,
+  if (!ExpandEnvironmentTextOrLog(kComponentsFolder, kExpandedFolderBufferSize, folder, tag,
                                   "ExpandEnvironmentStrings failed with last error: %lu")) {
-    return false;
+    return {};
   }
+  ComponentReadings readings;
+  PrimitiveLogger::Log(tag, "Getting KVAL version");
+  readings.launcher = ReadComponent(folder + kLauncherRelativePath, "KVAL", tag);
+  PrimitiveLogger::Log(tag, "Getting Kelvo Setup Client version");
+  readings.setupClient = ReadComponent(folder + kSetupClientRelativePath, "KSC", tag);
+  return readings;
+}
 
-  const std::string launcherPath = folder + kLauncherRelativePath;
-  const std::string setupClientPath = folder + kSetupClientRelativePath;
+bool isUpgradeRequired(ConfigDrivenState& state, ComponentReadings& readings) {
+  state.upgradeRequiredMask = 0;
+  readings = ReadComponentVersions(kUpgradeTag);
+  if (readings.launcher.state == VersionState::NotRead) return false;
 
-  PrimitiveLogger::Log(kUpgradeTag, "Getting KVAL version");
-  CheckComponent(state, launcherPath, run_state_constants::kLauncherUpgradeBit, "KVAL");
-
-  PrimitiveLogger::Log(kUpgradeTag, "Getting Kelvo Setup Client version");
-  CheckComponent(state, setupClientPath, run_state_constants::kSetupClientUpgradeBit, "KSC");
+  if (NeedsRepair(readings.launcher.state)) {
+    state.upgradeRequiredMask |= run_state_constants::kLauncherUpgradeBit;
+  }
+  if (NeedsRepair(readings.setupClient.state)) {
+    state.upgradeRequiredMask |= run_state_constants::kSetupClientUpgradeBit;
+  }
 
   if (state.upgradeRequiredMask == run_state_constants::kLauncherUpgradeBit ||
       state.upgradeRequiredMask == run_state_constants::kSetupClientUpgradeBit ||
@@ -94,6 +132,11 @@ bool isUpgradeRequired(ConfigDrivenState& state) {
     });
   }
   return true;
+}
+
+bool isUpgradeRequired(ConfigDrivenState& state) {
+  ComponentReadings readings;
+  return isUpgradeRequired(state, readings);
 }
 
 uint32_t getFileVersion(const char* filePath, char* version, const uint32_t& versionSize) {
@@ -110,16 +153,17 @@ uint32_t getFileVersion(const char* filePath, char* version, const uint32_t& ver
   DWORD handle = 0;
   const DWORD infoSize = version_library::GetFileVersionInfoSizeA(filePath, &handle);
   if (infoSize == 0) {
+    const DWORD error = GetLastError();
     PrimitiveLogger::Log(kFileVersionTag, "GetFileVersionInfoSize Failed with last Error: %lu",
-                         GetLastError());
-    return kVersionStatusFailure;
+                         error);
+    return VersionReadFailure(filePath, error);
   }
 
   std::vector<unsigned char> block(infoSize, 0);
   if (!version_library::GetFileVersionInfoA(filePath, handle, infoSize, block.data())) {
-    PrimitiveLogger::Log(kFileVersionTag, "GetFileVersionInfo Failed with last Error: %lu",
-                         GetLastError());
-    return kVersionStatusFailure;
+    const DWORD error = GetLastError();
+    PrimitiveLogger::Log(kFileVersionTag, "GetFileVersionInfo Failed with last Error: %lu", error);
+    return VersionReadFailure(filePath, error);
   }
 
   void* record = nullptr;
@@ -127,7 +171,8 @@ uint32_t getFileVersion(const char* filePath, char* version, const uint32_t& ver
   if (!version_library::VerQueryValueA(block.data(), "\\", &record, &recordLength) ||
       record == nullptr || recordLength < sizeof(VS_FIXEDFILEINFO)) {
     PrimitiveLogger::Log(kFileVersionTag, "VerQueryValue Failed");
-    return kVersionStatusFailure;
+    // A version resource without its fixed record names no version.
+    return kVersionStatusBroken;
   }
 
   // The release line is the product's major version; the file version's

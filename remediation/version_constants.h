@@ -22,6 +22,9 @@ constexpr uint32_t kVersionTextBufferSize = 16;
 constexpr uint32_t kVersionStatusSuccess = 0;
 constexpr uint32_t kVersionStatusFailure = 1;
 constexpr uint32_t kVersionStatusFileMissing = 2;
+// The file can be read but carries no version resource or is no valid image
+// (empty, truncated, not a program): a broken installation.
+constexpr uint32_t kVersionStatusBroken = 3;
 
 // Size of the fixed file-information record (VS_FIXEDFILEINFO).
 constexpr unsigned kFixedFileInfoSize = 52;

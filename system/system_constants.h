@@ -15,6 +15,12 @@ constexpr size_t kTempPathBufferSize = MAX_PATH;  // 260
 constexpr size_t kTempPrefixLength = 3;
 // Zero asks GetTempFileNameA to pick the number and create the file.
 constexpr UINT kTempUniqueSystemPicked = 0;
+// GetTempFileNameA's folder limit: its name (three prefix characters, four
+// hexadecimal digits, ".tmp") and the NUL must still fit in MAX_PATH.
+constexpr size_t kTempFolderMaxLength = MAX_PATH - 14;
+// How often a staged file's name is made anew when the name taken meanwhile
+// exists (the system reserves only the placeholder's ".tmp" name).
+constexpr int kStagedNameAttempts = 3;
 
 // Registry store.
 constexpr int kHiveCurrentUser = 0;

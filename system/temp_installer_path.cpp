@@ -1,52 +1,17 @@
 #include "system/temp_installer_path.h"
 
-#include <windows.h>
-
 #include <optional>
 
-#include "logging/primitive_logger.h"
 #include "logging/ansi_text.h"
-#include "system/file_sys_utils.h"
+#include "logging/primitive_logger.h"
 #include "system/system_constants.h"
 
 using namespace system_constants;
 
 namespace {
 
-constexpr char kTag[] = "GetTempPathForUnSafeInstaller";
-
-// The user's temporary folder in the ANSI code page, or nothing (logged).
-// It is read wide: the narrow call would hand back a folder whose letters
-// the code page lacks as '?' or as look-alikes, which name another folder.
-std::optional<std::string> TempFolder() {
-  wchar_t wideFolder[kTempPathBufferSize] = {};
-  const DWORD length = GetTempPathW(kTempPathBufferSize, wideFolder);
-  if (length == 0) {
-    PrimitiveLogger::Log(kTag, "Failed to get temp dir:  %lu", GetLastError());
-    return std::nullopt;
-  }
-  // A folder that does not fit is not copied; an empty folder would put the
-  // installer into the current directory instead.
-  if (length >= kTempPathBufferSize) {
-    PrimitiveLogger::Log(kTag, "Failed to get temp dir:  %lu",
-                         static_cast<unsigned long>(ERROR_INSUFFICIENT_BUFFER));
-    return std::nullopt;
-  }
-  std::optional<std::string> folder = WideToAnsiExact(wideFolder);
-  if (!folder) {
-    PrimitiveLogger::Log(kTag,
-                         "Temp dir %s cannot be written in the ANSI code page (%u); no installer "
-                         "is written there",
-                         WideToAnsi(wideFolder).c_str(), GetACP());
-    return std::nullopt;
-  }
-  if (folder->size() >= kTempPathBufferSize) {
-    PrimitiveLogger::Log(kTag, "Failed to get temp dir:  %lu",
-                         static_cast<unsigned long>(ERROR_INSUFFICIENT_BUFFER));
-    return std::nullopt;
-  }
-  return folder;
-}
+constexpr char kTag[] = "UniqueInstallerName";
+constexpr char kTempFolderTag[] = "UserTempFolder";
 
 // `name` with the extension after its last dot replaced by `extension`
 // (given with or without its dot).
@@ -59,27 +24,73 @@ std::string WithExtension(const std::string& name, const std::string& extension)
   return stem + (extension[0] == '.' ? "" : ".") + extension;
 }
 
+// A %NAME% left as it is: a variable stored unexpanded (REG_SZ instead of
+// REG_EXPAND_SZ) that the system took literally, so the folder is a relative
+// one under whatever the current directory is.
+bool HoldsUnexpandedVariable(const std::wstring& folder) {
+  const size_t first = folder.find(L'%');
+  return first != std::wstring::npos && folder.find(L'%', first + 1) != std::wstring::npos;
+}
+
 }  // namespace
 
-std::string GetTempPathForUnSafeInstaller(const std::string& prefix, const std::string& extension) {
-  const std::optional<std::string> folder = TempFolder();
-  if (!folder) return {};
+std::optional<std::wstring> UserTempFolder() {
+  wchar_t folder[kTempPathBufferSize] = {};
+  const DWORD length = GetTempPathW(kTempPathBufferSize, folder);
+  if (length == 0) {
+    PrimitiveLogger::Log(kTempFolderTag, "Failed to get temp dir:  %lu", GetLastError());
+    return std::nullopt;
+  }
+  // A folder that does not fit is not copied; an empty folder would put the
+  // installer into the current directory instead.
+  if (length >= kTempPathBufferSize) {
+    PrimitiveLogger::Log(kTempFolderTag, "Failed to get temp dir:  %lu",
+                         static_cast<unsigned long>(ERROR_INSUFFICIENT_BUFFER));
+    return std::nullopt;
+  }
+  return std::wstring(folder, length);
+}
 
+std::string InstallerFolderProblem(const std::wstring& folder, std::string& narrow) {
+  narrow.clear();
+  if (HoldsUnexpandedVariable(folder)) return "holds an unexpanded variable";
+  // GetTempFileName takes a folder of at most MAX_PATH - 14 characters: the
+  // name it adds and the NUL must fit in MAX_PATH. Longer folders never reach
+  // a file call.
+  if (folder.size() > kTempFolderMaxLength) {
+    return "is too long for a temporary name (" + std::to_string(folder.size()) +
+           " characters; at most " + std::to_string(kTempFolderMaxLength) + ")";
+  }
+  const std::optional<std::string> exact = WideToAnsiExact(folder);
+  if (!exact) {
+    return "cannot be written in the ANSI code page (" + std::to_string(GetACP()) + ")";
+  }
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return "cannot be used (error " + std::to_string(GetLastError()) + ")";
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return "is not a folder";
+  narrow = *exact;
+  return {};
+}
+
+std::string UniqueInstallerName(const std::string& folder, const std::string& prefix,
+                                const std::string& extension, DWORD& error) {
+  error = ERROR_SUCCESS;
   // GetTempFileNameA returns the number it put into the name, and any number
   // but 0 is a valid one; it creates an empty placeholder file of that name.
-  char tempFile[kTempPathBufferSize] = {};
+  char placeholder[kTempPathBufferSize] = {};
   const std::string namePrefix = prefix.substr(0, kTempPrefixLength);
-  if (GetTempFileNameA(folder->c_str(), namePrefix.c_str(), kTempUniqueSystemPicked, tempFile) ==
+  if (GetTempFileNameA(folder.c_str(), namePrefix.c_str(), kTempUniqueSystemPicked, placeholder) ==
       0) {
-    PrimitiveLogger::Log(kTag, "Failed to get temp file name:  %lu", GetLastError());
+    error = GetLastError();
+    PrimitiveLogger::Log(kTag, "Failed to get temp file name:  %lu", error);
     return {};
   }
-
-  if (!DeleteFileA(tempFile)) {
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) {
-      FileSysUtils::ThrowFileSystemError("remove", tempFile, error);
-    }
+  if (!DeleteFileA(placeholder) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+    error = GetLastError();
+    PrimitiveLogger::Log(kTag, "Unable to remove the placeholder %s:  %lu", placeholder, error);
+    return {};
   }
-  return WithExtension(tempFile, extension);
+  return WithExtension(placeholder, extension);
 }

@@ -1,13 +1,28 @@
-// Unique names in the user's temporary folder for installers that are about
-// to be written out of the program's resources and are not yet verified.
+// Unique names for installers that are about to be written out of the
+// program's resources and are not yet verified, and the folders that can
+// take them.
 #pragma once
 
+#include <windows.h>
+
+#include <optional>
 #include <string>
 
-// A free file name in the temporary folder: the first three characters of
-// `prefix`, a hexadecimal number and `extension` (given without the dot, e.g.
-// "exe"). Empty when no name could be made (logged); callers must not write to
-// an empty name. The name is not reserved: nothing is left on disk under it.
-// A failure to delete the system's placeholder file is thrown as
-// FileSysUtils::FileSystemError.
-std::string GetTempPathForUnSafeInstaller(const std::string& prefix, const std::string& extension);
+// A free file name in `folder` (narrow, ending in a backslash): the first
+// three characters of `prefix`, a hexadecimal number and `extension` (given
+// with or without the dot, e.g. "exe"). The name is not reserved: nothing is
+// left on disk under it. Empty when no name could be made, with the Win32
+// error in `error` (logged); never throws.
+std::string UniqueInstallerName(const std::string& folder, const std::string& prefix,
+                                const std::string& extension, DWORD& error);
+
+// The user's temporary folder as the system names it (GetTempPathW: TMP,
+// TEMP, the profile, the Windows folder), wide and ending in a backslash;
+// nothing when it cannot be read (logged).
+std::optional<std::wstring> UserTempFolder();
+
+// Why `folder` (wide, ending in a backslash) cannot take installer names:
+// it holds an unexpanded %VARIABLE%, is too long for a temporary name beside
+// it, cannot be written in the ANSI code page, does not exist or is not a
+// folder. Empty when it can, with its narrow form in `narrow`. Never throws.
+std::string InstallerFolderProblem(const std::wstring& folder, std::string& narrow);

@@ -8,6 +8,7 @@
 #include "logging/primitive_logger.h"
 #include "progress/qv_progress_message_box.h"
 #include "remediation/post_run_activities.h"
+#include "remediation/remediation_run.h"
 #include "state/config_driven_state.h"
 
 int main(int argc, char* argv[]) {
@@ -16,7 +17,8 @@ int main(int argc, char* argv[]) {
     ConfigDrivenState state = ConfigDrivenState::ParseCLArgs(argc, argv);
     state.ProgressBox.reset();
     state.kdcUpgradeNeeded = true;
-    if (HandlePostRunActivities(state)) code += 1;
+    const RemediationRun run;
+    if (HandlePostRunActivities(state, run)) code += 1;
     if (state.kdcUpgradeNeeded) code += 2;
   }
   ShutdownLogger();

@@ -9,6 +9,8 @@
 #include "build_info.h"
 #include "progress/qv_progress_message_box.h"
 #include "remediation/post_run_activities.h"
+#include "remediation/remediation_run.h"
+#include "remediation/run_outcome.h"
 #include "state/config_driven_state.h"
 #include "tests/support/component_profile.h"
 #include "tests/support/handle_count.h"
@@ -43,15 +45,25 @@ LoggedRun RunPostRunProbe(const std::string& arguments) {
 
 constexpr char kRecordTag[] = "(WriteRunResultRecord)  ";
 
-// The records from the post-run step's entry to its exit, the result
-// record's line aside (its own test looks at it).
+// The records of the final result from the post-run step's entry to its
+// exit: the result record's line and the components' second reading with
+// the outcome it gives aside (their own tests look at them).
 std::vector<std::string> PostRunRecords(const LoggedRun& run) {
   const int first = IndexOf(run.messages, "(HandlePostRunActivities)  >>>");
   const int last = IndexOf(run.messages, "(HandlePostRunActivities)  <<<");
   if (first < 0 || last < first) return {};
+  const char* const asides[] = {kRecordTag,
+                                "(ReadComponentsAfterRun)  ",
+                                "(getFileVersion)  ",
+                                "(compareVersion)  ",
+                                "(HandlePostRunActivities)  Verified outcome of this run:  ",
+                                "(HandlePostRunActivities)  The final result says "};
   std::vector<std::string> records;
   for (int index = first; index <= last; ++index) {
-    if (run.messages[index].rfind(kRecordTag, 0) != 0) records.push_back(run.messages[index]);
+    const std::string& record = run.messages[index];
+    bool aside = false;
+    for (const char* prefix : asides) aside = aside || record.rfind(prefix, 0) == 0;
+    if (!aside) records.push_back(record);
   }
   return records;
 }
@@ -245,13 +257,22 @@ TEST_F(PostRunTest, TheResultIsRecordedBesideTheMarkerForManagementTools) {
   EXPECT_EQ(RecordValue("LastRunLog"), LogPathForPid(success.child.pid));
   EXPECT_EQ(RecordValue("LastRunHelperVersion"), REMEDION_BUILD_NUMBER);
   EXPECT_EQ(RecordValue("LastRunSummary"), "terminated 0; uninstalled 0; installed 0");
+  // The profile has no components: the marker of an earlier run says
+  // "Success", the versions read now say otherwise, and the log says so.
+  EXPECT_EQ(RecordValue("LastRunOutcome"), "NotRepaired");
+  EXPECT_EQ(RecordValue("LastRunVersions"), "KVAL missing; KSC missing");
+  EXPECT_EQ(CountOf(success.messages,
+                    "(HandlePostRunActivities)  The final result says Success, but this run did "
+                    "not repair KVAL (missing), KSC (missing)"),
+            1u);
   // One line of its own, just before the step's exit.
   const auto& records = success.messages;
   const int exit = IndexOf(records, "(HandlePostRunActivities)  <<<");
   ASSERT_GT(exit, 0);
   EXPECT_EQ(records[exit - 1], std::string(kRecordTag) +
                                    "Run result recorded in HKCU\\SOFTWARE\\TESSALY\\REMEDION:  " +
-                                   "Success; terminated 0; uninstalled 0; installed 0");
+                                   "Success; NotRepaired; KVAL missing; KSC missing; terminated 0; "
+                                   "uninstalled 0; installed 0");
   EXPECT_EQ(RecordValue("PerUserCompsFixed"), "True") << "the marker keeps its meaning";
 
   ASSERT_EQ(RegDeleteKeyValueA(HKEY_CURRENT_USER, kRemedionKey, "PerUserCompsFixed"),
@@ -268,18 +289,56 @@ TEST_F(PostRunTest, ReturnsTheResultAndReleasesWhatItOpens) {
   ConfigDrivenState state("C:\\x\\OrvaneUpgradeHelper.exe");
   state.ProgressBox.reset();
   state.zarArg = "z";
+  const RemediationRun run;
   // The first call also creates the logger and its file.
-  EXPECT_FALSE(HandlePostRunActivities(state));
+  EXPECT_FALSE(HandlePostRunActivities(state, run));
   EXPECT_TRUE(state.kdcUpgradeNeeded);
 
   const DWORD before = OwnHandleCount();
   ASSERT_GT(before, 0u) << "no handle count";
   SetInstalledDesktopClientVersion("22.7.3.1234");
-  EXPECT_TRUE(HandlePostRunActivities(state));
+  EXPECT_TRUE(HandlePostRunActivities(state, run));
   EXPECT_FALSE(state.kdcUpgradeNeeded);
   state.zarArg.clear();
   state.kdcUpgradeNeeded = true;
-  EXPECT_TRUE(HandlePostRunActivities(state));
+  EXPECT_TRUE(HandlePostRunActivities(state, run));
   EXPECT_TRUE(state.kdcUpgradeNeeded);  // untouched without a check
   EXPECT_EQ(OwnHandleCount(), before);
+}
+
+// The outcome rests on the versions read after the passes: repaired only
+// when both components are current and this run changed something; already
+// current only when both were and nothing was changed.
+TEST(RunOutcome, IsJudgedByTheVersionsReadAfterThePasses) {
+  const ComponentReading current{VersionState::Current, "22.7.2"};
+  const ComponentReading newer{VersionState::Current, "22.7.3"};
+  const ComponentReading outdated{VersionState::Outdated, "22.7.1"};
+  const ComponentReading missing{VersionState::Missing, ""};
+  const ComponentReading broken{VersionState::Broken, ""};
+  const ComponentReading unreadable{VersionState::Unreadable, ""};
+  const ComponentReadings bothCurrent{current, newer};
+  const struct {
+    ComponentReadings before, after;
+    bool changed;
+    RunOutcome outcome;
+  } cases[] = {
+      {{outdated, missing}, bothCurrent, true, RunOutcome::Repaired},
+      {{current, broken}, bothCurrent, true, RunOutcome::Repaired},
+      {bothCurrent, bothCurrent, false, RunOutcome::AlreadyCurrent},
+      {{outdated, current}, {outdated, current}, false, RunOutcome::NotRepaired},
+      {{outdated, current}, {missing, current}, true, RunOutcome::NotRepaired},
+      // Someone else's repair, or a component that could not be read, is
+      // not this run's.
+      {{missing, current}, bothCurrent, false, RunOutcome::NotRepaired},
+      {{unreadable, current}, {unreadable, current}, false, RunOutcome::NotRepaired},
+      {{}, {}, false, RunOutcome::NotRepaired},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(VersionsText(c.before) + " -> " + VersionsText(c.after));
+    EXPECT_EQ(JudgeOutcome(c.before, c.after, c.changed), c.outcome);
+  }
+  EXPECT_EQ(VersionsText(bothCurrent), "KVAL 22.7.2; KSC 22.7.3");
+  EXPECT_EQ(VersionsText({missing, broken}), "KVAL missing; KSC unreadable");
+  EXPECT_EQ(ComponentsNotCurrent({current, unreadable}), "KSC (unreadable)");
+  EXPECT_EQ(ComponentsNotCurrent(bothCurrent), "");
 }

@@ -106,23 +106,3 @@ TEST(GetVersionFromINI, ReadsDisplayVersionOfTheDesktopClientsFile) {
                              "[Tessaly]\r\nDisplayVersion=22.7.3.1234\r\n"));
   EXPECT_EQ(GetVersionFromINI(), "22.7.3.1234");
 }
-
-TEST(LauncherMsiTempPath, IsMadeOnceAndLeavesNothingBehind) {
-  ScopedTempDir temp;
-  ScopedTempDir other;
-  ScopedEnvVar tmp("TMP", temp.path().c_str());
-  ScopedEnvVar tempVar("TEMP", temp.path().c_str());
-
-  const std::string first = GetLauncherMsiTempPath();
-  const std::filesystem::path path(first);
-  EXPECT_EQ(path.parent_path().string(), temp.path());
-  EXPECT_EQ(path.filename().string().substr(0, 3), "KSL");
-  EXPECT_EQ(path.extension().string(), ".msi");
-
-  // Later calls return the kept text even after the temporary folder moved.
-  ScopedEnvVar tmpOther("TMP", other.path().c_str());
-  EXPECT_EQ(GetLauncherMsiTempPath(), first);
-  EXPECT_EQ(GetLauncherMsiTempPath(), first);
-  EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
-  EXPECT_TRUE(std::filesystem::is_empty(other.path()));
-}

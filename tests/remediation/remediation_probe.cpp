@@ -16,6 +16,7 @@
 #include "progress/qv_progress_message_box.h"
 #include "remediation/per_user_component_handler.h"
 #include "remediation/process_termination.h"
+#include "remediation/remediation_run.h"
 #include "remediation/product_store.h"
 #include "remediation/uninstall_flows.h"
 #include "state/config_driven_state.h"
@@ -39,7 +40,8 @@ int Run(const std::string& step, int argc, char* argv[]) {
     } else if (step == "uninstall-pass" && argc > 2) {
       ConfigDrivenState state = StateFrom(argc, argv, 3);
       state.upgradeRequiredMask = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0));
-      UnInstallAllPerUserKelvoComponents(state);
+      RemediationRun run;
+      UnInstallAllPerUserKelvoComponents(state, run);
     } else if (step == "marker-read") {
       result = IsPerUserCompStatusMarkedInRegistry() ? 10 : 11;
     } else if (step == "marker-write") {
@@ -52,7 +54,8 @@ int Run(const std::string& step, int argc, char* argv[]) {
       result = static_cast<int>(state.ProcessesKilled);
     } else if (step == "handler" && argc > 2) {
       ConfigDrivenState state = StateFrom(argc, argv, 3);
-      HandlePerUserKelvoComponents(state, static_cast<PerUserCompMode>(std::atoi(argv[2])));
+      RemediationRun run;
+      HandlePerUserKelvoComponents(state, run, static_cast<PerUserCompMode>(std::atoi(argv[2])));
     } else {
       result = 100;
     }

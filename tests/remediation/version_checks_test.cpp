@@ -134,7 +134,7 @@ TEST(GetFileVersion, ReadsProductMajorWithFileMinorAndBuild) {
   EXPECT_STREQ(version, "22.7.3");
 }
 
-TEST(GetFileVersion, ReportsMissingFilesUnreadableVersionsAndTooSmallBuffers) {
+TEST(GetFileVersion, ReportsMissingFilesBrokenProgramsAndTooSmallBuffers) {
   char version[16] = {};
   uint32_t size = sizeof(version);
   EXPECT_EQ(getFileVersion("C:\\no\\such\\folder\\x.exe", version, size), 2u);
@@ -143,7 +143,7 @@ TEST(GetFileVersion, ReportsMissingFilesUnreadableVersionsAndTooSmallBuffers) {
   ScopedTempDir temp;
   const std::string text = temp.path() + "\\plain.exe";
   ASSERT_TRUE(WriteFileBytes(text, "not a program"));
-  EXPECT_EQ(getFileVersion(text.c_str(), version, size), 1u);
+  EXPECT_EQ(getFileVersion(text.c_str(), version, size), 3u);
 
   // "22.7.2" needs 7 bytes: a 6-byte buffer gets nothing, and no byte past
   // it is touched.
@@ -190,11 +190,31 @@ TEST(IsUpgradeRequired, SetsTheBitOfEachMissingOrOlderComponent) {
     EXPECT_EQ(MaskFor(state), 0u);
   }
   {
-    // A version block that cannot be read is not a reason to reinstall.
-    ComponentsFolder unreadable("", "22.7.2.0");
-    std::filesystem::create_directories(unreadable.Path("KVAL"));
-    ASSERT_TRUE(WriteFileBytes(unreadable.Path("KVAL\\KelvoApplicationLauncher.exe"), "text"));
-    EXPECT_EQ(MaskFor(state), 0u);
+    // An executable that is empty, truncated or no program at all is a
+    // broken installation: reinstalled, like a missing one.
+    ComponentsFolder broken("", "22.7.2.0");
+    std::filesystem::create_directories(broken.Path("KVAL"));
+    const std::string launcher = broken.Path("KVAL\\KelvoApplicationLauncher.exe");
+    const std::string program =
+        ReadFileBytes(StandInPath("KelvoApplicationLauncher-22.7.2.0", kLauncherExe)).value_or("");
+    ASSERT_GT(program.size(), 1024u);
+    for (const std::string& bytes : {std::string(), program.substr(0, 1024), std::string("text")}) {
+      ASSERT_TRUE(WriteFileBytes(launcher, bytes));
+      ComponentReadings readings;
+      EXPECT_TRUE(isUpgradeRequired(state, readings));
+      EXPECT_EQ(state.upgradeRequiredMask, 0x200u) << bytes.size();
+      EXPECT_EQ(readings.launcher.state, VersionState::Broken) << bytes.size();
+      EXPECT_EQ(readings.setupClient.state, VersionState::Current);
+    }
+    // One that cannot be read (held by another program) is left alone.
+    HANDLE held = CreateFileA(launcher.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ComponentReadings readings;
+    EXPECT_TRUE(isUpgradeRequired(state, readings));
+    CloseHandle(held);
+    EXPECT_EQ(state.upgradeRequiredMask, 0u);
+    EXPECT_EQ(readings.launcher.state, VersionState::Unreadable);
   }
 }
 

@@ -8,7 +8,6 @@
 #include <system_error>
 
 #include "system/file_sys_utils.h"
-#include "system/temp_installer_path.h"
 #include "tests/support/test_support.h"
 
 using namespace test_support;
@@ -159,49 +158,4 @@ TEST(FileSysUtils, CleanUpDeletesAnEmptyFolderButNothingInsideOne) {
 
   ASSERT_TRUE(DeleteFileA(precious.c_str()));
   EXPECT_EQ(RunProbe(kProbe, "cleanup " + Quoted(planted)).child.exitCode, 0u);
-}
-
-TEST(TempInstallerPath, NamesAFreeFileWithThreePrefixCharactersAndTheExtension) {
-  ScopedTempDir temp;
-  ScopedEnvVar tmp("TMP", temp.path().c_str());
-  ScopedEnvVar tempVar("TEMP", temp.path().c_str());
-
-  const std::regex shape(R"((KSC)([0-9A-Fa-f]+)\.exe)");
-  const std::string first = GetTempPathForUnSafeInstaller("KSC", "exe");
-  const std::string second = GetTempPathForUnSafeInstaller("KSCZ_LONGER", "exe");
-  for (const std::string& name : {first, second}) {
-    const std::filesystem::path path(name);
-    EXPECT_EQ(path.parent_path().string(), temp.path()) << name;
-    EXPECT_TRUE(std::regex_match(path.filename().string(), shape)) << name;
-  }
-  EXPECT_NE(first, second);
-
-  const std::string dotted = GetTempPathForUnSafeInstaller("KSL", ".msi");
-  EXPECT_TRUE(std::regex_match(std::filesystem::path(dotted).filename().string(),
-                               std::regex(R"(KSL[0-9A-Fa-f]+\.msi)")))
-      << dotted;
-
-  // Neither the names nor the system's placeholder files stay behind.
-  EXPECT_TRUE(IsFolderEmpty(temp.path()));
-}
-
-TEST(TempInstallerPath, AMissingTemporaryFolderGivesNoNameAndTheErrorCode) {
-  ScopedTempDir temp;
-  const std::string missing = temp.path() + "\\gone";
-  ScopedEnvVar tmp("TMP", missing.c_str());
-  ScopedEnvVar tempVar("TEMP", missing.c_str());
-
-  std::string name = "unset";
-  EXPECT_NO_THROW(name = GetTempPathForUnSafeInstaller("KSC", "exe"));
-  EXPECT_EQ(name, "");
-
-  const auto run = RunProbe(kProbe, "temp-name KSC exe");
-  ASSERT_TRUE(run.child.finished);
-  EXPECT_EQ(run.child.exitCode, 1u);
-  ASSERT_EQ(run.messages.size(), 2u);
-  EXPECT_TRUE(std::regex_match(
-      run.messages[0],
-      std::regex(R"(\(GetTempPathForUnSafeInstaller\)  Failed to get temp file name:  [1-9]\d*)")))
-      << run.messages[0];
-  EXPECT_EQ(run.messages[1], "(probe)  name=[]");
 }

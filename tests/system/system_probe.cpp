@@ -14,7 +14,7 @@
 #include "system/qv_file_lock.h"
 #include "system/registry_store.h"
 #include "system/signature_verification.h"
-#include "system/temp_installer_path.h"
+#include "system/staging_folder.h"
 
 namespace {
 
@@ -38,10 +38,12 @@ int KnownFolderPath(const std::string& id) {
   return folder.empty() ? 1 : 0;
 }
 
-int TempName(const std::string& prefix, const std::string& extension) {
-  const std::string name = GetTempPathForUnSafeInstaller(prefix, extension);
-  PrimitiveLogger::Log("probe", "name=[%s]", name.c_str());
-  return name.empty() ? 1 : 0;
+// The folder a run would stage installers in, with `privateFolder` under
+// the local application-data folder as the fallback; exit 1 when none.
+int StagingFolderPath(const std::string& privateFolder) {
+  StagingFolder folder(privateFolder);
+  PrimitiveLogger::Log("probe", "folder=[%s]", folder.Path().c_str());
+  return folder.Path().empty() ? 1 : 0;
 }
 
 // Exit 0 when the lock was taken (and released), 1 when it threw; the
@@ -82,7 +84,7 @@ int main(int argc, char* argv[]) {
   if (mode == "cleanup") result = CleanUp(argument, false);
   if (mode == "cleanup-locked") result = CleanUp(argument, true);
   if (mode == "known-folder") result = KnownFolderPath(argument);
-  if (mode == "temp-name") result = TempName(argument, argc > 3 ? argv[3] : "");
+  if (mode == "staging-folder") result = StagingFolderPath(argument);
   if (mode == "verify" && argc > 5) {
     result = qvVerifySignature(argument, argv[3], argv[4], argv[5]) ? 10 : 11;
   }

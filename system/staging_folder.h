@@ -1,0 +1,43 @@
+// Where a run writes the installers it is about to run: the user's
+// temporary folder when it can take them, otherwise a private folder under
+// the user's local application-data folder, which the run makes and
+// removes again.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+class StagingFolder {
+ public:
+  // `privateFolder`: the fallback's path below the local application-data
+  // folder, e.g. "Maker\\Staging".
+  explicit StagingFolder(std::string privateFolder);
+  // Removes the folders this object made, when they are empty. Never throws.
+  ~StagingFolder();
+  StagingFolder(const StagingFolder&) = delete;
+  StagingFolder& operator=(const StagingFolder&) = delete;
+
+  // The folder (ending in a backslash), chosen on the first call and
+  // logged with the reason for a fallback; empty when no folder can be
+  // used.
+  const std::string& Path();
+
+  // The folder in use refused a file with `error`: when that says it cannot
+  // be written to and it is the temporary folder, moves to the private one.
+  // True when there is a new folder to try.
+  bool FallBackAfter(DWORD error);
+
+ private:
+  void Choose();
+  void UsePrivateFolder(const std::string& tempFolder, const std::string& why);
+  bool MakePrivateFolder(std::string& why);
+
+  std::string privateFolder_;
+  bool chosen_ = false;
+  bool isPrivate_ = false;
+  std::string path_;
+  // Made by this run, innermost last.
+  std::vector<std::wstring> made_;
+};
