@@ -18,4 +18,10 @@ constexpr DWORD kResumeThreadFailed = static_cast<DWORD>(-1);
 constexpr UINT kAbandonedChildExitCode = 1;
 constexpr DWORD kAbandonedChildWaitMs = 1000;
 
+// A job wait given this has no time limit.
+constexpr DWORD kNoTimeLimit = INFINITE;
+// How many processes a job that outlives its wait is listed with: an
+// uninstaller, its re-launched copy and what they start fit many times over.
+constexpr DWORD kJobProcessListCapacity = 32;
+
 }  // namespace process_constants

@@ -1,6 +1,8 @@
 #include "process/win_process.h"
 
+#include <cstddef>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -32,6 +34,69 @@ std::string MakeJobName(const std::string& prefix) {
   const long long milliseconds =
       static_cast<long long>((ticks - kUnixEpochAsFileTime) / kFileTimeUnitsPerMillisecond);
   return prefix + std::to_string(milliseconds);
+}
+
+// What is left until `deadline` (GetTickCount64), never more than the limit
+// it was made from, so never INFINITE.
+DWORD RemainingMs(ULONGLONG deadline) {
+  const ULONGLONG now = GetTickCount64();
+  return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+}
+
+// JOBOBJECT_BASIC_PROCESS_ID_LIST with room for kJobProcessListCapacity ids.
+struct JobProcessIdList {
+  DWORD assigned;
+  DWORD listed;
+  ULONG_PTR ids[kJobProcessListCapacity];
+};
+static_assert(offsetof(JobProcessIdList, ids) ==
+                  offsetof(JOBOBJECT_BASIC_PROCESS_ID_LIST, ProcessIdList),
+              "the list must have the layout of JOBOBJECT_BASIC_PROCESS_ID_LIST");
+
+// The processes in `job`, or nothing when they cannot be listed. A job with
+// more processes than fit fails the call with ERROR_MORE_DATA and still
+// fills in the ids that fit.
+std::optional<JobProcessIdList> QueryJobProcessIds(HANDLE job) {
+  JobProcessIdList list = {};
+  if (QueryInformationJobObject(job, JobObjectBasicProcessIdList, &list, sizeof(list), nullptr)) {
+    return list;
+  }
+  const DWORD error = GetLastError();
+  PrimitiveLogger::Log(kJobWaitTag, "Unable to list the processes of the job; Error:  %lu", error);
+  if (error != ERROR_MORE_DATA) return std::nullopt;
+  if (list.listed > kJobProcessListCapacity) list.listed = kJobProcessListCapacity;
+  return list;
+}
+
+// The file-name part of the image of process `pid`, or "unknown".
+// PROCESS_QUERY_LIMITED_INFORMATION is all QueryFullProcessImageNameA needs,
+// and it is granted for processes where the fuller query right is not.
+std::string ImageNameOf(DWORD pid) {
+  UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) {
+    PrimitiveLogger::Log(kJobWaitTag, "Unable to open process %lu; Error:  %lu", pid,
+                         GetLastError());
+    return "unknown";
+  }
+  char image[MAX_PATH] = {};
+  DWORD size = MAX_PATH;
+  if (!QueryFullProcessImageNameA(process.get(), 0, image, &size)) {
+    PrimitiveLogger::Log(kJobWaitTag, "Unable to read the image name of process %lu; Error:  %lu",
+                         pid, GetLastError());
+    return "unknown";
+  }
+  return FileNamePart(std::string(image, size));
+}
+
+// "1234 (setup.exe), 1240 (browser.exe)"
+std::string DescribeProcesses(const JobProcessIdList& list) {
+  std::string text;
+  for (DWORD i = 0; i < list.listed; ++i) {
+    const DWORD pid = static_cast<DWORD>(list.ids[i]);
+    if (!text.empty()) text += ", ";
+    text += std::to_string(pid) + " (" + ImageNameOf(pid) + ")";
+  }
+  return text;
 }
 
 }  // namespace
@@ -181,12 +246,13 @@ bool WinProcess::Wait(DWORD timeLimitMs) {
     PrimitiveLogger::Log("WinProcess::Wait", "%s  [%lu] was launched",
                          launchedAsJob_ ? "Job" : "Process", processId_);
     if (!launchedAsJob_) return WaitForProcessExit(timeLimitMs);
-    PrimitiveLogger::Log(
-        "WinProcess::Wait",
-        "Process was launched as a job; Wait will be infinite & specified time-limit (%lu) will "
-        "be ignored",
-        timeLimitMs);
-    WaitForJobToComplete();
+    PrimitiveLogger::Log("WinProcess::Wait",
+                         "Process was launched as a job; waiting up to %lu ms for every process "
+                         "of the job",
+                         timeLimitMs);
+    if (WaitForJobToComplete(timeLimitMs) == JobWaitEnd::TimeLimit) LetGoOfJob(timeLimitMs);
+    // As after a command-line time-out, GetExitCode tells whether the
+    // launched process still runs.
     return true;
   }
   PrimitiveLogger::Log("WinProcess::Wait", "CreateProcess(%s  %s) failed %lu",
@@ -213,17 +279,23 @@ bool WinProcess::WaitForProcessExit(DWORD timeLimitMs) {
   return true;
 }
 
-void WinProcess::WaitForJobToComplete() {
+WinProcess::JobWaitEnd WinProcess::WaitForJobToComplete(DWORD timeLimitMs) {
+  const bool limited = timeLimitMs != kNoTimeLimit;
+  const ULONGLONG deadline = GetTickCount64() + timeLimitMs;
   for (;;) {
     DWORD message = 0;
     ULONG_PTR key = 0;
     LPOVERLAPPED overlapped = nullptr;
-    if (!GetQueuedCompletionStatus(completionPort_.get(), &message, &key, &overlapped, INFINITE)) {
+    const DWORD waitMs = limited ? RemainingMs(deadline) : kNoTimeLimit;
+    if (!GetQueuedCompletionStatus(completionPort_.get(), &message, &key, &overlapped, waitMs)) {
+      const DWORD error = GetLastError();
+      // A wait that runs out dequeues nothing: FALSE, a null overlapped
+      // pointer and WAIT_TIMEOUT. A wait of 0 still reads what is queued.
+      if (overlapped == nullptr && error == WAIT_TIMEOUT) return JobWaitEnd::TimeLimit;
       // The wait ends without the job's end: say so, or the log would read
       // as if every process of the job had finished.
-      PrimitiveLogger::Log(kJobWaitTag, "GetQueuedCompletionStatus failed; Error:  %lu",
-                           GetLastError());
-      return;
+      PrimitiveLogger::Log(kJobWaitTag, "GetQueuedCompletionStatus failed; Error:  %lu", error);
+      return JobWaitEnd::PortFailed;
     }
     // The job's notifications carry a process id in place of the overlapped
     // pointer.
@@ -231,7 +303,7 @@ void WinProcess::WaitForJobToComplete() {
     switch (message) {
       case JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO:
         PrimitiveLogger::Log(kJobWaitTag, "Process Zero has been signalled");
-        return;
+        return JobWaitEnd::Ended;
       case JOB_OBJECT_MSG_NEW_PROCESS:
         PrimitiveLogger::Log(kJobWaitTag, "New PID:  %lu", pid);
         break;
@@ -242,6 +314,29 @@ void WinProcess::WaitForJobToComplete() {
         break;
     }
   }
+}
+
+// Only a job with JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE ends its processes when
+// its last handle closes; StartInJob sets no limit, so they keep running.
+void WinProcess::LetGoOfJob(DWORD timeLimitMs) {
+  LogProcessesLeftInJob(timeLimitMs);
+  job_.reset();
+  completionPort_.reset();
+}
+
+void WinProcess::LogProcessesLeftInJob(DWORD timeLimitMs) const {
+  const std::optional<JobProcessIdList> list = QueryJobProcessIds(job_.get());
+  if (!list) {
+    PrimitiveLogger::Log(kJobWaitTag,
+                         "Job's processes cannot be listed after %lu ms; letting go of it "
+                         "without ending them",
+                         timeLimitMs);
+    return;
+  }
+  PrimitiveLogger::Log(kJobWaitTag,
+                       "Job still has %lu process(es) after %lu ms; letting go of it without "
+                       "ending them:  %s",
+                       list->assigned, timeLimitMs, DescribeProcesses(*list).c_str());
 }
 
 bool WinProcess::GetExitCode(DWORD& exitCode) {

@@ -13,7 +13,8 @@ class WinProcess {
  public:
   // Command line: the executable path and the arguments joined into one
   // command line. Job: the child starts suspended, joins a new job object and
-  // is waited for until every process of the job has ended.
+  // is waited for until every process of the job has ended, within the time
+  // limit.
   enum class LaunchForm { CommandLine, Job };
 
   // Throws std::runtime_error when the pair cannot be launched: an executable
@@ -32,8 +33,13 @@ class WinProcess {
   // milliseconds since 1970.
   bool Launch(LaunchForm form, const std::string& jobNamePrefix = std::string());
 
-  // False only when no child was launched. In the job form the time limit is
-  // ignored: the wait lasts until the job has no process left.
+  // False only when no child was launched; INFINITE waits without a limit.
+  // Either form returns true at the limit, and GetExitCode then reads the
+  // launched process's own exit code, 259 while it still runs. In the job
+  // form the wait lasts until the job has no process left or `timeLimitMs`
+  // has passed in all; at the limit the processes still in the job are
+  // logged and left running, and the object lets go of the job (a later
+  // Wait finds no job to wait on).
   bool Wait(DWORD timeLimitMs);
 
   // True when the exit code was read; 259 means the child is still running.
@@ -51,10 +57,16 @@ class WinProcess {
                                       const std::string& commandLine);
 
  private:
+  // How a job wait ended: the job's last process ended, the completion port
+  // failed, or the time limit passed first.
+  enum class JobWaitEnd { Ended, PortFailed, TimeLimit };
+
   bool LaunchAsJob(const std::string& jobNamePrefix);
   void StartInJob(const std::string& jobName);
   bool WaitForProcessExit(DWORD timeLimitMs);
-  void WaitForJobToComplete();
+  JobWaitEnd WaitForJobToComplete(DWORD timeLimitMs);
+  void LetGoOfJob(DWORD timeLimitMs);
+  void LogProcessesLeftInJob(DWORD timeLimitMs) const;
   void TakeProcessInformation(const PROCESS_INFORMATION& info);
   void TerminateAbandonedChild();
   void Reset();

@@ -16,6 +16,9 @@ constexpr wchar_t kFinishingMessage[] = L"Finishing...";
 constexpr DWORD kMessagePauseMs = 1000;
 // How often the progress thread looks for a finish request.
 constexpr DWORD kUpdateWaitMs = 1000;
+// How long start() waits for the dialog to come up: the work goes on
+// without it rather than wait on a shell that never shows it.
+constexpr DWORD kStartLimitMs = 30000;
 
 constexpr DWORD kStartingLine = 1;
 constexpr DWORD kMessageLine = 2;

@@ -86,8 +86,15 @@ bool QVProgressMessageBox::init() {
 bool QVProgressMessageBox::start() {
   g_start_once.Run([this] {
     progressTask_ = std::async(std::launch::async, progressThreadProc, this);
-    if (WaitForSingleObject(startedEvent_.get(), INFINITE) == WAIT_OBJECT_0) {
+    const DWORD wait = WaitForSingleObject(startedEvent_.get(), kStartLimitMs);
+    if (wait == WAIT_OBJECT_0) {
       PrimitiveLogger::Log(kStartTag, "Progress window started");
+    } else if (wait == WAIT_TIMEOUT) {
+      PrimitiveLogger::Log(kStartTag,
+                           "Progress window did not start within %lu ms; going on without it",
+                           kStartLimitMs);
+    } else if (wait == WAIT_FAILED) {
+      PrimitiveLogger::Log(kStartTag, "WaitForSingleObject Failed, Error: %lu", GetLastError());
     }
   });
   return true;

@@ -33,7 +33,8 @@ class QVProgressMessageBox {
   QVProgressMessageBox(const QVProgressMessageBox&) = delete;
   QVProgressMessageBox& operator=(const QVProgressMessageBox&) = delete;
 
-  // Shows the dialog and returns once it is up. Only the first call in the
+  // Shows the dialog and returns once it is up, or after kStartLimitMs
+  // without it (the dialog's thread goes on). Only the first call in the
   // process has an effect. Always true.
   bool start();
 

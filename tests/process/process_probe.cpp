@@ -1,12 +1,15 @@
 // Drives a WinProcess in a process of its own so that the test can read the
 // finished log file. The child program's path is the second argument.
 //   process_probe job <child>        job form; child starts a grandchild
+//   process_probe linger <child>     job form; the grandchild outlives the wait
 //   process_probe timeout <child>    command-line form, child outlives the wait
 //   process_probe fallback <child>   the probe runs inside a job of its own,
 //                                    so the job form cannot place the child
 //                                    in a new one and falls back
 // Exit code: the child's exit code,
-// or 200+ for a failed expectation.
+// or 200+ for a failed expectation. In the job modes the child's exit code
+// is its child's id, so their failures are never a multiple of 4 (as Wine's
+// process ids are).
 #include <windows.h>
 
 #include <stdexcept>
@@ -16,11 +19,14 @@
 #include "logging/primitive_logger.h"
 #include "logging/unique_handle.h"
 #include "process/win_process.h"
+#include "tests/support/handle_count.h"
 
 namespace {
 
 // Jobs are named after this prefix and the moment they are made.
 const std::string kJobNamePrefix = "Local\\ProbeJob_";
+// The job wait's limit in "linger" mode (the test expects it in the log).
+constexpr DWORD kLingerLimitMs = 2000;
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
@@ -29,13 +35,27 @@ int Finish(int code) {
   return code;
 }
 
-int RunJob(const std::string& child) {
-  WinProcess process(child, Quoted(child) + " spawn 1500");
-  if (!process.Launch(WinProcess::LaunchForm::Job, kJobNamePrefix)) return Finish(201);
-  PrimitiveLogger::Log("probe", "child %lu", process.ProcessId());
-  if (!process.Wait(10)) return Finish(202);
+// The child starts a grandchild that lives `grandchildMs` and exits with its
+// id. Logs how long the wait took; 205 when the object left a handle behind.
+int RunJob(const std::string& child, const std::string& grandchildMs, DWORD timeLimitMs) {
+  // Neither the log file, opened by the first line, nor the directory of
+  // named objects, which the first named object opens and keeps for the
+  // process, is a handle of the job's.
+  PrimitiveLogger::Log("probe", "job, grandchild living %s ms", grandchildMs.c_str());
+  UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, (kJobNamePrefix + "Event").c_str())).reset();
+  const DWORD handlesBefore = test_support::OwnHandleCount();
+  if (handlesBefore == 0) return Finish(206);
   DWORD exitCode = 0;
-  if (!process.GetExitCode(exitCode)) return Finish(203);
+  {
+    WinProcess process(child, Quoted(child) + " spawn " + grandchildMs);
+    if (!process.Launch(WinProcess::LaunchForm::Job, kJobNamePrefix)) return Finish(201);
+    PrimitiveLogger::Log("probe", "child %lu", process.ProcessId());
+    const ULONGLONG start = GetTickCount64();
+    if (!process.Wait(timeLimitMs)) return Finish(202);
+    PrimitiveLogger::Log("probe", "waited %lu", static_cast<DWORD>(GetTickCount64() - start));
+    if (!process.GetExitCode(exitCode)) return Finish(203);
+  }
+  if (test_support::OwnHandleCount() != handlesBefore) return Finish(205);
   return Finish(static_cast<int>(exitCode));
 }
 
@@ -118,7 +138,8 @@ int main(int argc, char* argv[]) {
   const std::string mode = argv[1];
   const std::string child = argv[2];
   try {
-    if (mode == "job") return RunJob(child);
+    if (mode == "job") return RunJob(child, "1500", 30000);
+    if (mode == "linger") return RunJob(child, "60000", kLingerLimitMs);
     if (mode == "timeout") return RunTimeout(child);
     if (mode == "fallback") return RunFallback(child);
   } catch (const std::exception& error) {

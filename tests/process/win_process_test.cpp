@@ -139,7 +139,10 @@ TEST(WinProcess, JobFormWaitsForTheChildAndTheProcessItStarted) {
   const DWORD child = PidLoggedAs(run.log, "child ");
   const DWORD grandchild = run.child.exitCode;  // the child exits with its child's id
   ASSERT_NE(child, 0u);
+  // Process ids are multiples of 4, the probe's failures are not; 205: its
+  // handle count changed over the WinProcess's life.
   ASSERT_LT(grandchild, 200u * 1000u) << "probe failed with " << grandchild;
+  ASSERT_EQ(grandchild % 4, 0u) << "probe failed with " << grandchild;
   EXPECT_FALSE(IsProcessRunning(grandchild));
   KillProcess(grandchild);
 
@@ -152,10 +155,10 @@ TEST(WinProcess, JobFormWaitsForTheChildAndTheProcessItStarted) {
 
   const auto wait = Messages(run.log, "WinProcess::Wait");
   EXPECT_NE(IndexOf(wait, "Job  [" + std::to_string(child) + "] was launched"), -1);
-  EXPECT_NE(IndexOf(wait,
-                    "Process was launched as a job; Wait will be infinite & specified "
-                    "time-limit (10) will be ignored"),
-            -1);
+  EXPECT_NE(
+      IndexOf(wait,
+              "Process was launched as a job; waiting up to 30000 ms for every process of the job"),
+      -1);
 
   const auto job = Messages(run.log, "WinProcess::WaitForJobToComplete");
   const int zero = IndexOf(job, "Process Zero has been signalled");
@@ -169,6 +172,40 @@ TEST(WinProcess, JobFormWaitsForTheChildAndTheProcessItStarted) {
     EXPECT_LT(exited, zero) << pid;
   }
   // The exit code is the launched child's, not the grandchild's.
+  EXPECT_NE(IndexOf(Messages(run.log, "WinProcess::GetExitCode"),
+                    "Process exited with code: " + std::to_string(grandchild)),
+            -1);
+}
+
+// The grandchild lives a minute; the job wait lets go of it at the limit.
+TEST(WinProcess, JobFormLetsGoOfAJobStillRunningAtTheTimeLimit) {
+  constexpr DWORD kLimitMs = 2000;  // process_probe's in "linger" mode
+  constexpr DWORD kMarginMs = 1000;
+  const LoggedRun run = RunProcessProbe("linger");
+  ASSERT_TRUE(run.child.finished);
+  const DWORD grandchild = run.child.exitCode;  // the child exits with its child's id
+  const bool planted = IsProcessRunning(grandchild);
+  KillProcess(grandchild);
+  // 201-206 (never a process id): a failed step; 205 a handle left behind.
+  ASSERT_TRUE(planted) << "no grandchild running; probe ended with " << grandchild << "\n"
+                       << run.log;
+
+  const DWORD waited = PidLoggedAs(run.log, "waited ");
+  EXPECT_GE(waited + 20, kLimitMs);  // GetTickCount's granularity
+  EXPECT_LE(waited, kLimitMs + kMarginMs);
+
+  EXPECT_NE(
+      IndexOf(Messages(run.log, "WinProcess::Wait"),
+              "Process was launched as a job; waiting up to 2000 ms for every process of the job"),
+      -1);
+  const auto job = Messages(run.log, "WinProcess::WaitForJobToComplete");
+  ASSERT_FALSE(job.empty());
+  EXPECT_EQ(job.back(),
+            "Job still has 1 process(es) after 2000 ms; letting go of it without "
+            "ending them:  " +
+                std::to_string(grandchild) + " (process_test_child.exe)");
+  EXPECT_EQ(IndexOf(job, "Process Zero has been signalled"), -1);
+  // The launched child's own exit code, as after a command-line time-out.
   EXPECT_NE(IndexOf(Messages(run.log, "WinProcess::GetExitCode"),
                     "Process exited with code: " + std::to_string(grandchild)),
             -1);
