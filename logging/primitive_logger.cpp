@@ -2,7 +2,6 @@
 
 #include <windows.h>
 #include <objbase.h>
-#include <shlobj.h>
 
 #include <atomic>
 #include <cstdarg>
@@ -101,8 +100,7 @@ void PrimitiveLogger::EnableLogToFile() {
     return;
   }
 
-  const int created = SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
-  if (created == ERROR_SUCCESS || created == ERROR_ALREADY_EXISTS || created == ERROR_FILE_EXISTS) {
+  if (CreateLogFolder(folder) == ERROR_SUCCESS) {
     path_ = folder + kLogFilePrefix + std::to_string(GetCurrentProcessId()) + kLogFileExtension;
     int error = 0;
     file_ = OpenLogFileForAppend(path_, &error);
