@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <shlobj.h>
 
 #include <cerrno>
 
@@ -12,6 +13,18 @@
 // The logger cannot log while it opens its own file, so this owner closes
 // silently instead of through SafeCloseHandle.
 using SilentHandle = UniqueAny<SilentHandleTraits>;
+
+DWORD CreateLogFolder(const std::string& folder) {
+  const int created = SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
+  if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS && created != ERROR_FILE_EXISTS) {
+    return static_cast<DWORD>(created);
+  }
+  // Both "exists" answers come as well when a file holds the folder's name.
+  const std::string name = folder.substr(0, folder.find_last_not_of('\\') + 1);
+  const DWORD attributes = GetFileAttributesA(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_SUCCESS : ERROR_DIRECTORY;
+}
 
 FILE* OpenLogFileForAppend(const std::string& path, int* error) {
   *error = 0;

@@ -4,8 +4,11 @@
 
 namespace logger_constants {
 
-// "%Public%" is expanded at run time; the folder ends in a backslash.
+// The folders are expanded at run time and end in a backslash. The public
+// one is where admins look; the per-user one takes the log when the public
+// one cannot (every user may write there, so anyone may block it).
 constexpr char kLogFolder[] = "%Public%\\Tessaly\\Logging\\";
+constexpr char kPerUserLogFolder[] = "%LOCALAPPDATA%\\Tessaly\\Logging\\";
 constexpr char kLogFilePrefix[] = "Tessaly_KB61207_";
 constexpr char kLogFileExtension[] = ".log";
 

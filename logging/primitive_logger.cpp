@@ -2,10 +2,10 @@
 
 #include <windows.h>
 #include <objbase.h>
-#include <shlobj.h>
 
 #include <atomic>
 #include <cstdarg>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -47,6 +47,15 @@ std::string FormatTimeStamp() {
   snprintf(offset, sizeof(offset), "%c%02d%02d", offset_seconds < 0 ? '-' : '+',
            static_cast<int>(offset_minutes / 60), static_cast<int>(offset_minutes % 60));
   return std::string(buffer) + offset;
+}
+
+// Whether `expanded` still begins with the %NAME% reference that begins
+// `folderTemplate`: an unset variable is left as written, which would put
+// the log under the current directory.
+bool StillUnexpanded(const char* folderTemplate, const std::string& expanded) {
+  const char* end = folderTemplate[0] == '%' ? strchr(folderTemplate + 1, '%') : nullptr;
+  return end != nullptr &&
+         _strnicmp(expanded.c_str(), folderTemplate, end - folderTemplate + 1) == 0;
 }
 
 // The executable's file name; the whole path when that is empty (a path
@@ -91,27 +100,69 @@ PrimitiveLogger::PrimitiveLogger() {
 
 PrimitiveLogger::~PrimitiveLogger() = default;
 
+struct PrimitiveLogger::OpenFailure {
+  enum class Step { kNone, kExpandFolder, kCreateFolder, kOpenFile };
+  Step step = Step::kNone;
+  unsigned long error = 0;  // a system error code; the C runtime's for kOpenFile
+  std::string where;        // the folder as configured, the folder, or the file
+};
+
+// Every user may write to the public folder, so anyone may block it (a file
+// at its name, a link at the log's) or an admin may lock it; the per-user
+// folder then takes the log. The start banner stays the first record, and
+// the lines right after it say why the log is there.
 void PrimitiveLogger::EnableLogToFile() {
+  const OpenFailure publicFailure = OpenLogIn(kLogFolder);
+  if (file_ == nullptr) OpenLogIn(kPerUserLogFolder);
+
+  Write("PL.Ctor", kStartBanner, static_cast<unsigned long long>(GetTickCount64()));
+  if (publicFailure.step != OpenFailure::Step::kNone) {
+    WriteOpenFailure(publicFailure);
+    Write("PrimitiveLogger::EnableLogToFile", "Log written to the per-user folder instead:  %s",
+          path_.c_str());
+  }
+}
+
+PrimitiveLogger::OpenFailure PrimitiveLogger::OpenLogIn(const char* folderTemplate) {
+  using Step = OpenFailure::Step;
   std::string folder;
   DWORD error = ERROR_SUCCESS;
-  // An unset %Public% stays unexpanded; it would put the log under the
-  // current directory, so it counts as a failed expansion.
-  if (!ExpandEnvironmentText(kLogFolder, MAX_PATH, folder, error) ||
-      _strnicmp(folder.c_str(), "%Public%", 8) == 0) {
-    return;
+  if (!ExpandEnvironmentText(folderTemplate, MAX_PATH, folder, error)) {
+    return {Step::kExpandFolder, error, folderTemplate};
   }
+  if (StillUnexpanded(folderTemplate, folder)) {
+    return {Step::kExpandFolder, ERROR_ENVVAR_NOT_FOUND, folderTemplate};
+  }
+  error = CreateLogFolder(folder);
+  if (error != ERROR_SUCCESS) return {Step::kCreateFolder, error, folder};
 
-  const int created = SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
-  if (created == ERROR_SUCCESS || created == ERROR_ALREADY_EXISTS || created == ERROR_FILE_EXISTS) {
-    path_ = folder + kLogFilePrefix + std::to_string(GetCurrentProcessId()) + kLogFileExtension;
-    int error = 0;
-    file_ = OpenLogFileForAppend(path_, &error);
-    if (file_ == nullptr) {
-      Write("PrimitiveLogger::EnableLogToFile", "Failed to open log file (%d) at:  %s", error,
-            path_.c_str());
-    }
+  const std::string path =
+      folder + kLogFilePrefix + std::to_string(GetCurrentProcessId()) + kLogFileExtension;
+  int openError = 0;
+  file_ = OpenLogFileForAppend(path, &openError);
+  if (file_ == nullptr) return {Step::kOpenFile, static_cast<unsigned long>(openError), path};
+  path_ = path;
+  return {};
+}
+
+void PrimitiveLogger::WriteOpenFailure(const OpenFailure& failure) {
+  constexpr char kTag[] = "PrimitiveLogger::EnableLogToFile";
+  switch (failure.step) {
+    case OpenFailure::Step::kExpandFolder:
+      Write(kTag, "Failed to expand the log folder (%lu):  %s", failure.error,
+            failure.where.c_str());
+      break;
+    case OpenFailure::Step::kCreateFolder:
+      Write(kTag, "Failed to create the log folder (%lu) at:  %s", failure.error,
+            failure.where.c_str());
+      break;
+    case OpenFailure::Step::kOpenFile:
+      Write(kTag, "Failed to open log file (%d) at:  %s", static_cast<int>(failure.error),
+            failure.where.c_str());
+      break;
+    case OpenFailure::Step::kNone:
+      break;
   }
-  Write("PL.Ctor", kStartBanner, static_cast<unsigned long long>(GetTickCount64()));
 }
 
 void PrimitiveLogger::Write(const char* tag, const char* format, ...) {

@@ -26,7 +26,14 @@ class PrimitiveLogger {
   PrimitiveLogger();
   ~PrimitiveLogger();
 
+  // Why a log folder did not take the log; defined where it is used.
+  struct OpenFailure;
+
   void EnableLogToFile();
+  // Opens this process's log in `folderTemplate`, setting file_ and path_;
+  // what failed otherwise.
+  OpenFailure OpenLogIn(const char* folderTemplate);
+  void WriteOpenFailure(const OpenFailure& failure);
   // Writes through the instance rather than Log(): the constructor and the
   // teardown run while Instance() cannot be used.
   void Write(const char* tag, const char* format, ...) __attribute__((format(ms_printf, 3, 4)));
@@ -42,8 +49,9 @@ class PrimitiveLogger {
 // most once per process.
 void ShutdownLogger();
 
-// Full path of the log file this run writes, or empty when it writes none
-// (no folder, a refused file, or after ShutdownLogger).
+// Full path of the log file this run writes (the per-user one when the
+// public one failed), or empty when it writes none (neither folder took it,
+// or after ShutdownLogger).
 std::string GetLogFilePath();
 
 // Name of the user the process runs as, or "<UnknownUN>"; computed once.

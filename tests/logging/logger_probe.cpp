@@ -79,6 +79,15 @@ int KeepLastError() {
   return 0;
 }
 
+// The file the run records as its log (LastRunLog), logged into that file;
+// 3 when there is none.
+int LogPath() {
+  const std::string path = GetLogFilePath();
+  PrimitiveLogger::Log("probe::path", "%s", path.c_str());
+  ShutdownLogger();
+  return path.empty() ? 3 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -86,5 +95,6 @@ int main(int argc, char* argv[]) {
   if (mode == "lines") return LogLines();
   if (mode == "handles") return CloseHandles();
   if (mode == "last-error") return KeepLastError();
+  if (mode == "path") return LogPath();
   return 1;
 }

@@ -36,6 +36,27 @@ DWORD LinkCount(const std::string& path) {
   return read ? info.nNumberOfLinks : 0;
 }
 
+// %LOCALAPPDATA% in a folder of the test's own: the per-user log's folders
+// go with it.
+struct ScopedPerUserFolder {
+  ScopedTempDir folder;
+  ScopedEnvVar variable{"LOCALAPPDATA", folder.path().c_str()};
+};
+
+// A probe run whose public log failed with `failure` writes the per-user
+// log: the start banner, then why the log is there; GetLogFilePath names it.
+void ExpectPerUserLog(const LoggedRun& run, const std::string& failure) {
+  const std::string perUserPath = PerUserLogPathForPid(run.child.pid);
+  EXPECT_EQ(run.logPath, perUserPath);
+  const std::vector<std::string> records = TaggedMessages(run.log);
+  ASSERT_GE(records.size(), 3u) << run.log;
+  EXPECT_EQ(records[0].rfind("(PL.Ctor)  ===Tessaly Remedion Launched at ", 0), 0u) << records[0];
+  const std::string tag = "(PrimitiveLogger::EnableLogToFile)  ";
+  EXPECT_EQ(records[1], tag + failure);
+  EXPECT_EQ(records[2], tag + "Log written to the per-user folder instead:  " + perUserPath);
+  EXPECT_TRUE(run.Has("(probe::path)  " + perUserPath)) << "GetLogFilePath names another file";
+}
+
 }  // namespace
 
 TEST(Logger, WritesBannersLinesAndCutsLongMessages) {
@@ -91,15 +112,33 @@ TEST(Logger, AppendsToAnOrdinaryFileAndRefusesAHardLink) {
   EXPECT_TRUE(appended.LogHolds("Exiting at"));
 
   // A hard link planted under the log name would redirect the writes to
-  // another file: the run goes on without a log and the file is untouched.
+  // another file: it is refused, the file is untouched, and the log goes to
+  // the per-user folder.
+  ScopedPerUserFolder perUser;
   const std::string victim = temp.path() + "\\victim.txt";
   ASSERT_TRUE(WriteFileBytes(victim, "victim"));
-  const LoggedRun linked = RunLoggerProbe("lines", [&victim](const std::string& logPath) {
-    ASSERT_TRUE(CreateHardLinkA(logPath.c_str(), victim.c_str(), nullptr)) << GetLastError();
-    EXPECT_EQ(LinkCount(victim), 2u) << "no hard link planted";
+  DWORD names = 0;
+  const LoggedRun linked = RunLoggerProbe("path", [&](const std::string& logPath) {
+    CreateHardLinkA(logPath.c_str(), victim.c_str(), nullptr);
+    names = LinkCount(victim);
   });
+  ASSERT_EQ(names, 2u) << "no hard link planted";
   ASSERT_TRUE(linked.child.finished);
   EXPECT_EQ(linked.child.exitCode, 0u);
+  EXPECT_EQ(ReadFileBytes(victim).value_or(""), "victim");
+  ExpectPerUserLog(linked, "Failed to open log file (13) at:  " + LogPathForPid(linked.child.pid));
+
+  // The per-user log is under the same checks: with a link there as well,
+  // the run goes on without a log.
+  const std::string perUserFolder = perUser.folder.path() + "\\Tessaly\\Logging\\";
+  const LoggedRun bothLinked = RunLoggerProbe("path", [&](const std::string& logPath) {
+    CreateHardLinkA(logPath.c_str(), victim.c_str(), nullptr);
+    CreateHardLinkA((perUserFolder + FileNamePart(logPath)).c_str(), victim.c_str(), nullptr);
+    names = LinkCount(victim);
+  });
+  ASSERT_EQ(names, 3u) << "the hard links were not both planted";
+  ASSERT_TRUE(bothLinked.child.finished);
+  EXPECT_EQ(bothLinked.child.exitCode, 3u) << "a log file is named";
   EXPECT_EQ(ReadFileBytes(victim).value_or(""), "victim");
 }
 
@@ -126,31 +165,49 @@ TEST(Logger, RefusesASymbolicLinkAtTheLogName) {
   EXPECT_EQ(ReadFileBytes(symlinkVictim).value_or(""), "symlink victim");
 }
 
-TEST(Logger, UnavailableFolderMeansNoLogAndANormalRun) {
+TEST(Logger, AFileInPlaceOfTheLogFolderSendsTheLogPerUserAndOfBothLeavesNone) {
   ScopedTempDir temp;
-  // A file stands where the "Tessaly" folder should be.
-  ASSERT_TRUE(WriteFileBytes(temp.path() + "\\Tessaly", "not a folder"));
   ScopedEnvVar publicFolder("Public", temp.path().c_str());
-
-  const LoggedRun run = RunHelper("");
+  ScopedPerUserFolder perUser;
+  // SHCreateDirectoryExA calls a file at the folder's name "already exists".
+  ASSERT_TRUE(CreateDirectoryA((temp.path() + "\\Tessaly").c_str(), nullptr));
+  const std::string blocked = temp.path() + "\\Tessaly\\Logging";
+  ASSERT_TRUE(WriteFileBytes(blocked, "not a folder"));
+  const LoggedRun run = RunLoggerProbe("path");
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 0u);
-  EXPECT_FALSE(run.logWritten);
+  ExpectPerUserLog(run, "Failed to create the log folder (267) at:  " + blocked + "\\");
+
+  // A file where a fresh per-user "Tessaly" folder should be as well: no
+  // log, and a normal run.
+  ScopedPerUserFolder blockedPerUser;
+  ASSERT_TRUE(WriteFileBytes(blockedPerUser.folder.path() + "\\Tessaly", "not a folder"));
+  const LoggedRun helper = RunHelper("");
+  ASSERT_TRUE(helper.child.finished);
+  EXPECT_EQ(helper.child.exitCode, 0u);
+  EXPECT_FALSE(helper.logWritten);
 }
 
-TEST(Logger, UnsetPublicMeansNoLogRatherThanAFolderInTheCurrentDirectory) {
+TEST(Logger, UnsetFolderVariablesPutNoLogInTheCurrentDirectory) {
   ScopedTempDir temp;
+  ScopedPerUserFolder perUser;
   char previousDirectory[MAX_PATH] = {};
   GetCurrentDirectoryA(MAX_PATH, previousDirectory);
   ASSERT_TRUE(SetCurrentDirectoryA(temp.path().c_str()));
   {
     ScopedEnvVar publicFolder("Public", nullptr);
-    const LoggedRun run = RunHelper("");
+    const LoggedRun run = RunLoggerProbe("path");
     ASSERT_TRUE(run.child.finished);
     EXPECT_EQ(run.child.exitCode, 0u);
+    ExpectPerUserLog(run, "Failed to expand the log folder (203):  %Public%\\Tessaly\\Logging\\");
+
+    ScopedEnvVar localAppData("LOCALAPPDATA", nullptr);
+    EXPECT_EQ(RunLoggerProbe("path").child.exitCode, 3u) << "a log file is named";
   }
   SetCurrentDirectoryA(previousDirectory);
   EXPECT_EQ(GetFileAttributesA((temp.path() + "\\%Public%").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA((temp.path() + "\\%LOCALAPPDATA%").c_str()),
+            INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(Logger, LeavesTheCallersLastErrorAsItWas) {

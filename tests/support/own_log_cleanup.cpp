@@ -1,6 +1,7 @@
 // Linked into every test program: code under test that logs in-process
 // writes the program's own log file, so at the end of the run the logger is
-// shut down and that file removed, and the test leaves no file behind.
+// shut down and that file (public or per-user) removed, and the test leaves
+// no file behind.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@ class RemoveOwnLog : public ::testing::Environment {
   void TearDown() override {
     ShutdownLogger();
     DeleteFileA(test_support::LogPathForPid(GetCurrentProcessId()).c_str());
+    DeleteFileA(test_support::PerUserLogPathForPid(GetCurrentProcessId()).c_str());
   }
 };
 

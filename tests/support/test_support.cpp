@@ -22,6 +22,12 @@ bool IsBanner(const std::string& message) {
   return message.rfind("(PL.Ctor)  ", 0) == 0 || message.rfind("(PL.Dtor)  ", 0) == 0;
 }
 
+std::string LogPathForPidIn(const char* folderTemplate, DWORD pid) {
+  char folder[MAX_PATH] = {};
+  ExpandEnvironmentStringsA(folderTemplate, folder, MAX_PATH);
+  return std::string(folder) + "Tessaly_KB61207_" + std::to_string(pid) + ".log";
+}
+
 }  // namespace
 
 std::string RequiredEnv(const char* name) {
@@ -87,9 +93,11 @@ ChildResult RunChild(const std::string& commandLine,
 }
 
 std::string LogPathForPid(DWORD pid) {
-  char folder[MAX_PATH] = {};
-  ExpandEnvironmentStringsA("%Public%\\Tessaly\\Logging\\", folder, MAX_PATH);
-  return std::string(folder) + "Tessaly_KB61207_" + std::to_string(pid) + ".log";
+  return LogPathForPidIn("%Public%\\Tessaly\\Logging\\", pid);
+}
+
+std::string PerUserLogPathForPid(DWORD pid) {
+  return LogPathForPidIn("%LOCALAPPDATA%\\Tessaly\\Logging\\", pid);
 }
 
 bool LoggedRun::Has(const std::string& message) const { return IndexOf(messages, message) >= 0; }
@@ -114,16 +122,21 @@ LoggedRun RunLogged(const std::string& commandLine,
       [&beforeStart](DWORD pid) {
         const std::string logPath = LogPathForPid(pid);
         DeleteFileA(logPath.c_str());
+        DeleteFileA(PerUserLogPathForPid(pid).c_str());
         if (beforeStart) beforeStart(logPath);
       },
       timeoutMs);
   run.elapsedMs = GetTickCount64() - started;
   if (run.child.pid == 0) return run;
-  const std::string logPath = LogPathForPid(run.child.pid);
-  const std::optional<std::string> log = ReadFileBytes(logPath);
-  DeleteFileA(logPath.c_str());
-  run.logWritten = log.has_value();
-  run.log = log.value_or("");
+  for (const std::string& logPath :
+       {PerUserLogPathForPid(run.child.pid), LogPathForPid(run.child.pid)}) {
+    std::optional<std::string> log = ReadFileBytes(logPath);
+    DeleteFileA(logPath.c_str());
+    if (!log || run.logWritten) continue;
+    run.logWritten = true;
+    run.logPath = logPath;
+    run.log = std::move(*log);
+  }
   if (!run.child.finished) {
     std::fprintf(stderr, "%s did not end within %lu ms and was ended; its log:\n%s\n",
                  commandLine.c_str(), timeoutMs, run.log.c_str());

@@ -45,8 +45,10 @@ ChildResult RunChild(const std::string& commandLine,
                      const std::function<void(DWORD pid)>& beforeResume = {},
                      DWORD timeoutMs = 120000);
 
-// The log file the logger writes for process `pid` under the current %Public%.
+// The log file the logger writes for process `pid` under the current %Public%,
+// and the one it writes instead under %LOCALAPPDATA%.
 std::string LogPathForPid(DWORD pid);
+std::string PerUserLogPathForPid(DWORD pid);
 
 // A program that logs, run to its end as a child: how it ended and what it
 // logged. The log is read once the child has ended, and deleted.
@@ -54,7 +56,8 @@ struct LoggedRun {
   ChildResult child;
   ULONGLONG elapsedMs = 0;  // from the child's creation to its end
   bool logWritten = false;
-  std::string log;  // the whole file
+  std::string logPath;  // the public or the per-user one, when written
+  std::string log;      // the whole file
   // "(tag)  message" of each record, as TaggedMessages gives them, without
   // the logger's start and exit banners.
   std::vector<std::string> messages;
@@ -65,9 +68,11 @@ struct LoggedRun {
   bool LogHolds(const std::string& text) const;
 };
 
-// Runs `commandLine` as RunChild does. Before the child resumes, a stale log
-// of its process id is removed and `beforeStart` may plant a file at the
-// log's path.
+// Runs `commandLine` as RunChild does. Before the child resumes, stale logs
+// of its process id are removed and `beforeStart` may plant a file at the
+// public log's path. Afterwards the per-user log is read when there is one
+// (the run wrote it: the public one failed), the public one otherwise; both
+// are deleted.
 LoggedRun RunLogged(const std::string& commandLine,
                     const std::function<void(const std::string& logPath)>& beforeStart = {},
                     DWORD timeoutMs = 120000);
