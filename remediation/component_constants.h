@@ -56,6 +56,14 @@ constexpr DWORD kMsiExitInstallerBusy = ERROR_INSTALL_ALREADY_RUNNING;  // 1618
 // msiexec could not open the log its /L switch names.
 constexpr DWORD kMsiExitLogFailure = ERROR_INSTALL_LOG_FAILURE;  // 1622
 
+// Room the installers need in the temporary folder before anything is
+// removed: each staged installer may take this many times its size there
+// (the setup program unpacks its archive, msiexec copies the database), and
+// the margin covers the uninstallers' copies of themselves and msiexec's
+// own files.
+constexpr ULONGLONG kInstallerUnpackFactor = 3;
+constexpr ULONGLONG kInstallerRoomMarginBytes = 16ull * 1024 * 1024;
+
 // Temporary installer names.
 constexpr char kSetupClientTempPrefix[] = "KSC";
 constexpr char kSetupClientTempExtension[] = "exe";

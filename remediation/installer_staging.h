@@ -47,6 +47,8 @@ class Replacement {
   // Staged, verified and still held.
   bool ready() const { return file_.has_value(); }
   const std::string& path() const;
+  // The staged installer's size in bytes; 0 when it is not ready.
+  ULONGLONG size() const { return file_ ? file_->size() : 0; }
   Problem problem() const { return problem_; }
   // Why it is not ready, for the log ("its installer X did not pass the
   // signature check"); empty when it is.

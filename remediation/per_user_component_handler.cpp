@@ -40,10 +40,13 @@ void RunPass(ConfigDrivenState& state, RemediationRun& run, int mode) {
 }
 
 // True when the installer that replaces `component` is staged, verified and
-// still held; otherwise says in the log why the component stays.
-bool IsReplacementReady(const char* component, const Replacement& replacement) {
-  if (replacement.ready()) return true;
-  PrimitiveLogger::Log(kUninstallTag, "Not removing %s: %s", component, replacement.why().c_str());
+// still held, and the temporary folder has room for it to run; otherwise
+// says in the log why the component stays.
+bool IsReplacementReady(const char* component, const Replacement& replacement,
+                        const std::string& roomProblem) {
+  const std::string& why = !replacement.ready() ? replacement.why() : roomProblem;
+  if (why.empty()) return true;
+  PrimitiveLogger::Log(kUninstallTag, "Not removing %s: %s", component, why.c_str());
   return false;
 }
 
@@ -87,11 +90,12 @@ void UnInstallAllPerUserKelvoComponents(ConfigDrivenState& state, RemediationRun
   // write would need, and they stay held until the install pass runs them.
   if (state.IsSetupClientUpgradeRequired()) run.SetupClientReplacement(state);
   if (state.IsLauncherUpgradeRequired()) run.LauncherReplacement();
+  const std::string roomProblem = run.RoomProblem();
   TerminateKelvoProcesses(state);
 
   const std::string appData = GetKnownFolderPath(KnownFolder::AppData);
   if (!appData.empty() && state.IsSetupClientUpgradeRequired() &&
-      IsReplacementReady(kSetupClientProduct, run.SetupClientReplacement(state))) {
+      IsReplacementReady(kSetupClientProduct, run.SetupClientReplacement(state), roomProblem)) {
     state.SendProgressUpdate(kUninstallingSetupClientText);
     CallUninstaller(state, run.limits().uninstallerJobMs, appData, kSetupClientProduct,
                     kTessalyCompany);
@@ -99,7 +103,7 @@ void UnInstallAllPerUserKelvoComponents(ConfigDrivenState& state, RemediationRun
                     kQuarnelCompany);
   }
   if (state.IsLauncherUpgradeRequired() &&
-      IsReplacementReady(kLauncherProductName, run.LauncherReplacement())) {
+      IsReplacementReady(kLauncherProductName, run.LauncherReplacement(), roomProblem)) {
     state.SendProgressUpdate(kUninstallingLauncherText);
     UninstallProductByUpgradeCode(state);
   }

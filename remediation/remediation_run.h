@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <string>
 
 #include "remediation/component_constants.h"
 #include "remediation/installer_staging.h"
@@ -44,10 +45,17 @@ class RemediationRun {
   Replacement& SetupClientReplacement(const ConfigDrivenState& state);
   Replacement& LauncherReplacement();
 
+  // Whether the temporary folder, where the uninstallers and installers do
+  // their work, still has room for the staged installers to unpack: empty
+  // when it has (or when that cannot be measured, which is logged), else
+  // why not, for the log. Measured once, after the staging.
+  const std::string& RoomProblem();
+
  private:
   WaitLimits limits_;
   // Declared before the replacements: the folder goes after their files.
   StagingFolder staging_;
   std::optional<Replacement> setupClient_;
   std::optional<Replacement> launcher_;
+  std::optional<std::string> roomProblem_;
 };

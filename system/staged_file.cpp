@@ -47,6 +47,7 @@ std::optional<StagedFile> StagedFile::Create(const std::string& folder, const st
                                              DWORD& error) {
   error = ERROR_SUCCESS;
   std::string path;
+  LARGE_INTEGER size{};
   {
     UniqueHandle file = CreateNewFile(folder, prefix, extension, path, error);
     if (!file) return std::nullopt;
@@ -63,6 +64,11 @@ std::optional<StagedFile> StagedFile::Create(const std::string& folder, const st
       PrimitiveLogger::Log(kTag, "Unable to flush %s:  %lu", path.c_str(), error);
       written = false;
     }
+    if (written && !GetFileSizeEx(file.get(), &size)) {
+      PrimitiveLogger::Log(kTag, "Unable to read the size of %s:  %lu", path.c_str(),
+                           GetLastError());
+      size.QuadPart = 0;
+    }
     file.reset();
     if (!written) {
       RemovePartialFile(path);
@@ -75,7 +81,7 @@ std::optional<StagedFile> StagedFile::Create(const std::string& folder, const st
   // keeps unchanged from here on.
   try {
     QVFileLock hold(path);
-    return StagedFile(std::move(path), std::move(hold));
+    return StagedFile(std::move(path), static_cast<ULONGLONG>(size.QuadPart), std::move(hold));
   } catch (const std::exception&) {
     error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_SHARING_VIOLATION;
   }
@@ -83,11 +89,14 @@ std::optional<StagedFile> StagedFile::Create(const std::string& folder, const st
   return std::nullopt;
 }
 
-StagedFile::StagedFile(std::string path, QVFileLock hold)
-    : path_(std::move(path)), hold_(std::move(hold)) {}
+StagedFile::StagedFile(std::string path, ULONGLONG size, QVFileLock hold)
+    : path_(std::move(path)), size_(size), hold_(std::move(hold)) {}
 
 StagedFile::StagedFile(StagedFile&& other) noexcept
-    : path_(std::move(other.path_)), hold_(std::move(other.hold_)), keep_(other.keep_) {
+    : path_(std::move(other.path_)),
+      size_(other.size_),
+      hold_(std::move(other.hold_)),
+      keep_(other.keep_) {
   other.path_.clear();
   other.hold_.reset();
 }

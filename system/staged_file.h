@@ -35,14 +35,17 @@ class StagedFile {
   StagedFile& operator=(const StagedFile&) = delete;
 
   const std::string& path() const { return path_; }
+  // Bytes written; 0 when the size could not be read.
+  ULONGLONG size() const { return size_; }
 
   // The file stays where it is when the owner goes (the hold is released).
   void Keep() { keep_ = true; }
 
  private:
-  StagedFile(std::string path, QVFileLock hold);
+  StagedFile(std::string path, ULONGLONG size, QVFileLock hold);
 
   std::string path_;
+  ULONGLONG size_ = 0;
   std::optional<QVFileLock> hold_;
   bool keep_ = false;
 };
