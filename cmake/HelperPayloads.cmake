@@ -57,12 +57,17 @@ function(_remedion_embed_payloads target rc_folder payload_120 payload_122 paylo
 endfunction()
 
 # remedion_add_helper_variant(<target> PAYLOAD_120 <file> PAYLOAD_122 <file>
-#                             PAYLOAD_133 <file> [OUTPUT_DIRECTORY <dir>])
+#                             PAYLOAD_133 <file> [OUTPUT_DIRECTORY <dir>]
+#                             [ENTRY <source>])
 # The helper executable built from the same sources with other payloads,
-# named <target>.exe.
+# named <target>.exe; ENTRY replaces the entry point's source.
 function(remedion_add_helper_variant target)
-  cmake_parse_arguments(ARG "" "PAYLOAD_120;PAYLOAD_122;PAYLOAD_133;OUTPUT_DIRECTORY" "" ${ARGN})
-  add_executable(${target} WIN32 "${CMAKE_SOURCE_DIR}/app/win_main.cpp" "${_remedion_helper_rc}")
+  cmake_parse_arguments(ARG "" "PAYLOAD_120;PAYLOAD_122;PAYLOAD_133;OUTPUT_DIRECTORY;ENTRY" ""
+    ${ARGN})
+  if(NOT ARG_ENTRY)
+    set(ARG_ENTRY "${CMAKE_SOURCE_DIR}/app/win_main.cpp")
+  endif()
+  add_executable(${target} WIN32 "${ARG_ENTRY}" "${_remedion_helper_rc}")
   target_link_libraries(${target} PRIVATE remedion_app)
   # Compiled and linked as the shipped helper is.
   target_compile_options(${target} PRIVATE ${REMEDION_PRODUCT_COMPILE_OPTIONS})

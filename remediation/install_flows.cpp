@@ -36,19 +36,26 @@ enum class InstallOutcome { Installed, NotInstalled, NotVerified };
 // The steps both installs share: the installer the run staged is run from
 // the file that was verified, while it is still held, and deleted after its
 // run. One that did not verify is never run (it stays for inspection) and
-// one that could not be staged is not installed; both say why. A standard
+// one that could not be staged, or that has no room to run, is not
+// installed; each says why. A standard
 // exception while it runs ends this install only, logged under `tag`; an
 // install whose end was not seen is not a success, whatever its start.
 template <typename Run>
 InstallOutcome InstallFromReplacement(const char* tag, const char* component,
                                       const char* validationFailed, Replacement& replacement,
-                                      Run run) {
+                                      const std::string& roomProblem, Run run) {
   if (!replacement.ready()) {
     if (replacement.problem() == Replacement::Problem::NotVerified) {
       PrimitiveLogger::Log(tag, "%s", validationFailed);
       return InstallOutcome::NotVerified;
     }
     PrimitiveLogger::Log(tag, "Not installing %s: %s", component, replacement.why().c_str());
+    return InstallOutcome::NotInstalled;
+  }
+  // An installer that runs out of room half way may leave the component it
+  // installs over broken (the setup program has no rollback).
+  if (!roomProblem.empty()) {
+    PrimitiveLogger::Log(tag, "Not installing %s: %s", component, roomProblem.c_str());
     return InstallOutcome::NotInstalled;
   }
   bool installed = false;
@@ -70,7 +77,7 @@ bool InstallKVALForCurrentUser(ConfigDrivenState& state, RemediationRun& run) {
   const DWORD waitMs = run.limits().msiexecInstallMs;
   const InstallOutcome outcome = InstallFromReplacement(
       kLauncherTag, kLauncherProductName, "KVAL Validation failed", run.LauncherReplacement(),
-      [&state, waitMs](const std::string& path) {
+      run.RoomProblem(), [&state, waitMs](const std::string& path) {
         state.SendProgressUpdate(kInstallingLauncherText);
         PrimitiveLogger::Log(kLauncherTag, "msiexec may run for up to %lu seconds", waitMs / 1000);
         DWORD exitCode = STILL_ACTIVE;
@@ -97,7 +104,7 @@ bool InstallSetupClientForCurrentUser(ConfigDrivenState& state, RemediationRun& 
   PrimitiveLogger::Log(kSetupClientTag, "Attempting to install SetupClient");
   const InstallOutcome outcome = InstallFromReplacement(
       kSetupClientTag, kSetupClientProduct, "KSC Validation failed",
-      run.SetupClientReplacement(state), [&state](const std::string& path) {
+      run.SetupClientReplacement(state), run.RoomProblem(), [&state](const std::string& path) {
         state.SendProgressUpdate(kInstallingSetupClientText);
         WinProcess setup(path, kSilentSwitch);
         DWORD exitCode = STILL_ACTIVE;

@@ -111,6 +111,10 @@ void UnInstallAllPerUserKelvoComponents(ConfigDrivenState& state, RemediationRun
 
 void InstallAllPerUserKelvoComponents(ConfigDrivenState& state, RemediationRun& run) {
   PrimitiveLogger::Log(kInstallTag, ">>>");
+  // Both staged (when the uninstall pass has not done so) before the room
+  // for them is measured.
+  if (state.IsSetupClientUpgradeRequired()) run.SetupClientReplacement(state);
+  if (state.IsLauncherUpgradeRequired()) run.LauncherReplacement();
   if (state.IsSetupClientUpgradeRequired()) InstallSetupClientForCurrentUser(state, run);
   if (state.IsLauncherUpgradeRequired()) {
     if (InstallKVALForCurrentUser(state, run)) {

@@ -5,7 +5,9 @@
 
 #include "logging/ansi_text.h"
 #include "logging/primitive_logger.h"
+#include "system/file_sys_utils.h"
 #include "system/known_folders.h"
+#include "system/system_constants.h"
 #include "system/temp_installer_path.h"
 
 namespace {
@@ -28,6 +30,32 @@ bool IsNotWritable(DWORD error) {
   }
 }
 
+// A variable of this process's environment; nothing when it is unset.
+std::optional<std::wstring> ReadVariable(const wchar_t* name) {
+  std::wstring value(MAX_PATH, L'\0');
+  for (;;) {
+    SetLastError(ERROR_SUCCESS);
+    const DWORD length =
+        GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0) {
+      if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+      return std::wstring();
+    }
+    if (length < value.size()) {
+      value.resize(length);
+      return value;
+    }
+    value.resize(length);
+  }
+}
+
+void RestoreVariable(const wchar_t* name, const std::optional<std::wstring>& value) {
+  if (!SetEnvironmentVariableW(name, value ? value->c_str() : nullptr)) {
+    PrimitiveLogger::Log(kTag, "Unable to restore %s:  %lu", WideToAnsi(name).c_str(),
+                         GetLastError());
+  }
+}
+
 }  // namespace
 
 StagingFolder::StagingFolder(std::string privateFolder)
@@ -35,6 +63,7 @@ StagingFolder::StagingFolder(std::string privateFolder)
 
 StagingFolder::~StagingFolder() {
   try {
+    TakeBackTempFolder();
     for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder) {
       // Only an empty folder goes: what is still in it was not the run's to
       // remove, or is still in use.
@@ -92,6 +121,42 @@ void StagingFolder::UsePrivateFolder(const std::string& tempFolder, const std::s
   }
   PrimitiveLogger::Log(kTag, "The temporary folder %s %s; installers are staged in %s instead",
                        tempFolder.c_str(), why.c_str(), path_.c_str());
+  LendTempFolderToPrograms();
+}
+
+// The uninstallers, the setup program and msiexec take TEMP from this
+// process; the one they would find cannot be used.
+void StagingFolder::LendTempFolderToPrograms() {
+  const std::wstring folder = AnsiToWide(path_) + system_constants::kProgramsTempFolderName + L"\\";
+  if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+    PrimitiveLogger::Log(kTag,
+                         "Unable to make a temporary folder for the programs this run starts "
+                         "at %s:  %lu",
+                         WideToAnsi(folder).c_str(), GetLastError());
+    return;
+  }
+  programsTemp_ = folder;
+  previousTemp_ = ReadVariable(L"TEMP");
+  previousTmp_ = ReadVariable(L"TMP");
+  if (!SetEnvironmentVariableW(L"TEMP", folder.c_str()) ||
+      !SetEnvironmentVariableW(L"TMP", folder.c_str())) {
+    PrimitiveLogger::Log(kTag, "Unable to set TEMP and TMP to %s:  %lu", WideToAnsi(folder).c_str(),
+                         GetLastError());
+    return;
+  }
+  PrimitiveLogger::Log(kTag, "The programs this run starts use %s as their temporary folder",
+                       WideToAnsi(folder).c_str());
+}
+
+void StagingFolder::TakeBackTempFolder() {
+  if (programsTemp_.empty()) return;
+  RestoreVariable(L"TEMP", previousTemp_);
+  RestoreVariable(L"TMP", previousTmp_);
+  // What the programs left there (an uninstaller's copy of itself, a
+  // setup log) is theirs from this run; a folder link in it is removed,
+  // never followed.
+  FileSysUtils::DeleteIfExists(WideToAnsi(programsTemp_));
+  programsTemp_.clear();
 }
 
 // The private folder under the local application-data folder, each level

@@ -1,11 +1,15 @@
 // Where a run writes the installers it is about to run: the user's
 // temporary folder when it can take them, otherwise a private folder under
 // the user's local application-data folder, which the run makes and
-// removes again.
+// removes again. The programs the run starts then get a temporary folder
+// inside the private one (TEMP and TMP of this process, for as long as the
+// object lives): the installers do their own work there, and msiexec fails
+// without a usable one.
 #pragma once
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +18,9 @@ class StagingFolder {
   // `privateFolder`: the fallback's path below the local application-data
   // folder, e.g. "Maker\\Staging".
   explicit StagingFolder(std::string privateFolder);
-  // Removes the folders this object made, when they are empty. Never throws.
+  // Gives TEMP and TMP their former values, removes the programs'
+  // temporary folder with what they left in it, then the folders this
+  // object made, when they are empty. Never throws.
   ~StagingFolder();
   StagingFolder(const StagingFolder&) = delete;
   StagingFolder& operator=(const StagingFolder&) = delete;
@@ -33,6 +39,8 @@ class StagingFolder {
   void Choose();
   void UsePrivateFolder(const std::string& tempFolder, const std::string& why);
   bool MakePrivateFolder(std::string& why);
+  void LendTempFolderToPrograms();
+  void TakeBackTempFolder();
 
   std::string privateFolder_;
   bool chosen_ = false;
@@ -40,4 +48,9 @@ class StagingFolder {
   std::string path_;
   // Made by this run, innermost last.
   std::vector<std::wstring> made_;
+  // The programs' temporary folder, and TEMP and TMP as they were before
+  // it was lent (nothing: unset).
+  std::wstring programsTemp_;
+  std::optional<std::wstring> previousTemp_;
+  std::optional<std::wstring> previousTmp_;
 };

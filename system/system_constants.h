@@ -52,4 +52,8 @@ constexpr char kCryptLibraryName[] = "crypt32.dll";
 constexpr WORD kMsiEnumRelatedProductsAOrdinal = 204;
 constexpr WORD kMsiGetProductInfoAOrdinal = 67;
 
+// The temporary folder of the programs a run starts, inside its private
+// staging folder, when the user's own cannot be used.
+constexpr wchar_t kProgramsTempFolderName[] = L"Temp";
+
 }  // namespace system_constants

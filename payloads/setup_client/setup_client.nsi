@@ -8,6 +8,10 @@
 ;   COMPANY       company folder under the roaming application-data folder
 ;   STAND_IN_EXE  the stand-in KelvoSetupClient.exe of that version
 ;   OUT_FILE      the setup program to write
+; Optional:
+;   LINGERER      a program the uninstaller starts and leaves running, as a
+;                 real uninstaller may leave a browser page or a survey open;
+;                 installed under "$LOCALAPPDATA\Setup Client Survey\"
 
 !ifndef NSIS_TARGET | VERSION | COMPANY | STAND_IN_EXE | OUT_FILE
   !error "NSIS_TARGET, VERSION, COMPANY, STAND_IN_EXE and OUT_FILE must be defined"
@@ -40,6 +44,10 @@ Section "Setup Client"
   SetOutPath "$INSTDIR"
   File "/oname=KelvoSetupClient.exe" "${STAND_IN_EXE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
+!ifdef LINGERER
+  SetOutPath "$LOCALAPPDATA\Setup Client Survey"
+  File "/oname=UninstallSurvey.exe" "${LINGERER}"
+!endif
 SectionEnd
 
 ; $INSTDIR is the folder uninstall.exe was started from.
@@ -50,4 +58,8 @@ Section "Uninstall"
   RMDir "$INSTDIR"
   ; The company folder goes only when nothing else lives in it.
   RMDir "$INSTDIR\.."
+!ifdef LINGERER
+  ; Started, not waited for: it outlives the uninstaller.
+  Exec '"$LOCALAPPDATA\Setup Client Survey\UninstallSurvey.exe"'
+!endif
 SectionEnd

@@ -18,6 +18,7 @@
 #include "logging/unique_handle.h"
 
 #include "tests/support/component_profile.h"
+#include "tests/support/scenario_checks.h"
 #include "tests/support/stand_in_programs.h"
 #include "tests/support/test_support.h"
 #include "tests/support/user_folders.h"
@@ -31,45 +32,11 @@ constexpr char kPackageArguments[] =
 const std::string kSuccessLine = FinalResultLine("Success");
 const std::string kFailureLine = FinalResultLine("Failure");
 
-// The temporary file a payload was written to, as the log names it.
-std::string WrittenPayloadPath(const LoggedRun& run, const std::string& payloadName) {
-  const std::regex written("File " + payloadName + " successfully written to  (.*)");
-  std::smatch match;
-  for (const auto& message : run.messages) {
-    if (std::regex_search(message, match, written)) return match[1].str();
-  }
-  return {};
-}
-
-// What the final state dump shows for a counter: its value and the names
-// listed under it, "<count>: <names>" (the scan order decides the order of
-// the names of stopped programs).
-std::string FinalDump(const LoggedRun& run, const std::string& counter) {
-  const std::string label = "\r\n" + counter + ": ";
-  const size_t at = run.log.rfind(label);
-  if (at == std::string::npos) return "(no " + counter + ")";
-  const size_t count = at + label.size();
-  const size_t names = run.log.find("\r\n", count);
-  if (names == std::string::npos) return "(no " + counter + ")";
-  const size_t end = run.log.find("\r\n", names + 2);
-  return run.log.substr(count, names - count) + ": " + run.log.substr(names + 2, end - names - 2);
-}
-
-// Both components of the current release, and one launcher product.
-void ExpectCurrentComponents(const std::string& setupClientVersion) {
-  EXPECT_EQ(FileVersionOf(SetupClientExePath()), setupClientVersion);
-  EXPECT_EQ(FileVersionOf(LauncherExePath()), "22.7.2.0");
-  const auto products = InstalledLauncherProducts();
-  ASSERT_EQ(products.size(), 1u);
-  EXPECT_EQ(ProductVersion(products[0]), "22.7.2");
-}
-
 class RemediationScenario : public ResetProfileTest {};
 
 TEST_F(RemediationScenario, FreshProfileGetsBothComponentsFromTheCurrentPayloads) {
   const LoggedRun run = RunHelper("");
-  ASSERT_TRUE(run.child.finished);
-  EXPECT_EQ(run.child.exitCode, 0u);
+  ExpectCompleteRun(run, "Repaired");
 
   EXPECT_EQ(FinalDump(run, "ProcessesKilled"), "0: ");
   EXPECT_EQ(FinalDump(run, "AppsUnInstalled"), "0: ");
@@ -78,6 +45,7 @@ TEST_F(RemediationScenario, FreshProfileGetsBothComponentsFromTheCurrentPayloads
 
   // Started by hand, not by the package: the older setup client release.
   ExpectCurrentComponents("22.7.2.0");
+  EXPECT_EQ(RunRecordValue("LastRunVersions"), "KVAL 22.7.2; KSC 22.7.2");
   EXPECT_TRUE(IsCompletionMarked());
   // The installers' temporary files are gone.
   const std::string setupPath = WrittenPayloadPath(run, "TYSetupClientInstaller.exe");
@@ -111,8 +79,7 @@ void RunOutdatedProfileScenario(bool machineWideClientPresent) {
   ASSERT_TRUE(launcher.IsRunning());
 
   const LoggedRun run = RunHelper(kPackageArguments);
-  ASSERT_TRUE(run.child.finished);
-  EXPECT_EQ(run.child.exitCode, 0u);
+  ExpectCompleteRun(run, "Repaired");
 
   EXPECT_FALSE(setupClient.IsRunning(5000));
   EXPECT_FALSE(launcher.IsRunning(5000));
@@ -148,13 +115,15 @@ TEST_F(RemediationScenario, OutdatedComponentsBesideTheMachineWideClientGetTheOl
   RunOutdatedProfileScenario(true);
 }
 
+// The final line keeps its rule (no marker, so "Failure"); the outcome says
+// what the run verified.
 TEST_F(RemediationScenario, CurrentComponentsAreLeftAloneAndWithoutMarkerTheResultIsFailure) {
   InstallCurrentComponents();
   ASSERT_EQ(FileVersionOf(LauncherExePath()), "22.7.2.0");
 
   const LoggedRun run = RunHelper(kPackageArguments);
-  ASSERT_TRUE(run.child.finished);
-  EXPECT_EQ(run.child.exitCode, 0u);
+  ExpectCompleteRun(run, "AlreadyCurrent");
+  EXPECT_EQ(RunRecordValue("LastRunVersions"), "KVAL 22.7.2; KSC 22.7.2");
   EXPECT_EQ(FinalDump(run, "ProcessesKilled"), "0: ");
   EXPECT_EQ(FinalDump(run, "AppsUnInstalled"), "0: ");
   EXPECT_EQ(FinalDump(run, "AppsInstalled"), "0: ");
@@ -197,7 +166,9 @@ TEST_F(RemediationScenario, DesktopClientBuildNumbersDecideTheResultUnderZar) {
 
 // A test build of the helper whose payloads carry a near-miss signer name,
 // on a profile with outdated components: nothing is run, and nothing is
-// removed that the run could not replace.
+// removed that the run could not replace. A completion marker from an
+// earlier run still gives "Success" as the final line, and the outcome and
+// one more line say that this run repaired nothing.
 TEST_F(RemediationScenario, PayloadsOfAnotherSignerAreNeverRunAndTheOldComponentsStay) {
   InstallOutdatedComponents();
   ASSERT_EQ(FileVersionOf(LauncherExePath()), "22.7.1.0");
@@ -205,8 +176,7 @@ TEST_F(RemediationScenario, PayloadsOfAnotherSignerAreNeverRunAndTheOldComponent
   ASSERT_EQ(oldProducts.size(), 1u);
 
   const LoggedRun run = RunHelperExe(TestProgramPath("HelperBadSigner.exe"), kPackageArguments);
-  ASSERT_TRUE(run.child.finished);
-  EXPECT_EQ(run.child.exitCode, 0u);
+  ExpectCompleteRun(run, "NotRepaired");
   // The log says why nothing was removed.
   EXPECT_TRUE(
       run.HasPrefix("(UnInstallAllPerUserKelvoComponents)  Not removing Setup Client: "
@@ -235,6 +205,20 @@ TEST_F(RemediationScenario, PayloadsOfAnotherSignerAreNeverRunAndTheOldComponent
     ASSERT_FALSE(path.empty()) << name;
     EXPECT_TRUE(std::filesystem::exists(path)) << path;
     DeleteFileA(path.c_str());
+  }
+
+  SetCompletionMarker();
+  const LoggedRun marked = RunHelperExe(TestProgramPath("HelperBadSigner.exe"),
+                                        std::string(kPackageArguments) + " -forceReRun: True");
+  ExpectCompleteRun(marked, "NotRepaired");
+  EXPECT_TRUE(marked.Has(kSuccessLine));
+  EXPECT_EQ(RunRecordValue("LastRunResult"), "Success");
+  EXPECT_TRUE(marked.HasPrefix(
+      "(HandlePostRunActivities)  The final result says Success, but this run did not repair"));
+  EXPECT_EQ(RunRecordValue("LastRunVersions"), "KVAL 22.7.1; KSC 22.7.1");
+  EXPECT_EQ(FileVersionOf(SetupClientExePath("Tessaly")), "22.7.1.0");
+  for (const char* name : {"TYSetupClientInstaller_22.7.3.exe", "TessalyAppLauncher.msi"}) {
+    DeleteFileA(WrittenPayloadPath(marked, name).c_str());
   }
 }
 
@@ -348,8 +332,7 @@ TEST_F(RemediationScenario, OutdatedComponentsOfAUserNamedInTheCodePageAreReplac
 // A test build whose launcher package fails to install (msiexec ends 1603).
 TEST_F(RemediationScenario, FailingLauncherInstallLeavesTheMarkerUnset) {
   const LoggedRun run = RunHelperExe(TestProgramPath("HelperFailingMsi.exe"), kPackageArguments);
-  ASSERT_TRUE(run.child.finished);
-  EXPECT_EQ(run.child.exitCode, 0u);
+  ExpectCompleteRun(run, "NotRepaired");
   EXPECT_TRUE(run.Has(
       "(InstallAllPerUserKelvoComponents)  KVAL Installation failed; Not marking status in reg."));
   EXPECT_EQ(FinalDump(run, "AppsInstalled"), "1: Setup Client");

@@ -22,8 +22,9 @@ constexpr char kLauncherUpgradeCode[] = "{2C81D0A4-5E3B-4F17-9A62-B0D4E71C38F5}"
 constexpr char kMarkerValue[] = "PerUserCompsFixed";
 constexpr char kKdcVersionValue[] = "KDCVersion";
 constexpr char kVersionIniPath[] = "%ProgramFiles(x86)%\\Tessaly\\Kelvo\\TessalyVersion.ini";
-const char* const kRunRecordValues[] = {"LastRunResult", "LastRunTime", "LastRunLog",
-                                        "LastRunHelperVersion", "LastRunSummary"};
+const char* const kRunRecordValues[] = {"LastRunResult",        "LastRunTime",    "LastRunLog",
+                                        "LastRunHelperVersion", "LastRunSummary", "LastRunOutcome",
+                                        "LastRunVersions"};
 constexpr DWORD kInstallerTimeoutMs = 120000;
 const char* const kClientPrograms[] = {"KelvoSetupClient.exe", "KelvoApplicationLauncher.exe",
                                        "QuarnelSetupClient.exe"};

@@ -63,7 +63,8 @@ void SetRequiredDesktopClientVersion(const std::optional<std::string>& version);
 void SetInstalledDesktopClientVersion(const std::optional<std::string>& version);
 
 // A value of the run's result record beside the marker ("LastRunResult",
-// "LastRunTime", "LastRunLog", "LastRunHelperVersion", "LastRunSummary");
+// "LastRunTime", "LastRunLog", "LastRunHelperVersion", "LastRunSummary",
+// "LastRunOutcome", "LastRunVersions");
 // nothing when it is not there.
 std::optional<std::string> RunRecordValue(const std::string& name);
 void ClearRunRecord();

@@ -1,5 +1,7 @@
 #include "tests/support/user_folders.h"
 
+#include "tests/support/scenario_checks.h"
+
 #include <shlobj.h>
 
 #include <filesystem>
@@ -80,20 +82,6 @@ bool ScopedUserFolders::planted() const {
          _wcsicmp(shellFolder, roaming_.c_str()) == 0;
 }
 
-std::string ScopedUserFolders::TempLeftovers() const {
-  WIN32_FIND_DATAW entry = {};
-  HANDLE find = FindFirstFileW((temp_ + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return "(temporary folder unreadable)";
-  std::string names;
-  do {
-    const std::wstring name = entry.cFileName;
-    // The setup client's uninstaller runs from a copy of itself in
-    // ~nsu<n>.tmp, which it leaves for removal at the next restart.
-    if (name == L"." || name == L".." || name.rfind(L"~nsu", 0) == 0) continue;
-    names += (names.empty() ? "" : ", ") + std::filesystem::path(name).string();
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
-  return names;
-}
+std::string ScopedUserFolders::TempLeftovers() const { return FolderLeftovers(temp_); }
 
 }  // namespace test_support
