@@ -26,7 +26,7 @@ wine_flavour() {
 # How many copies of the test prefix the tests that install components
 # into the prefix user's profile share out (tests/CMakeLists.txt assigns
 # each such test a lane; scripts/wine-run runs it in that lane's copy).
-readonly PREFIX_LANES=3
+readonly PREFIX_LANES=4
 
 # The shipped helper's build: 32-bit, with its package, never with tests.
 shipped_build_dir() { echo "$root/build/x86"; }
