@@ -41,6 +41,14 @@ bool CanOpen(const std::string& path, DWORD access) {
   return true;
 }
 
+// This process's value of an environment variable (the C runtime's copy
+// does not see SetEnvironmentVariable).
+std::string Variable(const char* name) {
+  char value[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableA(name, value, MAX_PATH);
+  return length < MAX_PATH ? std::string(value, length) : "(too long)";
+}
+
 }  // namespace
 
 TEST(TempInstallerName, NamesAFreeFileWithThreePrefixCharactersAndTheExtension) {
@@ -189,9 +197,16 @@ TEST(StagingFolder, FallsBackToAPrivateFolderThatGoesWithTheRun) {
       StagingFolder folder("Maker\\Staging");
       EXPECT_EQ(folder.Path(), privateFolder);
       EXPECT_TRUE(std::filesystem::is_directory(privateFolder));
+      // The programs the run starts get a temporary folder inside it,
+      // which goes with what they left there.
+      EXPECT_EQ(Variable("TEMP"), privateFolder + "Temp\\");
+      EXPECT_EQ(Variable("TMP"), privateFolder + "Temp\\");
+      ASSERT_TRUE(WriteFileBytes(privateFolder + "Temp\\setup.log", "x"));
       // What is left in it (not the run's own) keeps the folder.
       ASSERT_TRUE(WriteFileBytes(privateFolder + "other", "x"));
     }
+    EXPECT_EQ(Variable("TMP"), broken);
+    EXPECT_FALSE(std::filesystem::exists(privateFolder + "Temp"));
     EXPECT_TRUE(std::filesystem::exists(privateFolder + "other"));
     std::filesystem::remove_all(local.path() + "\\Maker");
   }
