@@ -13,6 +13,8 @@ constexpr char kLauncherUpgradeCode[] = "{2C81D0A4-5E3B-4F17-9A62-B0D4E71C38F5}"
 constexpr char kLauncherProductName[] = "Kelvo Application Launcher";
 constexpr char kProductNameProperty[] = "ProductName";
 constexpr char kLauncherLabel[] = "KVAL";
+// The setup client as the version checks and the run's outcome name it.
+constexpr char kSetupClientLabel[] = "KSC";
 // A braced GUID (38 characters) and its NUL fit.
 constexpr size_t kProductCodeBufferSize = 40;
 constexpr DWORD kProductNameBufferSize = 260;

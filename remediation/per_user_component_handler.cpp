@@ -88,8 +88,7 @@ void UnInstallAllPerUserKelvoComponents(ConfigDrivenState& state, RemediationRun
   // without it until the next deployment. Both are staged before anything
   // is removed, since an uninstaller's own files may take the space a later
   // write would need, and they stay held until the install pass runs them.
-  if (state.IsSetupClientUpgradeRequired()) run.SetupClientReplacement(state);
-  if (state.IsLauncherUpgradeRequired()) run.LauncherReplacement();
+  run.StageReplacements(state);
   const std::string roomProblem = run.RoomProblem();
   TerminateKelvoProcesses(state);
 
@@ -113,8 +112,7 @@ void InstallAllPerUserKelvoComponents(ConfigDrivenState& state, RemediationRun& 
   PrimitiveLogger::Log(kInstallTag, ">>>");
   // Both staged (when the uninstall pass has not done so) before the room
   // for them is measured.
-  if (state.IsSetupClientUpgradeRequired()) run.SetupClientReplacement(state);
-  if (state.IsLauncherUpgradeRequired()) run.LauncherReplacement();
+  run.StageReplacements(state);
   if (state.IsSetupClientUpgradeRequired()) InstallSetupClientForCurrentUser(state, run);
   if (state.IsLauncherUpgradeRequired()) {
     if (InstallKVALForCurrentUser(state, run)) {

@@ -4,6 +4,7 @@
 
 #include "logging/ansi_text.h"
 #include "logging/primitive_logger.h"
+#include "state/config_driven_state.h"
 #include "remediation/component_constants.h"
 #include "system/free_space.h"
 #include "system/temp_installer_path.h"
@@ -17,15 +18,17 @@ constexpr char kRoomTag[] = "RemediationRun::RoomProblem";
 // The folder whose volume the installers work on: the temporary folder the
 // programs the run starts inherit, or, where that does not exist, the
 // folder the installers are staged in.
-std::string WorkFolder(const std::string& stagingFolder) {
+// (A missing temporary folder is what the attribute check is for; it needs
+// no log line of its own.)
+std::wstring WorkFolder(const std::string& stagingFolder) {
   const std::optional<std::wstring> temp = UserTempFolder();
   if (temp) {
     const DWORD attributes = GetFileAttributesW(temp->c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      return WideToAnsi(*temp);
+      return *temp;
     }
   }
-  return stagingFolder;
+  return AnsiToWide(stagingFolder);
 }
 
 }  // namespace
@@ -51,6 +54,11 @@ Replacement& RemediationRun::SetupClientReplacement(const ConfigDrivenState& sta
   return *setupClient_;
 }
 
+void RemediationRun::StageReplacements(const ConfigDrivenState& state) {
+  if (state.IsSetupClientUpgradeRequired()) SetupClientReplacement(state);
+  if (state.IsLauncherUpgradeRequired()) LauncherReplacement();
+}
+
 Replacement& RemediationRun::LauncherReplacement() {
   if (!launcher_) {
     launcher_.emplace(Replacement::Stage(staging_, LauncherPayload(), kLauncherTempPrefix,
@@ -72,10 +80,11 @@ const std::string& RemediationRun::RoomProblem() {
   // copies the database: without that room the removal of the old
   // components would succeed and the install fail.
   const ULONGLONG needed = kInstallerRoomMarginBytes + kInstallerUnpackFactor * staged;
-  const std::string folder = WorkFolder(staging_.Path());
+  const std::wstring wideFolder = WorkFolder(staging_.Path());
+  const std::string folder = WideToAnsi(wideFolder);
   DWORD error = ERROR_SUCCESS;
   const std::optional<ULONGLONG> free =
-      folder.empty() ? std::nullopt : FreeBytesForUser(folder, error);
+      wideFolder.empty() ? std::nullopt : FreeBytesForUser(wideFolder, error);
   if (!free) {
     PrimitiveLogger::Log(kRoomTag,
                          "The free space in %s cannot be measured (%lu); going on without that "

@@ -44,6 +44,8 @@ class RemediationRun {
   // run them or the run ends.
   Replacement& SetupClientReplacement(const ConfigDrivenState& state);
   Replacement& LauncherReplacement();
+  // Stages the replacements of the components `state` says need work.
+  void StageReplacements(const ConfigDrivenState& state);
 
   // Whether the temporary folder, where the uninstallers and installers do
   // their work, still has room for the staged installers to unpack: empty

@@ -3,6 +3,9 @@
 #include <exception>
 
 #include "logging/primitive_logger.h"
+#include "remediation/component_constants.h"
+
+using namespace component_constants;
 
 namespace {
 
@@ -52,13 +55,14 @@ std::string ReadingText(const ComponentReading& reading) {
 }
 
 std::string VersionsText(const ComponentReadings& readings) {
-  return "KVAL " + ReadingText(readings.launcher) + "; KSC " + ReadingText(readings.setupClient);
+  return std::string(kLauncherLabel) + " " + ReadingText(readings.launcher) + "; " +
+         kSetupClientLabel + " " + ReadingText(readings.setupClient);
 }
 
 std::string ComponentsNotCurrent(const ComponentReadings& after) {
   std::string list;
-  AppendNotCurrent(list, "KVAL", after.launcher);
-  AppendNotCurrent(list, "KSC", after.setupClient);
+  AppendNotCurrent(list, kLauncherLabel, after.launcher);
+  AppendNotCurrent(list, kSetupClientLabel, after.setupClient);
   return list;
 }
 
@@ -70,9 +74,9 @@ ComponentReadings ReadComponentsAfterRun(const ComponentReadings& before) {
     // A folder that cannot be tested proves nothing about the components.
     PrimitiveLogger::Log(kTag, "Unable to read the components again:  %s", error.what());
   }
-  PrimitiveLogger::Log(kTag, "KVAL before the run:  %s; after it:  %s",
+  PrimitiveLogger::Log(kTag, "%s before the run:  %s; after it:  %s", kLauncherLabel,
                        ReadingText(before.launcher).c_str(), ReadingText(after.launcher).c_str());
-  PrimitiveLogger::Log(kTag, "KSC before the run:  %s; after it:  %s",
+  PrimitiveLogger::Log(kTag, "%s before the run:  %s; after it:  %s", kSetupClientLabel,
                        ReadingText(before.setupClient).c_str(),
                        ReadingText(after.setupClient).c_str());
   return after;

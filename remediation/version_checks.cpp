@@ -11,6 +11,7 @@
 #include "logging/primitive_logger.h"
 #include "logging/unique_handle.h"
 #include "progress/qv_progress_message_box.h"
+#include "remediation/component_constants.h"
 #include "remediation/version_constants.h"
 #include "state/config_driven_state.h"
 #include "state/run_state_constants.h"
@@ -106,9 +107,11 @@ ComponentReadings ReadComponentVersions(const char* tag) {
   }
   ComponentReadings readings;
   PrimitiveLogger::Log(tag, "Getting KVAL version");
-  readings.launcher = ReadComponent(folder + kLauncherRelativePath, "KVAL", tag);
+  readings.launcher =
+      ReadComponent(folder + kLauncherRelativePath, component_constants::kLauncherLabel, tag);
   PrimitiveLogger::Log(tag, "Getting Kelvo Setup Client version");
-  readings.setupClient = ReadComponent(folder + kSetupClientRelativePath, "KSC", tag);
+  readings.setupClient =
+      ReadComponent(folder + kSetupClientRelativePath, component_constants::kSetupClientLabel, tag);
   return readings;
 }
 

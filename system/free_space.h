@@ -7,6 +7,6 @@
 #include <string>
 
 // The bytes this user may still write on the volume that holds `folder`
-// (narrow, an existing folder), quotas included; nothing, with the Win32
-// error in `error`, when that cannot be read. Never throws.
-std::optional<ULONGLONG> FreeBytesForUser(const std::string& folder, DWORD& error);
+// (an existing folder), quotas included; nothing, with the Win32 error in
+// `error`, when that cannot be read. Never throws.
+std::optional<ULONGLONG> FreeBytesForUser(const std::wstring& folder, DWORD& error);
