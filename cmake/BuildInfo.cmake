@@ -63,6 +63,8 @@ function(remedion_build_info)
   set(REMEDION_BRANCH_B64 "${branch_b64}")
   set(REMEDION_REVISION_B64 "${revision_b64}")
   set(REMEDION_BUILD_CONFIG "Release")
+  # The version block's copyright, as of the build's year.
+  set(REMEDION_LEGAL_COPYRIGHT "Copyright (C) ${year} Orvane, Inc.")
 
   configure_file(${CMAKE_SOURCE_DIR}/app/build_info.h.in
                  ${CMAKE_BINARY_DIR}/generated/build_info.h @ONLY)

@@ -1,9 +1,7 @@
 # remedion_add_helper_package(<target> OUTPUT <msi> VERSION a.b.c.d)
 # Builds the deployment package KelvoUpgradeHelperInstaller.msi around this
-# build's OrvaneUpgradeHelper.exe with wixl and signs it: with the maker's
-# certificate when REMEDION_RELEASE_SIGNING_CERT/_KEY name one (timestamped
-# by REMEDION_TIMESTAMP_URL when given; cmake/ReleaseInputs.cmake), else with
-# the development kit's "Orvane, Inc." (payloads/signing/). The ProductCode is
+# build's OrvaneUpgradeHelper.exe (signed itself) with wixl and signs it as
+# cmake/CodeSigning.cmake says. The ProductCode is
 # derived from the upgrade code, the version and the architecture, so that a
 # build is reproducible and every version has its own (a major upgrade needs
 # that).
@@ -76,28 +74,8 @@ function(remedion_add_helper_package target)
     VERBATIM)
 
   get_filename_component(output_dir "${ARG_OUTPUT}" DIRECTORY)
-  if(REMEDION_RELEASE_SIGNING_CERT)
-    set(sign_command
-      osslsigncode sign -certs "${REMEDION_RELEASE_SIGNING_CERT}"
-        -key "${REMEDION_RELEASE_SIGNING_KEY}" -h sha256 -n "Orvane Upgrade Helper")
-    set(signer "the release certificate")
-    if(REMEDION_TIMESTAMP_URL)
-      # RFC 3161; osslsigncode fails the signing when the server does not
-      # answer, so no release package goes out without its timestamp.
-      list(APPEND sign_command -ts "${REMEDION_TIMESTAMP_URL}")
-      string(APPEND signer ", timestamped by ${REMEDION_TIMESTAMP_URL}")
-    endif()
-    list(APPEND sign_command -in "${unsigned}" -out "${ARG_OUTPUT}")
-    set(sign_depends "${REMEDION_RELEASE_SIGNING_CERT}" "${REMEDION_RELEASE_SIGNING_KEY}")
-  else()
-    # The kit's certificates are made by payload_kit, which the helper
-    # depends on.
-    set(sign_command
-      bash "${CMAKE_SOURCE_DIR}/payloads/signing/sign-file.sh"
-        "${CMAKE_BINARY_DIR}/payloads/signing" orvane "${unsigned}" "${ARG_OUTPUT}")
-    set(sign_depends "${CMAKE_SOURCE_DIR}/payloads/signing/sign-file.sh")
-    set(signer "Orvane, Inc. (development kit)")
-  endif()
+  remedion_sign_command(sign_command signer "Orvane Upgrade Helper" "${unsigned}" "${ARG_OUTPUT}")
+  remedion_sign_depends(sign_depends)
   add_custom_command(
     OUTPUT "${ARG_OUTPUT}"
     COMMAND ${CMAKE_COMMAND} -E make_directory "${output_dir}"

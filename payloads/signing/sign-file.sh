@@ -3,14 +3,15 @@
 # make-signing-kit.sh): Authenticode, SHA-256, the CA embedded with the leaf.
 # No timestamp: the build has no network.
 set -euo pipefail
-if [ $# -ne 4 ]; then
-  echo "usage: sign-file.sh KIT_DIR SIGNER_ID INPUT OUTPUT" >&2
+# The signature's program name is NAME, or the output's file name.
+if [ $# -lt 4 ] || [ $# -gt 5 ]; then
+  echo "usage: sign-file.sh KIT_DIR SIGNER_ID INPUT OUTPUT [NAME]" >&2
   exit 2
 fi
-kit=$1 signer=$2 input=$3 output=$4
+kit=$1 signer=$2 input=$3 output=$4 name=${5:-$(basename "$4")}
 [ -f "$kit/$signer.key" ] || { echo "sign-file.sh: no signer '$signer' in $kit" >&2; exit 1; }
 mkdir -p "$(dirname "$output")"
 rm -f "$output" "$output.tmp"
 osslsigncode sign -certs "$kit/$signer-chain.pem" -key "$kit/$signer.key" \
-  -h sha256 -n "$(basename "$output")" -in "$input" -out "$output.tmp" >/dev/null
+  -h sha256 -n "$name" -in "$input" -out "$output.tmp" >/dev/null
 mv "$output.tmp" "$output"
