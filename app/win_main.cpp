@@ -5,5 +5,10 @@
 #include <cstdlib>
 
 #include "app/run_driver.h"
+#include "system/dll_search.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return run_driver::main(__argc, __argv); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // First: nothing may load a DLL by name before the search is limited.
+  LockDllSearchToSystemFolder();
+  return run_driver::main(__argc, __argv);
+}

@@ -40,20 +40,24 @@ SystemLibrary SystemLibrary::Load(const char* fileName, LogSite site) noexcept {
   library.site_ = site;
   HMODULE module = LoadLibraryExA(fileName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module == nullptr) {
+    DWORD error = GetLastError();
     PrimitiveLogger::Log(site.tag, "%sLoadLibraryEx(\"%s\") failed, error: 0x%x", site.prefix,
-                         fileName, static_cast<unsigned>(GetLastError()));
-    // Windows 7 without its loader update rejects the search flag. The bare
-    // name would search the program's own folder first, so the library is
-    // named by its full path instead.
+                         fileName, static_cast<unsigned>(error));
+    // Windows 7 without its loader update rejects the search flag
+    // (ERROR_INVALID_PARAMETER), and only there is the library loaded
+    // another way: by its full path, since the bare name would search the
+    // program's own folder first. Any other failure is the answer.
     char path[kSystemLibraryPathSize] = {};
-    if (SystemFolderFile(fileName, path)) module = LoadLibraryA(path);
-    if (module == nullptr) {
-      library.error_ = GetLastError();
-      PrimitiveLogger::Log(site.tag, "%sLoadLibrary(\"%s\") failed, error: 0x%x", site.prefix,
-                           fileName, static_cast<unsigned>(library.error_));
-      // A failure that named no error must still read as one.
-      if (library.error_ == 0) library.error_ = ERROR_MOD_NOT_FOUND;
+    if (error == ERROR_INVALID_PARAMETER && SystemFolderFile(fileName, path)) {
+      module = LoadLibraryA(path);
+      if (module == nullptr) {
+        error = GetLastError();
+        PrimitiveLogger::Log(site.tag, "%sLoadLibrary(\"%s\") failed, error: 0x%x", site.prefix,
+                             fileName, static_cast<unsigned>(error));
+      }
     }
+    // A failure that named no error must still read as one.
+    if (module == nullptr) library.error_ = error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND;
   }
   library.module_.reset(module);
   return library;
