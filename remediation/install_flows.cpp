@@ -46,7 +46,9 @@ InstallOutcome InstallFromReplacement(const char* tag, const char* component,
                                       const std::string& roomProblem, Run run) {
   if (!replacement.ready()) {
     if (replacement.problem() == Replacement::Problem::NotVerified) {
+      // Said while the file is still held, as it was when it failed.
       PrimitiveLogger::Log(tag, "%s", validationFailed);
+      replacement.Release();
       return InstallOutcome::NotVerified;
     }
     PrimitiveLogger::Log(tag, "Not installing %s: %s", component, replacement.why().c_str());
@@ -78,13 +80,15 @@ bool InstallKVALForCurrentUser(ConfigDrivenState& state, RemediationRun& run) {
   const InstallOutcome outcome = InstallFromReplacement(
       kLauncherTag, kLauncherProductName, "KVAL Validation failed", run.LauncherReplacement(),
       run.RoomProblem(), [&state, waitMs](const std::string& path) {
-        state.SendProgressUpdate(kInstallingLauncherText);
-        PrimitiveLogger::Log(kLauncherTag, "msiexec may run for up to %lu seconds", waitMs / 1000);
+        const std::string commandLine =
+            BuildMsiInstallCommandLine(state.msiInteractive, path, payload_constants::kMsiLogName);
+        const auto announce = [&state, waitMs] {
+          state.SendProgressUpdate(kInstallingLauncherText);
+          PrimitiveLogger::Log(kLauncherTag, "msiexec may run for up to %lu seconds",
+                               waitMs / 1000);
+        };
         DWORD exitCode = STILL_ACTIVE;
-        if (!RunMsiExec(BuildMsiInstallCommandLine(state.msiInteractive, path,
-                                                   payload_constants::kMsiLogName),
-                        waitMs, exitCode) ||
-            !IsMsiSuccess(exitCode)) {
+        if (!RunMsiExec(commandLine, waitMs, exitCode, announce) || !IsMsiSuccess(exitCode)) {
           return false;
         }
         ++state.AppsInstalled;

@@ -78,13 +78,13 @@ Replacement Replacement::Stage(StagingFolder& folder, const Payload& payload, co
   }
 
   if (!VerifyInstaller(staged->path())) {
-    // Never run, and left where it was written for inspection.
+    // Never run, and left where it was written for inspection; held until
+    // the install pass has said so.
     staged->Keep();
-    return Replacement(Problem::NotVerified, installer + " did not pass the signature check");
+    return Replacement(Problem::NotVerified, installer + " did not pass the signature check",
+                       std::move(*staged));
   }
-  Replacement ready(Problem::None, "");
-  ready.file_.emplace(std::move(*staged));
-  return ready;
+  return Replacement(Problem::None, "", std::move(*staged));
 }
 
 Replacement Replacement::Unprepared(const std::string& why) {

@@ -38,27 +38,31 @@ class Replacement {
 
   // Stages `payload` in `folder` under a name made of `prefix` and
   // `extension`: written once, held, verified. A file that fails the check
-  // is released and kept for inspection. Never throws.
+  // stays held until Release(), which leaves it for inspection. Never
+  // throws.
   static Replacement Stage(StagingFolder& folder, const Payload& payload, const char* prefix,
                            const char* extension);
   // A replacement whose payload could not even be chosen.
   static Replacement Unprepared(const std::string& why);
 
   // Staged, verified and still held.
-  bool ready() const { return file_.has_value(); }
+  bool ready() const { return file_.has_value() && problem_ == Problem::None; }
   const std::string& path() const;
   // The staged installer's size in bytes; 0 when it is not ready.
-  ULONGLONG size() const { return file_ ? file_->size() : 0; }
+  ULONGLONG size() const { return ready() ? file_->size() : 0; }
   Problem problem() const { return problem_; }
   // Why it is not ready, for the log ("its installer X did not pass the
   // signature check"); empty when it is.
   const std::string& why() const { return why_; }
 
-  // After its run: the hold goes and the file is deleted.
+  // After its run the hold goes and the file is deleted; one that did not
+  // verify is only let go.
   void Release() { file_.reset(); }
 
  private:
   Replacement(Problem problem, std::string why) : problem_(problem), why_(std::move(why)) {}
+  Replacement(Problem problem, std::string why, StagedFile file)
+      : file_(std::move(file)), problem_(problem), why_(std::move(why)) {}
 
   std::optional<StagedFile> file_;
   Problem problem_ = Problem::None;

@@ -1,5 +1,8 @@
 #include "remediation/msiexec_run.h"
 
+#include <optional>
+#include <utility>
+
 #include "logging/primitive_logger.h"
 #include "logging/unique_handle.h"
 #include "process/win_process.h"
@@ -13,11 +16,6 @@ namespace {
 
 constexpr char kWaitTag[] = "WaitForWindowsInstaller";
 constexpr char kRunTag[] = "RunMsiExec";
-
-bool RunOnce(const std::string& arguments, DWORD waitMs, DWORD& exitCode) {
-  WinProcess msiExec(GetMsiExecPath(), arguments);
-  return RunToExitCode(msiExec, waitMs, exitCode);
-}
 
 DWORD MillisecondsSince(ULONGLONG start) { return static_cast<DWORD>(GetTickCount64() - start); }
 
@@ -61,15 +59,23 @@ void WaitForWindowsInstaller(DWORD limitMs) {
   }
 }
 
-bool RunMsiExec(const std::string& arguments, DWORD waitMs, DWORD& exitCode) {
+bool RunMsiExec(const std::string& arguments, DWORD waitMs, DWORD& exitCode,
+                const std::function<void()>& beforeFirstStart) {
   const ULONGLONG start = GetTickCount64();
   std::string commandLine = arguments;
+  // The first run's process is built before anything is announced: a
+  // missing msiexec throws before the user is told it is installing.
+  std::optional<WinProcess> msiExec(std::in_place, GetMsiExecPath(), commandLine);
+  if (beforeFirstStart) beforeFirstStart();
   bool logDropped = false;
   for (;;) {
     const DWORD busyTimeUsed = MillisecondsSince(start);
     WaitForWindowsInstaller(
         busyTimeUsed < kInstallerBusyLimitMs ? kInstallerBusyLimitMs - busyTimeUsed : 0);
-    if (!RunOnce(commandLine, waitMs, exitCode)) return false;
+    if (!msiExec) msiExec.emplace(GetMsiExecPath(), commandLine);
+    const bool ran = RunToExitCode(*msiExec, waitMs, exitCode);
+    msiExec.reset();
+    if (!ran) return false;
 
     // The log folder is shared by every user of the machine: a log that
     // cannot be opened must not cost the installation.

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 // Runs msiexec (GetMsiExecPath) with `arguments` in the command-line form,
@@ -15,8 +16,10 @@
 // an exit code of 1622 (the /L log could not be opened) leads to one more run
 // without the log switch, and 1618 (another installation started first) to
 // further runs within the same ten minutes. Throws as WinProcess's
-// construction does when msiexec is missing.
-bool RunMsiExec(const std::string& arguments, DWORD waitMs, DWORD& exitCode);
+// construction does when msiexec is missing. `beforeFirstStart` runs once,
+// when the first run's process has been built and before any wait.
+bool RunMsiExec(const std::string& arguments, DWORD waitMs, DWORD& exitCode,
+                const std::function<void()>& beforeFirstStart = {});
 
 // Waits while the Windows Installer's execution mutex is held by another
 // installation, up to `limitMs`; logs when a wait begins and how long it
