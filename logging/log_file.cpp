@@ -14,6 +14,19 @@
 // silently instead of through SafeCloseHandle.
 using SilentHandle = UniqueAny<SilentHandleTraits>;
 
+namespace {
+
+// Why an opened log file is not one to append to: a link planted in the
+// shared folder would make the writer append to another user's file.
+const char* LinkProblem(const BY_HANDLE_FILE_INFORMATION& info) {
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return "it is a reparse point";
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return "it is a folder";
+  if (info.nNumberOfLinks > 1) return "it has more than one hard link";
+  return nullptr;
+}
+
+}  // namespace
+
 DWORD CreateLogFolder(const std::string& folder) {
   const int created = SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
   if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS && created != ERROR_FILE_EXISTS) {
@@ -39,9 +52,7 @@ FILE* OpenLogFileForAppend(const std::string& path, int* error) {
   }
 
   BY_HANDLE_FILE_INFORMATION info = {};
-  if (!GetFileInformationByHandle(file.get(), &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || info.nNumberOfLinks > 1) {
+  if (!GetFileInformationByHandle(file.get(), &info) || LinkProblem(info) != nullptr) {
     *error = EACCES;
     return nullptr;
   }
@@ -59,4 +70,32 @@ FILE* OpenLogFileForAppend(const std::string& path, int* error) {
     _close(fd);
   }
   return stream;
+}
+
+std::string LogTargetProblem(const std::string& path) {
+  const size_t separator = path.find_last_of('\\');
+  if (separator != std::string::npos && separator > 0) {
+    const DWORD error = CreateLogFolder(path.substr(0, separator + 1));
+    if (error != ERROR_SUCCESS) {
+      return "its folder cannot be created (error " + std::to_string(error) + ")";
+    }
+  }
+  // Shared with everyone: another run may be writing to it, and the program
+  // opens it after this handle is gone. A folder opens too (backup
+  // semantics), so that it is named as what it is.
+  SilentHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                                    FILE_FLAG_BACKUP_SEMANTICS,
+                                nullptr));
+  if (!file.valid()) {
+    return "it cannot be opened (error " + std::to_string(GetLastError()) + ")";
+  }
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByHandle(file.get(), &info)) {
+    return "it cannot be examined (error " + std::to_string(GetLastError()) + ")";
+  }
+  const char* problem = LinkProblem(info);
+  return problem != nullptr ? problem : "";
 }

@@ -16,3 +16,11 @@ DWORD CreateLogFolder(const std::string& folder);
 // than one hard link, since the log folder is writable by every user.
 // Returns null on failure, with the C runtime error number in `error`.
 FILE* OpenLogFileForAppend(const std::string& path, int* error);
+
+// Why another program must not be handed `path` to append its log to; empty
+// when it may. The file is created when missing, with its folders, so that
+// what is checked is what the program opens; the same refusals as
+// OpenLogFileForAppend's apply. The program opens the file by name later,
+// so a user who can replace the file in between still can: the check keeps
+// out what was planted before the run. Logs nothing.
+std::string LogTargetProblem(const std::string& path);

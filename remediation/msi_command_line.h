@@ -1,6 +1,8 @@
 // Argument strings for msiexec: install a package file, remove a product.
 // Both run quietly unless the installation is interactive and append a
-// verbose log, <logName>.log, to the program's logging folder under Public.
+// verbose log, <logName>.log, to the program's logging folder under Public;
+// when a link or another user's file stands there, to the same folder in the
+// user's local application data instead (logged), or to none.
 #pragma once
 
 #include <string>

@@ -29,7 +29,7 @@ constexpr char kMsiInteractiveMode[] = " /norestart";
 constexpr char kMsiQuietMode[] = " /quiet /qn /norestart KVAL_SMS_PUSH=1";
 constexpr char kMsiLogSwitch[] = " /L*v+ \"";
 constexpr char kMsiLogSubFolder[] = "\\Tessaly\\Logging\\";
-constexpr char kMsiLogSuffix[] = ".log\"";
+constexpr char kMsiLogExtension[] = ".log";
 constexpr char kMsiLogName[] = "KVAL";
 
 }  // namespace payload_constants
