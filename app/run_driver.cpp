@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "app/run_constants.h"
 #include "build_info.h"
 #include "logging/primitive_logger.h"
 #include "progress/qv_progress_message_box.h"
@@ -9,6 +10,8 @@
 #include "remediation/post_run_activities.h"
 #include "remediation/remediation_run.h"
 #include "state/config_driven_state.h"
+#include "system/dll_search.h"
+#include "system/run_lock.h"
 
 namespace {
 
@@ -28,12 +31,24 @@ void RunLogged(Step step) {
 // elevate for another program. An exception ends the remaining passes, but
 // the run still reaches its final result: a run that says nothing about
 // its outcome would leave admins guessing.
+//
+// A second run in the same session waits for the first (up to a limit): it
+// then finds the components as the first left them. One still held up at
+// the limit repairs nothing but still reports.
 void RunPasses(ConfigDrivenState& state, RemediationRun& run) {
   if (state.IsUserLocalSystem || !state.elevateForArg.empty()) return;
-  RunLogged([&] {
-    HandlePerUserKelvoComponents(state, run, PerUserCompMode::UnInstall);
-    HandlePerUserKelvoComponents(state, run, PerUserCompMode::Install);
-  });
+  const RunLock lock =
+      RunLock::Acquire(run_constants::kRunMutexName, run_constants::kOtherRunWaitMs);
+  if (lock.result() == RunLock::Result::TimedOut) {
+    PrimitiveLogger::Log("main", "Another run of the helper has not ended after %lu minutes; "
+                                 "this run repairs nothing",
+                         run_constants::kOtherRunWaitMs / 60000);
+  } else {
+    RunLogged([&] {
+      HandlePerUserKelvoComponents(state, run, PerUserCompMode::UnInstall);
+      HandlePerUserKelvoComponents(state, run, PerUserCompMode::Install);
+    });
+  }
   // The result is in the log; the exit code does not depend on it.
   RunLogged([&] { HandlePostRunActivities(state, run); });
 }
@@ -46,6 +61,7 @@ int run_driver::Run(int argc, char* argv[], const WaitLimits& limits) {
   try {
     PrimitiveLogger::Log("main", ">>>");
     LogMeta();
+    LogDllSearchLock();
     ConfigDrivenState state = ConfigDrivenState::ParseCLArgs(argc, argv);
     // The completion mark in the registry never skips a pass.
     state.forceReRun = true;
