@@ -10,8 +10,8 @@ constexpr char kTag[] = "LockDllSearchToSystemFolder";
 
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 
-// The one process-wide fact it records: set once by the entry point, read
-// once when the log is up.
+// The one process-wide fact it records: set once at start-up, read once
+// when the log is up.
 std::optional<DllSearchLock> g_lock;
 
 DllSearchLock Lock() noexcept {
@@ -45,6 +45,20 @@ DllSearchLock LockDllSearchToSystemFolder() noexcept {
   g_lock = Lock();
   return *g_lock;
 }
+
+namespace {
+
+// Runs before every other constructor of a program this file is linked
+// into (101 is the first priority a program may use), so before the entry
+// point and before the libraries' own start-up code: libssp seeds the stack
+// protector's guard through CryptoAPI, whose provider (rsaenh) loads
+// crypt32 by name, which would otherwise be searched for in the program's
+// own folder first.
+__attribute__((constructor(101))) void LockDllSearchBeforeAnythingElse() {
+  LockDllSearchToSystemFolder();
+}
+
+}  // namespace
 
 void LogDllSearchLock() {
   if (!g_lock) {

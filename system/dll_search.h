@@ -21,12 +21,12 @@ struct DllSearchLock {
 
 // Limits the DLL search of the whole process to the system folder. Windows
 // searches a program's own folder first for any DLL that is not a KnownDLL,
-// and the helper runs from folders its users can write to, so this is the
-// entry point's first call, before anything loads a library. Logs nothing
-// (the logger is not up yet); the result is kept for LogDllSearchLock.
-// Never throws.
+// and the helper runs from folders its users can write to. A program that
+// links this file (every one that calls LogDllSearchLock) has it done for it
+// before its first constructor runs, before anything loads a library. Logs
+// nothing (the logger is not up yet); the result is kept for
+// LogDllSearchLock. Never throws.
 DllSearchLock LockDllSearchToSystemFolder() noexcept;
 
-// Logs what LockDllSearchToSystemFolder achieved in this process, or that
-// it was never called.
+// Logs what LockDllSearchToSystemFolder achieved in this process.
 void LogDllSearchLock();

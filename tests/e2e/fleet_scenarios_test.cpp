@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <future>
 #include <optional>
 #include <regex>
 #include <string>
@@ -209,6 +210,35 @@ TEST_F(FleetScenario, AnUninstallerThatLeavesAProgramRunningDoesNotHoldUpTheRun)
   ExpectCurrentComponents("22.7.3.0");
   // Not the helper's to end.
   EXPECT_EQ(RunningProcessesNamed(UninstallSurvey::kExeName).size(), 1u);
+}
+
+// Two runs started a second apart (a deployment retried, a user who clicks
+// twice): the later one waits for the earlier through the session's run
+// lock and then finds nothing to do; both logs end with their final line.
+TEST_F(FleetScenario, TwoRunsAtOnceTakeTurnsAndBothReport) {
+  InstallOutdatedComponents();
+  std::future<LoggedRun> earlier =
+      std::async(std::launch::async, [] { return RunHelper(kPackageArguments); });
+  Sleep(1000);
+  const LoggedRun later = RunHelper(kPackageArguments);
+  const LoggedRun first = earlier.get();
+
+  const std::string waiting =
+      "(RunLock::Acquire)  Another process holds Local\\Orvane.UpgradeHelper.Run; waiting up to "
+      "1800 seconds for it to end";
+  ASSERT_NE(first.Has(waiting), later.Has(waiting)) << "not exactly one run waited";
+  const LoggedRun& repairing = first.Has(waiting) ? later : first;
+  const LoggedRun& waited = first.Has(waiting) ? first : later;
+  EXPECT_TRUE(waited.HasPrefix("(RunLock::Acquire)  Local\\Orvane.UpgradeHelper.Run became free after "));
+  for (const LoggedRun* run : {&repairing, &waited}) {
+    ASSERT_TRUE(run->child.finished) << "a run did not end in time";
+    EXPECT_EQ(run->child.exitCode, 0u);
+    EXPECT_TRUE(run->Has(FinalResultLine("Success"))) << run->logPath;
+  }
+  EXPECT_TRUE(repairing.HasPrefix("(HandlePostRunActivities)  Verified outcome of this run:  Repaired"));
+  // The run that ended last wrote the record, and found the repair done.
+  ExpectCompleteRun(waited, "AlreadyCurrent");
+  ExpectCurrentComponents("22.7.3.0");
 }
 
 // A setup client executable of 0 bytes has no version to read: it is

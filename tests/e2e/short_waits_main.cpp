@@ -6,14 +6,12 @@
 
 #include "app/run_driver.h"
 #include "remediation/remediation_run.h"
-#include "system/dll_search.h"
 
 namespace {
 constexpr DWORD kShortUninstallerJobWaitMs = 8000;
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  LockDllSearchToSystemFolder();
   WaitLimits limits;
   limits.uninstallerJobMs = kShortUninstallerJobWaitMs;
   return run_driver::Run(__argc, __argv, limits);

@@ -25,17 +25,6 @@ std::string PrefixPattern(const std::string& tag) {
          std::regex_replace(tag, std::regex(R"([()\[\].:*+?])"), R"(\$&)") + R"(\)  )";
 }
 
-// How many names the file has; 0 when it cannot be opened.
-DWORD LinkCount(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  BY_HANDLE_FILE_INFORMATION info = {};
-  const BOOL read = GetFileInformationByHandle(file, &info);
-  CloseHandle(file);
-  return read ? info.nNumberOfLinks : 0;
-}
-
 // %LOCALAPPDATA% in a folder of the test's own: the per-user log's folders
 // go with it.
 struct ScopedPerUserFolder {

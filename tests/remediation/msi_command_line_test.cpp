@@ -2,11 +2,12 @@
 
 #include <string>
 
+#include "logging/log_file.h"
 #include "remediation/msi_command_line.h"
 #include "system/known_folders.h"
 #include "tests/support/test_support.h"
 
-using test_support::ScopedEnvVar;
+using namespace test_support;
 
 TEST(MsiCommandLine, InstallAndRemovalInBothModesLogToOneFileUnderPublic) {
   ScopedEnvVar pub("Public", "C:\\Users\\Public");
@@ -35,4 +36,29 @@ TEST(MsiCommandLine, WithoutAPublicFolderTheLogGoesToTheDriveRoot) {
             "/i \"C:\\t\\a.msi\" /norestart /L*v+ \"\\Tessaly\\Logging\\KVAL.log\"");
   EXPECT_EQ(BuildMsiUninstallCommandLine(false, "{X}", "KVAL"),
             "/x {X} /quiet /qn /norestart KVAL_SMS_PUSH=1 /L*v+ \"\\Tessaly\\Logging\\KVAL.log\"");
+}
+
+TEST(MsiCommandLine, ALinkPlantedAtTheSharedLogSendsTheLogToTheUsersOwnFolder) {
+  ScopedTempDir publicFolder, localFolder, elsewhere;
+  ScopedEnvVar pub("Public", publicFolder.path().c_str());
+  ScopedEnvVar local("LOCALAPPDATA", localFolder.path().c_str());
+  const std::string shared = publicFolder.path() + "\\Tessaly\\Logging\\KVAL.log";
+  const std::string own = localFolder.path() + "\\Tessaly\\Logging\\KVAL.log";
+  const std::string victim = elsewhere.path() + "\\victim.txt";
+  ASSERT_TRUE(WriteFileBytes(victim, "victim"));
+  ASSERT_EQ(CreateLogFolder(publicFolder.path() + "\\Tessaly\\Logging\\"), 0u);
+  CreateHardLinkA(shared.c_str(), victim.c_str(), nullptr);
+  ASSERT_EQ(LinkCount(victim), 2u) << "no hard link planted";
+
+  // msiexec would append to the other user's file through the link.
+  EXPECT_EQ(BuildMsiInstallCommandLine(false, "C:\\t\\a.msi", "KVAL"),
+            "/i \"C:\\t\\a.msi\" /quiet /qn /norestart KVAL_SMS_PUSH=1 /L*v+ \"" + own + "\"");
+  EXPECT_EQ(LinkCount(own), 1u) << "the user's own log is not made ready";
+
+  // With a link at the user's own as well, msiexec runs without a log.
+  ASSERT_TRUE(DeleteFileA(own.c_str()));
+  CreateHardLinkA(own.c_str(), victim.c_str(), nullptr);
+  ASSERT_EQ(LinkCount(victim), 3u) << "the second hard link was not planted";
+  EXPECT_EQ(BuildMsiUninstallCommandLine(true, "{X}", "KVAL"), "/x {X} /norestart");
+  EXPECT_EQ(ReadFileBytes(victim), "victim");
 }

@@ -200,6 +200,16 @@ std::optional<StoredValue> ReadRegistryValue(HKEY root, const std::string& subKe
   return value;
 }
 
+DWORD LinkCount(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  const BOOL read = GetFileInformationByHandle(file, &info);
+  CloseHandle(file);
+  return read ? info.nNumberOfLinks : 0;
+}
+
 std::optional<std::string> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;

@@ -8,6 +8,7 @@
 
 #include "logging/primitive_logger.h"
 #include "remediation/version_checks.h"
+#include "system/dll_search.h"
 #include "system/msi_library.h"
 #include "system/signature_verification.h"
 
@@ -40,6 +41,9 @@ void CallEachOnce(const char* versionedFile, const char* signedFile) {
 
 int main(int argc, char* argv[]) {
   if (argc != 3) return 99;
+  // Started as the helper is, with the DLL search limited before anything
+  // ran (linking the lock's file is what does it).
+  LogDllSearchLock();
   CallEachOnce(argv[1], argv[2]);
   CallEachOnce(argv[1], argv[2]);
   ShutdownLogger();

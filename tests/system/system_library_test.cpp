@@ -34,19 +34,28 @@ const Names kPlantedButVersion = {"msi.dll", "crypt32.dll"};
 constexpr char kNativeFirst[] = "native,builtin";
 constexpr char kDisabled[] = "";
 
+// What system components load by name for a program: the CryptoAPI
+// provider that seeds the stack protector's guard at start-up (Wine's rsaenh
+// imports crypt32), and the window code under the shell's progress dialog
+// (uxtheme, for its theme).
+const Names kLoadedForUs = {"crypt32.dll", "uxtheme.dll"};
+
 constexpr char kProbe[] = "system_library_probe.exe";
+constexpr char kProgressProbe[] = "progress_probe.exe";
 constexpr char kControl[] = "planted_library_control.exe";
 
 // A fresh folder holding the planted DLL under each library's name, and
 // copies of the programs run from there.
 class PlantedFolder {
  public:
+  explicit PlantedFolder(Names names = kPlanted) : names_(std::move(names)) {}
+
   // Plants the libraries and checks that each copy is the planted DLL.
   void Plant() {
     const std::string source = TestProgramPath("planted_library.dll");
     const auto expected = ReadFileBytes(source);
     ASSERT_TRUE(expected && !expected->empty()) << source;
-    for (const std::string& name : kPlanted) {
+    for (const std::string& name : names_) {
       ASSERT_TRUE(CopyFileA(source.c_str(), Path(name).c_str(), TRUE)) << name;
       ASSERT_EQ(ReadFileBytes(Path(name)), expected) << name;
     }
@@ -61,7 +70,8 @@ class PlantedFolder {
   }
 
   // Which of `names` some process has loaded (each copy leaves a marker).
-  Names Loaded(const Names& names = kPlanted) const {
+  Names Loaded() const { return Loaded(names_); }
+  Names Loaded(const Names& names) const {
     Names loaded;
     for (const std::string& name : names) {
       if (GetFileAttributesA(Marker(name).c_str()) != INVALID_FILE_ATTRIBUTES) {
@@ -72,13 +82,14 @@ class PlantedFolder {
   }
 
   void ForgetLoads() {
-    for (const std::string& name : kPlanted) DeleteFileA(Marker(name).c_str());
+    for (const std::string& name : names_) DeleteFileA(Marker(name).c_str());
   }
 
  private:
   std::string Path(const std::string& name) const { return dir_.path() + "\\" + name; }
   std::string Marker(const std::string& name) const { return Path(name) + ".loaded"; }
 
+  Names names_;
   ScopedTempDir dir_;
 };
 
@@ -166,4 +177,32 @@ TEST(SystemLibraries, ALibraryThatCannotBeLoadedFailsItsCallsAsTheCallsWould) {
   // The probe's answers to its two rounds of calls.
   EXPECT_EQ(Messages(probe.log, "probe"),
             Twice({"version=[22.7.3] status=0", "related=126 info=126", "signature=0"}));
+}
+
+// The DLL search is limited to the system folder before anything runs: what
+// the shell dialog and CryptoAPI load by name for the helper is the
+// system's, not a copy beside it. A program without the lock (the progress
+// probe) shows that these copies would be loaded.
+TEST(SystemLibraries, WhatSystemComponentsLoadByNameComesFromTheSystemFolder) {
+  PlantedFolder folder(kLoadedForUs);
+  ASSERT_NO_FATAL_FAILURE(folder.Plant());
+
+  const ScopedLoadOrder controlOrder(kProgressProbe, kLoadedForUs, kNativeFirst);
+  ASSERT_TRUE(controlOrder.Holds(kNativeFirst));
+  const ChildResult control =
+      RunChild(Quoted(folder.Copy(TestProgramPath(kProgressProbe))) + " two-quick");
+  ASSERT_TRUE(control.finished);
+  ASSERT_EQ(folder.Loaded(), kLoadedForUs) << "the copies would not be loaded anyway";
+  folder.ForgetLoads();
+  ASSERT_TRUE(folder.Loaded().empty());
+
+  // "-elevateFor:" ends the run after the progress window is made.
+  const ScopedLoadOrder helperOrder(FileNamePart(HelperExePath()), kLoadedForUs, kNativeFirst);
+  ASSERT_TRUE(helperOrder.Holds(kNativeFirst));
+  const LoggedRun helper = RunHelperExe(folder.Copy(HelperExePath()), "-elevateFor: x");
+  EXPECT_TRUE(helper.child.finished);
+  EXPECT_EQ(helper.child.exitCode, 0u);
+  EXPECT_EQ(folder.Loaded(), Names());
+  EXPECT_TRUE(helper.Has(
+      "(LockDllSearchToSystemFolder)  DLLs loaded by name come from the system folder only"));
 }
