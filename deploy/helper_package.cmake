@@ -65,9 +65,21 @@ function(remedion_add_helper_package target)
   set(unsigned "${work}/KelvoUpgradeHelperInstaller.msi")
   configure_file("${_remedion_helper_package_dir}/KelvoUpgradeHelperInstaller.wxs.in" "${wxs}" @ONLY)
   # wixl looks for the file sources in its working folder.
+  # wixl writes long names only; the Filename type (validation rule ICE03)
+  # wants a short name beside each long one that is not 8.3 itself, which
+  # Windows Installer uses where short names are asked for (SHORTFILENAMES,
+  # a volume without long names). msitools' msibuild sets them.
+  set(short_names
+    "UPDATE `Directory` SET `DefaultDir` = 'UPGRADEH|Upgrade Helper' WHERE `Directory` = 'HelperFolder'"
+    "UPDATE `File` SET `FileName` = 'ORVANEUP.EXE|OrvaneUpgradeHelper.exe' WHERE `File` = 'OrvaneUpgradeHelperExe'")
+  set(short_name_commands "")
+  foreach(query IN LISTS short_names)
+    list(APPEND short_name_commands COMMAND msibuild "${unsigned}" -q "${query}")
+  endforeach()
   add_custom_command(
     OUTPUT "${unsigned}"
     COMMAND wixl -a ${_remedion_helper_package_arch} -o "${unsigned}" "${wxs}"
+    ${short_name_commands}
     WORKING_DIRECTORY "$<TARGET_FILE_DIR:OrvaneUpgradeHelper>"
     DEPENDS "${wxs}" OrvaneUpgradeHelper
     COMMENT "Building KelvoUpgradeHelperInstaller.msi ${ARG_VERSION}"

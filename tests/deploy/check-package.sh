@@ -43,9 +43,25 @@ else
 fi
 
 # The helper goes to %LOCALAPPDATA%\Orvane\Upgrade Helper\.
-expect_eq "helper's folder" "$(row Directory HelperFolder | cut -f2,3)" "$(printf 'OrvaneFolder\tUpgrade Helper')"
+# Each long name that is not 8.3 itself comes with a short one (ICE03).
+expect_eq "helper's folder" "$(row Directory HelperFolder | cut -f2,3)" "$(printf 'OrvaneFolder\tUPGRADEH|Upgrade Helper')"
 expect_eq "Orvane folder" "$(row Directory OrvaneFolder | cut -f2,3)" "$(printf 'LocalAppDataFolder\tOrvane')"
-expect_eq "helper file" "$(field File OrvaneUpgradeHelperExe 3)" "OrvaneUpgradeHelper.exe"
+expect_eq "helper file" "$(field File OrvaneUpgradeHelperExe 3)" "ORVANEUP.EXE|OrvaneUpgradeHelper.exe"
+
+# Programs and Features: no Change button, and whom to ask.
+expect_eq ARPNOMODIFY "$(field Property ARPNOMODIFY 2)" 1
+[ -n "$(field Property ARPCONTACT 2)" ] || fail "no ARPCONTACT"
+[[ $(field Property ARPHELPLINK 2) == https://* ]] || fail "ARPHELPLINK '$(field Property ARPHELPLINK 2)'"
+
+# Installed by the user it repairs: refused for a machine-wide install and
+# for the LocalSystem account (Wine's msiexec cannot run as LocalSystem:
+# this row is what Windows evaluates, with UserSID S-1-5-18 there).
+expect_eq "per-user condition" \
+  "$(field LaunchCondition 'Installed OR NOT ALLUSERS OR (ALLUSERS = 2 AND MSIINSTALLPERUSER = 1)' 1)" \
+  "Installed OR NOT ALLUSERS OR (ALLUSERS = 2 AND MSIINSTALLPERUSER = 1)"
+expect_eq "LocalSystem condition" "$(field LaunchCondition 'Installed OR UserSID <> "S-1-5-18"' 1)" \
+  'Installed OR UserSID <> "S-1-5-18"'
+[ -n "$(field InstallExecuteSequence LaunchConditions 3)" ] || fail "LaunchConditions is not sequenced"
 
 # Type 210 = 18 (program from an installed file) + 192 (asynchronous, not
 # waited for); no 2048 (no-impersonate) bit, no deferred (1024) bit.

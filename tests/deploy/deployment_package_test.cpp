@@ -261,6 +261,19 @@ TEST_F(DeploymentPackage, OnlyTheFullUserInterfaceMakesTheHelperInteractive) {
   }
 }
 
+// A machine-wide deployment would put the helper in no user's profile and
+// repair nothing: the package refuses it, silently with 1603, and starts
+// nothing. (The refusal of the LocalSystem account cannot be shown here:
+// Wine's msiexec always runs as the logged-on user. check-package.sh reads
+// its launch condition.)
+TEST_F(DeploymentPackage, AMachineWideInstallIsRefusedAndStartsNothing) {
+  const LogSizes before = HelperLogs();
+  EXPECT_EQ(RunMsiexec("/i \"" + PackagePath() + "\" ALLUSERS=1 /qn"), 1603u);
+  EXPECT_TRUE(InstalledHelperProducts().empty());
+  EXPECT_FALSE(std::filesystem::exists(InstalledHelperPath()));
+  EXPECT_TRUE(NothingStartedSince(before));
+}
+
 // The second install comes while the first one's helper still works: a
 // repeated install of the same package starts nothing, so two helpers never
 // work at once. A repair starts the helper again, once. Removal starts
