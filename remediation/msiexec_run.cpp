@@ -38,10 +38,12 @@ void WaitForWindowsInstaller(DWORD limitMs) {
 
   DWORD result = WaitForSingleObject(mutex.get(), 0);
   if (result == WAIT_TIMEOUT) {
+    // Rounded: a limit a few milliseconds into its budget still reads as
+    // the ten minutes it is.
     PrimitiveLogger::Log(kWaitTag,
                          "Windows Installer is busy with another installation; waiting up to %lu "
                          "seconds",
-                         limitMs / 1000);
+                         (limitMs + 500) / 1000);
     const ULONGLONG start = GetTickCount64();
     result = WaitForSingleObject(mutex.get(), limitMs);
     PrimitiveLogger::Log(kWaitTag,
@@ -61,12 +63,12 @@ void WaitForWindowsInstaller(DWORD limitMs) {
 
 bool RunMsiExec(const std::string& arguments, DWORD waitMs, DWORD& exitCode,
                 const std::function<void()>& beforeFirstStart) {
-  const ULONGLONG start = GetTickCount64();
   std::string commandLine = arguments;
   // The first run's process is built before anything is announced: a
   // missing msiexec throws before the user is told it is installing.
   std::optional<WinProcess> msiExec(std::in_place, GetMsiExecPath(), commandLine);
   if (beforeFirstStart) beforeFirstStart();
+  const ULONGLONG start = GetTickCount64();
   bool logDropped = false;
   for (;;) {
     const DWORD busyTimeUsed = MillisecondsSince(start);
