@@ -1,0 +1,90 @@
+// One run at a time: the named mutex is taken when free, waited for while
+// another holder has it, given up at the limit, and taken over from a
+// holder that ended without letting go. Each ends with the handles it
+// opened closed. Another thread stands in for another process: a mutex
+// belongs to a thread.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "logging/unique_handle.h"
+#include "system/run_lock.h"
+#include "tests/support/handle_count.h"
+
+using test_support::OwnHandleCount;
+
+namespace {
+
+// A mutex name of this test process alone.
+std::string TestMutexName() {
+  return "Local\\RunLockTest." + std::to_string(GetCurrentProcessId());
+}
+
+// Another holder of the mutex: takes it at once, lets it go after
+// `holdMs` (or never, ending without a release, when `release` is false).
+class OtherHolder {
+ public:
+  OtherHolder(const std::string& name, DWORD holdMs, bool release)
+      : taken_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), thread_([=] {
+          UniqueHandle mutex(CreateMutexA(nullptr, TRUE, name.c_str()));
+          SetEvent(taken_.get());
+          Sleep(holdMs);
+          if (release) ReleaseMutex(mutex.get());
+        }) {
+    WaitForSingleObject(taken_.get(), INFINITE);
+  }
+  ~OtherHolder() { thread_.join(); }
+
+ private:
+  UniqueHandle taken_;
+  std::thread thread_;
+};
+
+}  // namespace
+
+// Every outcome once, each lock gone at the end.
+void AcquireInEveryWay(const std::string& name) {
+  {
+    const RunLock free = RunLock::Acquire(name, 0);
+    EXPECT_EQ(free.result(), RunLock::Result::Acquired);
+  }
+  {
+    const OtherHolder holder(name, 600, true);
+    const RunLock late = RunLock::Acquire(name, 100);
+    EXPECT_EQ(late.result(), RunLock::Result::TimedOut);
+    EXPECT_FALSE(late.held());
+    const RunLock patient = RunLock::Acquire(name, 10000);
+    EXPECT_EQ(patient.result(), RunLock::Result::Acquired);
+  }
+  // Kept open, as a waiting run keeps it: the last handle's close would end
+  // the mutex itself, and a new one would simply be free.
+  UniqueHandle waiting;
+  {
+    const OtherHolder vanished(name, 200, false);
+    waiting.reset(OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()));
+    ASSERT_TRUE(waiting) << "the other holder's mutex cannot be opened";
+  }
+  {
+    const RunLock takenOver = RunLock::Acquire(name, 1000);
+    EXPECT_EQ(takenOver.result(), RunLock::Result::AcquiredAbandoned);
+    EXPECT_TRUE(takenOver.held());
+  }
+  // Let go of by the owner that took it over: free again at once.
+  waiting.reset();
+  const RunLock again = RunLock::Acquire(name, 0);
+  EXPECT_EQ(again.result(), RunLock::Result::Acquired);
+}
+
+TEST(RunLock, TakesAFreeOrFreedLockGivesUpAtTheLimitAndTakesOverAnAbandonedOne) {
+  const std::string name = TestMutexName();
+  // The first round starts what the process keeps (the log file, the
+  // threads' runtime); the second is the one measured.
+  AcquireInEveryWay(name);
+  const DWORD handlesBefore = OwnHandleCount();
+  ASSERT_NE(handlesBefore, 0u);
+  AcquireInEveryWay(name);
+  EXPECT_EQ(OwnHandleCount(), handlesBefore);
+}
