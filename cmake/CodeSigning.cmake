@@ -50,7 +50,7 @@ function(remedion_sign_executable target)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${command}
     COMMAND ${CMAKE_COMMAND} -E rename "${file}.signed" "${file}"
-    COMMENT "Signing $<TARGET_FILE_NAME:${target}> as ${signer}"
+    COMMENT "Signing ${target} as ${signer}"
     VERBATIM)
   if(NOT REMEDION_RELEASE_SIGNING_CERT)
     add_dependencies(${target} payload_kit)
