@@ -5,10 +5,12 @@
 # the development kit's throwaway "Orvane, Inc." (payloads/signing/), made by
 # the target payload_kit.
 
-# remedion_sign_command(<command var> <signer var> <description> <input> <output>)
-# The command that signs <input> into <output>, and who signs, for the
-# build's messages. <description> is the signature's program name.
-function(remedion_sign_command command_var signer_var description input output)
+# remedion_sign_command(<command var> <signer var> <depends var> <description>
+#                       <input> <output>)
+# The command that signs <input> into <output>, who signs (for the build's
+# messages) and the files the signing depends on. <description> is the
+# signature's program name.
+function(remedion_sign_command command_var signer_var depends_var description input output)
   if(REMEDION_RELEASE_SIGNING_CERT)
     set(command
       osslsigncode sign -certs "${REMEDION_RELEASE_SIGNING_CERT}"
@@ -21,23 +23,17 @@ function(remedion_sign_command command_var signer_var description input output)
       string(APPEND signer ", timestamped by ${REMEDION_TIMESTAMP_URL}")
     endif()
     list(APPEND command -in "${input}" -out "${output}")
+    set(depends "${REMEDION_RELEASE_SIGNING_CERT}" "${REMEDION_RELEASE_SIGNING_KEY}")
   else()
     set(command
       bash "${CMAKE_SOURCE_DIR}/payloads/signing/sign-file.sh"
         "${CMAKE_BINARY_DIR}/payloads/signing" orvane "${input}" "${output}" "${description}")
     set(signer "Orvane, Inc. (development kit)")
+    set(depends "${CMAKE_SOURCE_DIR}/payloads/signing/sign-file.sh")
   endif()
   set(${command_var} "${command}" PARENT_SCOPE)
   set(${signer_var} "${signer}" PARENT_SCOPE)
-endfunction()
-
-# The files a signing step depends on.
-function(remedion_sign_depends out_var)
-  if(REMEDION_RELEASE_SIGNING_CERT)
-    set(${out_var} "${REMEDION_RELEASE_SIGNING_CERT}" "${REMEDION_RELEASE_SIGNING_KEY}" PARENT_SCOPE)
-  else()
-    set(${out_var} "${CMAKE_SOURCE_DIR}/payloads/signing/sign-file.sh" PARENT_SCOPE)
-  endif()
+  set(${depends_var} "${depends}" PARENT_SCOPE)
 endfunction()
 
 # remedion_sign_executable(<target>): signs the target's file in place after
@@ -46,7 +42,9 @@ endfunction()
 # program in a folder its user can write to.
 function(remedion_sign_executable target)
   set(file "$<TARGET_FILE:${target}>")
-  remedion_sign_command(command signer "Orvane Upgrade Helper" "${file}" "${file}.signed")
+  # A build step cannot depend on files; the kit comes from payload_kit.
+  remedion_sign_command(command signer unused_depends "Orvane Upgrade Helper" "${file}"
+    "${file}.signed")
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${command}
     COMMAND ${CMAKE_COMMAND} -E rename "${file}.signed" "${file}"

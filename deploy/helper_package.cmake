@@ -86,8 +86,8 @@ function(remedion_add_helper_package target)
     VERBATIM)
 
   get_filename_component(output_dir "${ARG_OUTPUT}" DIRECTORY)
-  remedion_sign_command(sign_command signer "Orvane Upgrade Helper" "${unsigned}" "${ARG_OUTPUT}")
-  remedion_sign_depends(sign_depends)
+  remedion_sign_command(sign_command signer sign_depends "Orvane Upgrade Helper" "${unsigned}"
+    "${ARG_OUTPUT}")
   add_custom_command(
     OUTPUT "${ARG_OUTPUT}"
     COMMAND ${CMAKE_COMMAND} -E make_directory "${output_dir}"

@@ -30,19 +30,18 @@ std::string MsiLogPath(const std::string& logName) {
   if (problem.empty()) return shared;
 
   const std::string localFolder = GetKnownFolderPath(KnownFolder::LocalAppData);
-  if (!localFolder.empty()) {
-    const std::string own = LogPathIn(localFolder, logName);
-    const std::string ownProblem = LogTargetProblem(own);
-    if (ownProblem.empty()) {
-      PrimitiveLogger::Log(kLogTag, "msiexec's log %s is refused: %s; it logs to %s instead",
-                           shared.c_str(), problem.c_str(), own.c_str());
-      return own;
-    }
-    PrimitiveLogger::Log(kLogTag, "msiexec's log %s is refused as well: %s", own.c_str(),
-                         ownProblem.c_str());
+  const std::string own = localFolder.empty() ? "" : LogPathIn(localFolder, logName);
+  const std::string ownProblem =
+      own.empty() ? "the local application-data folder is unknown" : LogTargetProblem(own);
+  if (ownProblem.empty()) {
+    PrimitiveLogger::Log(kLogTag, "msiexec's log %s is refused: %s; it logs to %s instead",
+                         shared.c_str(), problem.c_str(), own.c_str());
+    return own;
   }
-  PrimitiveLogger::Log(kLogTag, "msiexec's log %s is refused: %s; msiexec runs without a log",
-                       shared.c_str(), problem.c_str());
+  PrimitiveLogger::Log(kLogTag,
+                       "msiexec's log %s is refused: %s; the per-user one %s as well: %s; msiexec "
+                       "runs without a log",
+                       shared.c_str(), problem.c_str(), own.c_str(), ownProblem.c_str());
   return "";
 }
 

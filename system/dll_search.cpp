@@ -21,13 +21,12 @@ DllSearchLock Lock() noexcept {
   const HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
   const FARPROC found =
       kernel32 != nullptr ? GetProcAddress(kernel32, "SetDefaultDllDirectories") : nullptr;
-  DWORD error = ERROR_PROC_NOT_FOUND;
   if (found != nullptr) {
     const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
         reinterpret_cast<void (*)()>(found));
     if (setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return {DllSearchLock::Kind::SystemFolderOnly};
-    error = GetLastError();
   }
+  const DWORD error = GetLastError();
   // The fallback is for systems without the call (ERROR_PROC_NOT_FOUND) or
   // without the flag (ERROR_INVALID_PARAMETER) only; any other failure is
   // reported as it is.
