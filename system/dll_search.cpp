@@ -22,8 +22,8 @@ DllSearchLock Lock() noexcept {
   const FARPROC found =
       kernel32 != nullptr ? GetProcAddress(kernel32, "SetDefaultDllDirectories") : nullptr;
   if (found != nullptr) {
-    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-        reinterpret_cast<void (*)()>(found));
+    const auto setDefault =
+        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(found));
     if (setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return {DllSearchLock::Kind::SystemFolderOnly};
   }
   const DWORD error = GetLastError();
@@ -75,8 +75,7 @@ void LogDllSearchLock() {
                            g_lock->error);
       break;
     case DllSearchLock::Kind::NotLocked:
-      PrimitiveLogger::Log(kTag, "The DLL search could not be limited, error: %lu",
-                           g_lock->error);
+      PrimitiveLogger::Log(kTag, "The DLL search could not be limited, error: %lu", g_lock->error);
       break;
   }
 }
