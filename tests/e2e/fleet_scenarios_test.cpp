@@ -295,6 +295,36 @@ TEST_F(FleetScenario, UnusableTempFoldersEndRepairedThroughThePrivateFolder) {
   }
 }
 
+// A progress window that never comes up, or never closes (the shell hung
+// beside a hung program): the run waits for it no longer than its limits,
+// repairs, reports and ends. The helper's test build puts such a dialog in
+// place of the shell's.
+void ExpectRunPastAStalledDialog(const std::string& stall) {
+  constexpr ULONGLONG kDialogLimitsMs = 10000 + 10000;
+  constexpr ULONGLONG kRestOfTheRunMs = 60000;
+  LoggedRun run;
+  {
+    const ScopedEnvVar dialog("REMEDION_DIALOG_STALL", stall.c_str());
+    run = RunHelperExe(TestProgramPath("HelperShortWaits.exe"), kPackageArguments);
+  }
+  ExpectCompleteRun(run, "Repaired");
+  EXPECT_LT(run.elapsedMs, kDialogLimitsMs + kRestOfTheRunMs);
+  EXPECT_EQ(run.Has("(QVProgressMessageBox::start::<lambda()>)  Progress window did not start "
+                    "within 10000 ms; going on without it"),
+            stall == "start");
+  EXPECT_TRUE(run.Has("(QVProgressMessageBox::~QVProgressMessageBox)  Progress window did not end "
+                      "within 10000 ms; going on without it"));
+  ExpectCurrentComponents("22.7.3.0");
+}
+
+TEST_F(FleetScenario, AProgressWindowThatNeverComesUpDoesNotHoldUpTheRun) {
+  ExpectRunPastAStalledDialog("start");
+}
+
+TEST_F(FleetScenario, AProgressWindowThatNeverClosesDoesNotHoldUpTheRun) {
+  ExpectRunPastAStalledDialog("stop");
+}
+
 // The public log folder's name taken by a file.
 class PublicLogFolderBlocked {
  public:

@@ -1,5 +1,7 @@
 // The progress box driven by a probe program under Xvfb, judged by its log
-// lines and by how long the shown messages kept it busy.
+// lines, its exit code and how long the shown messages kept it busy. The
+// ProgressBox cases show the shell's dialog; the StalledProgressDialog ones
+// put a dialog in its place that shows nothing.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -25,17 +27,28 @@ const std::string kEndedEarly =
     "reached.";
 const std::string kExhausted =
     "(QVProgressMessageBox::progressThreadProc)  Progress Messages Exhauted";
+const std::string kNotStarted =
+    "(QVProgressMessageBox::start::<lambda()>)  Progress window did not start within 2000 ms; "
+    "going on without it";
+const std::string kNotEnded =
+    "(QVProgressMessageBox::~QVProgressMessageBox)  Progress window did not end within 5000 ms; "
+    "going on without it";
 
 std::string Received(const std::string& text) {
   return "(QVProgressMessageBox::getUpdate)  Progress Msg Received: " + text;
 }
+
+// The probe's exit codes (progress_probe.cpp).
+const char* const kProbeFailures =
+    "2: no throw, 3: wrong text, 4: handles left, 5: no handle count, 6: not planted, "
+    "7: the dialog did not stall, 8: the thread kept its dialog";
 
 }  // namespace
 
 TEST(ProgressBox, InvalidSettingsThrowAndLeaveNothingBehind) {
   const LoggedRun run = RunProgressProbe("invalid");
   ASSERT_TRUE(run.child.finished);
-  EXPECT_EQ(run.child.exitCode, 0u) << "2: no throw, 3: wrong text, 4: handles left";
+  EXPECT_EQ(run.child.exitCode, 0u) << kProbeFailures;
   const std::string empty =
       "(QVProgressMessageBox::init)  Title or starting message or Both are empty";
   const std::string zero =
@@ -100,27 +113,52 @@ TEST(ProgressBox, SevenMessagesWithFiveStatesShowSixThenExhaust) {
   EXPECT_EQ(IndexOf(run.messages, kEndedEarly), -1);
 }
 
-TEST(ProgressBox, WhatTheProgressThreadThrowsIsLoggedAtTheJoin) {
-  const LoggedRun run = RunProgressProbe("task-throws");
-  ASSERT_TRUE(run.child.finished);
-  EXPECT_EQ(run.child.exitCode, 0u) << "5: a future still valid after the join";
-  const int standard =
-      IndexOf(run.messages, "(probe::join)  CPP Exception caught in progress thread:  dialog gone");
-  const int other =
-      IndexOf(run.messages, "(probe::join)  Unknown Exception caught in progress thread");
-  EXPECT_NE(standard, -1);
-  EXPECT_GT(other, standard);
-  EXPECT_GT(IndexOf(run.messages, "(probe)  survived"), other);
-  // The task that ended normally, and the empty one, log nothing.
-  size_t joins = 0;
-  for (const std::string& message : run.messages) {
-    if (message.rfind("(probe::join)", 0) == 0) ++joins;
-  }
-  EXPECT_EQ(joins, 2u);
-}
-
 TEST(ProgressBox, DestructionReleasesTheBoxsHandles) {
   const LoggedRun run = RunProgressProbe("handles");
   ASSERT_TRUE(run.child.finished);
-  EXPECT_EQ(run.child.exitCode, 0u) << "6: the handle count grew, 7: no handle count";
+  EXPECT_EQ(run.child.exitCode, 0u) << kProbeFailures;
+  EXPECT_EQ(CountOf(run.messages, kStarted), 2u);
+}
+
+// The window in front when the box was made is gone by its start (another
+// program closed it): the dialog still comes up, without an owner, instead
+// of waiting for good for a window that cannot be made.
+TEST(ProgressBox, AnOwnerWindowThatIsGoneDoesNotKeepTheDialogFromStarting) {
+  const LoggedRun run = RunProgressProbe("owner-gone");
+  ASSERT_TRUE(run.child.finished);
+  ASSERT_EQ(run.child.exitCode, 0u) << kProbeFailures;
+  EXPECT_TRUE(run.HasPrefix("(probe)  owner 0x"));
+  EXPECT_TRUE(run.HasPrefix("(QVProgressMessageBox::progressThreadProc)  The window the progress "
+                            "window was to stay in front of (0x"));
+  const int started = IndexOf(run.messages, kStarted);
+  EXPECT_NE(started, -1);
+  EXPECT_GT(IndexOf(run.messages, Received("shown anyway")), started);
+  EXPECT_GT(IndexOf(run.messages, kEndedEarly), started);
+}
+
+// A dialog whose start never returns: start() goes on at its limit, the
+// messages are dropped, destruction goes on at its own; once the call
+// returns after all, the thread ends and nothing of the box is left.
+TEST(StalledProgressDialog, ADialogThatNeverStartsCostsTheLimitsAndLeavesNothing) {
+  const LoggedRun run = RunProgressProbe("stalled-start");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u) << kProbeFailures;
+  const int notStarted = IndexOf(run.messages, kNotStarted);
+  EXPECT_NE(notStarted, -1);
+  EXPECT_GT(IndexOf(run.messages, kNotEnded), notStarted);
+  EXPECT_EQ(IndexOf(run.messages, kStarted), -1);
+  EXPECT_FALSE(run.HasPrefix("(QVProgressMessageBox::getUpdate)  Progress Msg Received"));
+  // Nothing of the thread's is logged after the box gave up on it.
+  EXPECT_EQ(IndexOf(run.messages, kFinishReceived), -1);
+}
+
+// A dialog that never closes: destruction goes on at its limit.
+TEST(StalledProgressDialog, ADialogThatNeverClosesCostsTheLimitAndLeavesNothing) {
+  const LoggedRun run = RunProgressProbe("stalled-stop");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u) << kProbeFailures;
+  const int shown = IndexOf(run.messages, Received("while stalled or not"));
+  EXPECT_GT(shown, IndexOf(run.messages, kStarted));
+  EXPECT_GT(IndexOf(run.messages, kEndedEarly), shown);
+  EXPECT_GT(IndexOf(run.messages, kNotEnded), IndexOf(run.messages, kEndedEarly));
 }

@@ -1,31 +1,50 @@
-// Drives one progress box through a scenario in a process of its own (the
-// progress thread starts once per process) and shuts the logger down so the
-// test can read the log. Exit codes other than 0 report a failed expectation.
+// Drives one progress box through a scenario and shuts the logger down so
+// the test can read the log. Exit codes other than 0 report a failed
+// expectation; the test names them.
 #include <windows.h>
 
 #include <cstring>
-#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "logging/primitive_logger.h"
 #include "progress/progress_constants.h"
-#include "progress/progress_task.h"
 #include "progress/qv_progress_message_box.h"
 #include "tests/support/handle_count.h"
+#include "tests/support/stalled_progress_dialog.h"
 
 namespace {
 
 using progress_constants::kNumberOfStates;
 using progress_constants::kStartingMessage;
 using progress_constants::kTitle;
+using test_support::DialogStall;
+using test_support::OwnHandleCount;
+using test_support::StalledProgressDialogClass;
 
-std::unique_ptr<QVProgressMessageBox> MakeBox() {
-  return std::make_unique<QVProgressMessageBox>(kTitle, kStartingMessage, kNumberOfStates);
+// Short limits for the stalled dialogs, so that the probe shows in seconds
+// what the real ones do.
+constexpr ProgressLimits kShortLimits{2000, 5000};
+// How long an abandoned thread may take to end once its dialog call returns.
+constexpr DWORD kThreadEndMs = 10000;
+
+enum Failure : int {
+  kUnknownScenario = 1,
+  kNoThrow = 2,
+  kWrongText = 3,
+  kHandlesLeft = 4,
+  kNoHandleCount = 5,
+  kNotPlanted = 6,
+  kNotStalled = 7,
+  kThreadKept = 8,
+};
+
+std::unique_ptr<QVProgressMessageBox> MakeBox(ProgressLimits limits = ProgressLimits()) {
+  return std::make_unique<QVProgressMessageBox>(kTitle, kStartingMessage, kNumberOfStates, limits);
 }
 
-// Each invalid construction must throw the documented error and leave no
+// Each invalid construction throws the documented error and leaves no
 // handle behind.
 int InvalidBoxes() {
   // The logger's own file is opened by its first line, and Wine keeps two
@@ -41,56 +60,103 @@ int InvalidBoxes() {
     uint32_t states;
   } cases[] = {{L"", kStartingMessage, 5}, {kTitle, L"", 5}, {kTitle, kStartingMessage, 0}};
   for (const auto& c : cases) {
-    const DWORD handlesBefore = test_support::OwnHandleCount();
+    const DWORD handlesBefore = OwnHandleCount();
     try {
       QVProgressMessageBox box(c.title, c.message, c.states);
-      return 2;
+      return kNoThrow;
     } catch (const std::runtime_error& error) {
       if (std::strcmp(error.what(), "An error occurred while initializing Progress Message box") !=
           0) {
-        return 3;
+        return kWrongText;
       }
     }
-    if (test_support::OwnHandleCount() != handlesBefore) return 4;
+    if (OwnHandleCount() != handlesBefore) return kHandlesLeft;
   }
   return 0;
 }
 
-// What the progress thread throws is logged where the box joins it, and
-// goes no further.
-int ThrowingTasks() {
-  auto standard = std::async(std::launch::async, [] { throw std::runtime_error("dialog gone"); });
-  WaitForProgressTask(standard, "probe::join");
-  auto other = std::async(std::launch::async, [] { throw 42; });
-  WaitForProgressTask(other, "probe::join");
-  auto fine = std::async(std::launch::async, [] {});
-  WaitForProgressTask(fine, "probe::join");
-  std::future<void> empty;
-  WaitForProgressTask(empty, "probe::join");
-  if (standard.valid() || other.valid() || fine.valid()) return 5;
-  PrimitiveLogger::Log("probe", "survived");
+// A box that shows its dialog and goes leaves no handle behind. A first
+// box loads what COM and the dialog keep for the process; the second is
+// the one measured.
+int BoxHandles() {
+  for (int round = 0; round < 2; ++round) {
+    const DWORD before = OwnHandleCount();
+    if (before == 0) return kNoHandleCount;
+    auto box = MakeBox();
+    box->start();
+    box->sendUpdate(L"counted");
+    box.reset();
+    const DWORD after = OwnHandleCount();
+    if (round == 1 && after != before) {
+      PrimitiveLogger::Log("probe", "handles %lu before, %lu after", before, after);
+      return kHandlesLeft;
+    }
+  }
   return 0;
 }
 
-// A box that comes and goes leaves no handle behind. A first box loads
-// what COM keeps for the process; the second is the one measured.
-int BoxHandles() {
+// The window in front when the box is made closes before the box starts:
+// the dialog comes up on its own.
+int OwnerGone() {
+  const HWND front = CreateWindowExA(0, "STATIC", "in front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                     0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+  SetForegroundWindow(front);
+  if (front == nullptr || GetForegroundWindow() != front) return kNotPlanted;
+  auto box = MakeBox();
+  DestroyWindow(front);
+  if (IsWindow(front)) return kNotPlanted;
+  PrimitiveLogger::Log("probe", "owner 0x%p gone", static_cast<void*>(front));
+  box->start();
+  box->sendUpdate(L"shown anyway");
+  PrimitiveLogger::Log("probe", "destroying");
+  box.reset();
+  PrimitiveLogger::Log("probe", "destroyed");
+  return 0;
+}
+
+// A dialog whose start or stop does not return: start() and the
+// destruction each return at their limit, messages to a dialog that never
+// came up are dropped, and once the stalled call returns the thread ends
+// and everything the box had is released.
+int Stalled(DialogStall stall) {
+  static StalledProgressDialogClass dialogs(stall);
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)) ||
+      !dialogs.Register()) {
+    return kNotPlanted;
+  }
+  PrimitiveLogger::Log("probe", "stalled dialog registered");
+  // What COM keeps for the process after its first object is not the box's.
   MakeBox().reset();
-  const DWORD before = test_support::OwnHandleCount();
-  if (before == 0) return 7;
-  MakeBox().reset();
-  const DWORD after = test_support::OwnHandleCount();
+  const DWORD before = OwnHandleCount();
+  if (before == 0) return kNoHandleCount;
+
+  auto box = MakeBox(kShortLimits);
+  box->start();
+  PrimitiveLogger::Log("probe", "started");
+  box->sendUpdate(L"while stalled or not");
+  box.reset();
+  PrimitiveLogger::Log("probe", "destroyed");
+  if (WaitForSingleObject(dialogs.stalled(), 0) != WAIT_OBJECT_0) return kNotStalled;
+
+  dialogs.ReleaseStalledCalls();
+  for (DWORD waited = 0; dialogs.liveDialogs() != 0 && waited < kThreadEndMs; waited += 100) {
+    Sleep(100);
+  }
+  if (dialogs.liveDialogs() != 0) return kThreadKept;
+  const DWORD after = OwnHandleCount();
   if (after != before) {
     PrimitiveLogger::Log("probe", "handles %lu before, %lu after", before, after);
-    return 6;
+    return kHandlesLeft;
   }
   return 0;
 }
 
 int Scenario(const std::string& name) {
   if (name == "invalid") return InvalidBoxes();
-  if (name == "task-throws") return ThrowingTasks();
   if (name == "handles") return BoxHandles();
+  if (name == "owner-gone") return OwnerGone();
+  if (name == "stalled-start") return Stalled(DialogStall::Start);
+  if (name == "stalled-stop") return Stalled(DialogStall::Stop);
 
   auto box = MakeBox();
   if (name == "no-start") {
@@ -110,7 +176,7 @@ int Scenario(const std::string& name) {
     // Six messages are shown a second each; the thread then ends by itself.
     Sleep(8000);
   } else {
-    return 1;
+    return kUnknownScenario;
   }
   PrimitiveLogger::Log("probe", "destroying");
   box.reset();

@@ -53,6 +53,12 @@ void ExpectCompleteRun(const LoggedRun& run, const std::string& outcome) {
   EXPECT_EQ(RunRecordValue("LastRunLog").value_or("(none)"), run.logPath);
   // Whatever went wrong was a logged Win32 error, never a library's text.
   EXPECT_FALSE(run.LogHolds("filesystem error"));
+  // The run ended through its teardown, and nothing logged after it.
+  std::vector<std::string> lines = SplitCrLfLines(run.log);
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  EXPECT_TRUE(!lines.empty() &&
+              lines.back().find("(PL.Dtor)  ===Tessaly Remedion Exiting at ") != std::string::npos)
+      << "the log does not end with the exit banner";
 }
 
 std::string FolderLeftovers(const std::wstring& folder, const std::vector<std::wstring>& expected) {
