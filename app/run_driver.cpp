@@ -9,6 +9,7 @@
 #include "remediation/per_user_component_handler.h"
 #include "remediation/post_run_activities.h"
 #include "remediation/remediation_run.h"
+#include "remediation/run_recovery.h"
 #include "state/config_driven_state.h"
 #include "system/dll_search.h"
 #include "system/run_lock.h"
@@ -27,27 +28,28 @@ void RunLogged(Step step) {
   }
 }
 
-// Runs the passes unless the process is LocalSystem or was started to
-// elevate for another program. An exception ends the remaining passes, but
-// the run still reaches its final result: a run that says nothing about
-// its outcome would leave admins guessing.
+// Runs the passes. An exception ends the remaining passes, but what the
+// run removed and did not replace is still put back, and the run still
+// reaches its final result: a run that says nothing about its outcome
+// would leave admins guessing.
 //
 // A second run in the same session waits for the first (up to a limit): it
 // then finds the components as the first left them. One still held up at
 // the limit repairs nothing but still reports.
-void RunPasses(ConfigDrivenState& state, RemediationRun& run) {
-  if (state.IsUserLocalSystem || !state.elevateForArg.empty()) return;
-  const RunLock lock =
-      RunLock::Acquire(run_constants::kRunMutexName, run_constants::kOtherRunWaitMs);
+void RunPasses(ConfigDrivenState& state, RemediationRun& run, const RunLock& lock) {
   if (lock.result() == RunLock::Result::TimedOut) {
     PrimitiveLogger::Log("main", "Another run of the helper has not ended after %lu minutes; "
                                  "this run repairs nothing",
                          run_constants::kOtherRunWaitMs / 60000);
   } else {
+    // What an earlier run that was stopped half way left is finished first,
+    // so that this run judges the components as they were put back.
+    RunLogged([] { RecoverUnfinishedRuns(); });
     RunLogged([&] {
       HandlePerUserKelvoComponents(state, run, PerUserCompMode::UnInstall);
       HandlePerUserKelvoComponents(state, run, PerUserCompMode::Install);
     });
+    RunLogged([&] { run.RollBackFailedInstalls(); });
   }
   // The result is in the log; the exit code does not depend on it.
   RunLogged([&] { HandlePostRunActivities(state, run); });
@@ -65,10 +67,15 @@ int run_driver::Run(int argc, char* argv[], const WaitLimits& limits) {
     ConfigDrivenState state = ConfigDrivenState::ParseCLArgs(argc, argv);
     // The completion mark in the registry never skips a pass.
     state.forceReRun = true;
-    {
-      // Its staged installers and staging folder go before the logger does.
+    // No pass runs as LocalSystem or for a program to elevate for.
+    if (!state.IsUserLocalSystem && state.elevateForArg.empty()) {
+      const RunLock lock =
+          RunLock::Acquire(run_constants::kRunMutexName, run_constants::kOtherRunWaitMs);
+      // Its staged installers, staging and restore folders go before the
+      // logger does, and before the lock: the next run in the session must
+      // not meet them half removed.
       RemediationRun run(limits);
-      RunPasses(state, run);
+      RunPasses(state, run, lock);
     }
     DeInitApp(state);
   } catch (const std::exception& error) {

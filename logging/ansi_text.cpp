@@ -57,3 +57,32 @@ std::optional<std::string> WideToAnsiExact(const std::wstring& text) {
   if (narrow.empty() || usedDefault) return std::nullopt;
   return narrow;
 }
+
+std::string WideToUtf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int wideLength = static_cast<int>(text.size());
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string utf8(static_cast<size_t>(length), '\0');
+  if (WideCharToMultiByte(CP_UTF8, 0, text.data(), wideLength, utf8.data(), length, nullptr,
+                          nullptr) != length) {
+    return {};
+  }
+  return utf8;
+}
+
+bool Utf8ToWide(const std::string& utf8, std::wstring& wide) {
+  wide.clear();
+  if (utf8.empty()) return true;
+  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                                         static_cast<int>(utf8.size()), nullptr, 0);
+  if (length <= 0) return false;
+  wide.resize(static_cast<size_t>(length));
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
+                          wide.data(), length) != length) {
+    wide.clear();
+    return false;
+  }
+  return true;
+}

@@ -20,3 +20,11 @@ std::string WideToAnsi(const std::wstring& text);
 // code page names no file through the narrow calls: its lossy form would
 // name another one, or none.
 std::optional<std::string> WideToAnsiExact(const std::wstring& text);
+
+// `text` in UTF-8, where every character has a form: for the files the
+// helper keeps for itself, whatever the code page.
+std::string WideToUtf8(const std::wstring& text);
+
+// `utf8` decoded into `wide`; false (and `wide` empty) when it is not valid
+// UTF-8.
+bool Utf8ToWide(const std::string& utf8, std::wstring& wide);

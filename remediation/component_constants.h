@@ -75,6 +75,30 @@ constexpr char kLauncherTempExtension[] = "msi";
 // take them, below the local application-data folder.
 constexpr char kPrivateStagingFolder[] = "Tessaly\\Staging";
 
+// Restore points: what it takes to put back a component this run removes,
+// kept until the run ends in a private folder of the run's own below the
+// local application-data folder, with the run's journal and a lock file
+// that the run holds open for as long as it lives.
+constexpr wchar_t kRestoreRoot[] = L"Tessaly\\Restore";
+constexpr wchar_t kJournalFileName[] = L"journal.txt";
+constexpr wchar_t kRunLockFileName[] = L"run.lock";
+constexpr wchar_t kSavedRegistrationFileName[] = L"registration.bin";
+constexpr wchar_t kSavedFilesFolderName[] = L"files";
+constexpr wchar_t kSavedPackageFileName[] = L"launcher.msi";
+// A journal is a few hundred bytes; anything far larger is not one of ours.
+constexpr DWORD kJournalLimitBytes = 64 * 1024;
+constexpr DWORD kSavedRegistrationLimitBytes = 1024 * 1024;
+// Where per-user programs register for Programs and Features.
+constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr wchar_t kUninstallStringValue[] = L"UninstallString";
+// The launcher's cached package and version, as Windows Installer keeps them.
+constexpr char kLocalPackageProperty[] = "LocalPackage";
+constexpr char kVersionStringProperty[] = "VersionString";
+// msiexec's log of a launcher put back from its restore point.
+constexpr char kRestoreMsiLogName[] = "KVAL_Restore";
+// The setup client's program in its folder, read for its version.
+constexpr char kSetupClientExeName[] = "KelvoSetupClient.exe";
+
 // The machine-wide client's user interface; where it is present, the setup
 // client of the older release is installed.
 constexpr char kMachineWideClientPath[] = "%COMMONPROGRAMFILES(x86)%\\Tessaly\\VexUI\\Kelvo.exe";

@@ -37,14 +37,17 @@ enum class InstallOutcome { Installed, NotInstalled, NotVerified };
 // the file that was verified, while it is still held, and deleted after its
 // run. One that did not verify is never run (it stays for inspection) and
 // one that could not be staged, or that has no room to run, is not
-// installed; each says why. A standard
-// exception while it runs ends this install only, logged under `tag`; an
-// install whose end was not seen is not a success, whatever its start.
+// installed; each says why. A standard exception while it runs ends this
+// install only, logged under `tag`; an install whose end was not seen is
+// not a success, whatever its start. `report` tells the run how it ended.
 template <typename Run>
 InstallOutcome InstallFromReplacement(const char* tag, const char* component,
                                       const char* validationFailed, Replacement& replacement,
-                                      const std::string& roomProblem, Run run) {
+                                      const std::string& roomProblem, InstallReport& report,
+                                      Run run) {
+  report = InstallReport();
   if (!replacement.ready()) {
+    report.why = replacement.why();
     if (replacement.problem() == Replacement::Problem::NotVerified) {
       // Said while the file is still held, as it was when it failed.
       PrimitiveLogger::Log(tag, "%s", validationFailed);
@@ -57,18 +60,29 @@ InstallOutcome InstallFromReplacement(const char* tag, const char* component,
   // An installer that runs out of room half way may leave the component it
   // installs over broken (the setup program has no rollback).
   if (!roomProblem.empty()) {
+    report.why = roomProblem;
     PrimitiveLogger::Log(tag, "Not installing %s: %s", component, roomProblem.c_str());
     return InstallOutcome::NotInstalled;
   }
-  bool installed = false;
+  report.attempted = true;
   try {
-    installed = run(replacement.path());
+    report.succeeded = run(replacement.path(), report.why);
   } catch (const std::exception& error) {
-    installed = false;
+    report.succeeded = false;
+    report.why = std::string("its installer could not be run (") + error.what() + ")";
     PrimitiveLogger::Log(tag, "Exception occurred: %s", error.what());
   }
   replacement.Release();
-  return installed ? InstallOutcome::Installed : InstallOutcome::NotInstalled;
+  return report.succeeded ? InstallOutcome::Installed : InstallOutcome::NotInstalled;
+}
+
+// Why an installer's run did not count, for the rollback's line.
+std::string FailureText(const char* program, bool ran, DWORD exitCode, DWORD waitMs) {
+  if (!ran) return std::string(program) + " could not be started";
+  if (exitCode == STILL_ACTIVE) {
+    return std::string(program) + " did not end within " + std::to_string(waitMs / 1000) + " s";
+  }
+  return std::string(program) + " exited with code " + std::to_string(exitCode);
 }
 
 }  // namespace
@@ -79,7 +93,8 @@ bool InstallKVALForCurrentUser(ConfigDrivenState& state, RemediationRun& run) {
   const DWORD waitMs = run.limits().msiexecInstallMs;
   const InstallOutcome outcome = InstallFromReplacement(
       kLauncherTag, kLauncherProductName, "KVAL Validation failed", run.LauncherReplacement(),
-      run.RoomProblem(), [&state, waitMs](const std::string& path) {
+      run.RoomProblem(), run.launcherInstall,
+      [&state, waitMs](const std::string& path, std::string& why) {
         const std::string commandLine =
             BuildMsiInstallCommandLine(state.msiInteractive, path, payload_constants::kMsiLogName);
         const auto announce = [&state, waitMs] {
@@ -88,7 +103,9 @@ bool InstallKVALForCurrentUser(ConfigDrivenState& state, RemediationRun& run) {
                                waitMs / 1000);
         };
         DWORD exitCode = STILL_ACTIVE;
-        if (!RunMsiExec(commandLine, waitMs, exitCode, announce) || !IsMsiSuccess(exitCode)) {
+        const bool ran = RunMsiExec(commandLine, waitMs, exitCode, announce);
+        if (!ran || !IsMsiSuccess(exitCode)) {
+          why = FailureText("msiexec", ran, exitCode, waitMs);
           return false;
         }
         ++state.AppsInstalled;
@@ -108,12 +125,14 @@ bool InstallSetupClientForCurrentUser(ConfigDrivenState& state, RemediationRun& 
   PrimitiveLogger::Log(kSetupClientTag, "Attempting to install SetupClient");
   const InstallOutcome outcome = InstallFromReplacement(
       kSetupClientTag, kSetupClientProduct, "KSC Validation failed",
-      run.SetupClientReplacement(state), run.RoomProblem(), [&state](const std::string& path) {
+      run.SetupClientReplacement(state), run.RoomProblem(), run.setupClientInstall,
+      [&state](const std::string& path, std::string& why) {
         state.SendProgressUpdate(kInstallingSetupClientText);
         WinProcess setup(path, kSilentSwitch);
         DWORD exitCode = STILL_ACTIVE;
-        const bool installed =
-            RunToExitCode(setup, kChildWaitMs, exitCode) && exitCode == kSetupSuccessCode;
+        const bool ran = RunToExitCode(setup, kChildWaitMs, exitCode);
+        const bool installed = ran && exitCode == kSetupSuccessCode;
+        if (!installed) why = FailureText("its setup program", ran, exitCode, kChildWaitMs);
         if (installed) {
           ++state.AppsInstalled;
           AppendUniqueToList(state.AppsInstalledList, kSetupClientProduct);

@@ -61,9 +61,11 @@ bool VerifyInstaller(const std::string& path) {
 }
 
 Replacement Replacement::Stage(StagingFolder& folder, const Payload& payload, const char* prefix,
-                               const char* extension) {
+                               const char* extension,
+                               const std::function<void(const std::string&)>& named) {
   const std::string installer = std::string("its installer ") + payload.name;
-  const StagedFile::Writer write = [&payload](HANDLE file, const std::string& path) {
+  const StagedFile::Writer write = [&payload, &named](HANDLE file, const std::string& path) {
+    if (named) named(path);
     return WriteResourceToOpenFile(payload.resourceId, payload.name, path, file);
   };
   if (folder.Path().empty()) {
@@ -85,6 +87,13 @@ Replacement Replacement::Stage(StagingFolder& folder, const Payload& payload, co
                        std::move(*staged));
   }
   return Replacement(Problem::None, "", std::move(*staged));
+}
+
+void Replacement::Withhold(const std::string& why) {
+  if (problem_ != Problem::None) return;
+  file_.reset();
+  problem_ = Problem::Withheld;
+  why_ = why;
 }
 
 Replacement Replacement::Unprepared(const std::string& why) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,14 +35,15 @@ bool VerifyInstaller(const std::string& path);
 // verified, ready to run; or why not.
 class Replacement {
  public:
-  enum class Problem { None, NotPrepared, NotStaged, NotVerified };
+  enum class Problem { None, NotPrepared, NotStaged, NotVerified, Withheld };
 
   // Stages `payload` in `folder` under a name made of `prefix` and
-  // `extension`: written once, held, verified. A file that fails the check
-  // stays held until Release(), which leaves it for inspection. Never
-  // throws.
+  // `extension`: written once, held, verified. `named` sees the file's path
+  // before anything is written to it. A file that fails the check stays held
+  // until Release(), which leaves it for inspection. Never throws.
   static Replacement Stage(StagingFolder& folder, const Payload& payload, const char* prefix,
-                           const char* extension);
+                           const char* extension,
+                           const std::function<void(const std::string&)>& named = {});
   // A replacement whose payload could not even be chosen.
   static Replacement Unprepared(const std::string& why);
 
@@ -58,6 +60,11 @@ class Replacement {
   // After its run the hold goes and the file is deleted; one that did not
   // verify is only let go.
   void Release() { file_.reset(); }
+
+  // The component it replaces stays as it is in this run (it could not be
+  // made safe to remove): the installer is deleted unrun, and `why` says
+  // so where the install would have been.
+  void Withhold(const std::string& why);
 
  private:
   Replacement(Problem problem, std::string why) : problem_(problem), why_(std::move(why)) {}

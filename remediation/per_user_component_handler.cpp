@@ -10,6 +10,7 @@
 #include "remediation/install_flows.h"
 #include "remediation/installer_staging.h"
 #include "remediation/remediation_run.h"
+#include "remediation/restore_points.h"
 #include "remediation/uninstall_flows.h"
 #include "remediation/version_checks.h"
 #include "state/config_driven_state.h"
@@ -50,6 +51,19 @@ bool IsReplacementReady(const char* component, const Replacement& replacement,
   return false;
 }
 
+// True when what puts `component` back is saved; otherwise says in the log
+// why it stays, and withholds its new installer: installing over a
+// component that cannot be put back would risk it as much as removing it.
+template <typename Save>
+bool IsRestorePointSaved(const char* component, Replacement& replacement, Save save) {
+  std::string why;
+  if (save(why)) return true;
+  const std::string reason = "its restore point cannot be made: " + why;
+  PrimitiveLogger::Log(kUninstallTag, "Not removing %s: %s", component, reason.c_str());
+  replacement.Withhold(reason);
+  return false;
+}
+
 }  // namespace
 
 void HandlePerUserKelvoComponents(ConfigDrivenState& state, RemediationRun& run,
@@ -84,27 +98,55 @@ void HandlePerUserKelvoComponents(ConfigDrivenState& state, RemediationRun& run,
 void UnInstallAllPerUserKelvoComponents(ConfigDrivenState& state, RemediationRun& run) {
   PrimitiveLogger::Log(kUninstallTag, ">>>");
   // A component is removed only once the installer that replaces it in this
-  // run is written out, verified and held: otherwise the user would be left
-  // without it until the next deployment. Both are staged before anything
-  // is removed, since an uninstaller's own files may take the space a later
-  // write would need, and they stay held until the install pass runs them.
+  // run is written out, verified and held, and what puts the old one back
+  // is saved: otherwise the user would be left without it until the next
+  // deployment. Both installers are staged before anything is removed, since
+  // an uninstaller's own files may take the space a later write would need,
+  // and they stay held until the install pass runs them.
   run.StageReplacements(state);
+  const std::string appData = GetKnownFolderPath(KnownFolder::AppData);
+  ULONGLONG restoreBytes = 0;
+  if (!appData.empty() && state.IsSetupClientUpgradeRequired()) {
+    restoreBytes += RestorePoints::SetupClientBytes(appData);
+  }
+  if (state.IsLauncherUpgradeRequired()) {
+    const std::string product = InstalledLauncherProduct();
+    if (!product.empty()) restoreBytes += RestorePoints::LauncherBytes(product);
+  }
+  run.PlanRestorePoints(restoreBytes);
   const std::string roomProblem = run.RoomProblem();
   TerminateKelvoProcesses(state);
 
-  const std::string appData = GetKnownFolderPath(KnownFolder::AppData);
-  if (!appData.empty() && state.IsSetupClientUpgradeRequired() &&
-      IsReplacementReady(kSetupClientProduct, run.SetupClientReplacement(state), roomProblem)) {
-    state.SendProgressUpdate(kUninstallingSetupClientText);
-    CallUninstaller(state, run.limits().uninstallerJobMs, appData, kSetupClientProduct,
-                    kTessalyCompany);
-    CallUninstaller(state, run.limits().uninstallerJobMs, appData, kSetupClientProduct,
-                    kQuarnelCompany);
+  if (!appData.empty() && state.IsSetupClientUpgradeRequired()) {
+    Replacement& replacement = run.SetupClientReplacement(state);
+    if (IsReplacementReady(kSetupClientProduct, replacement, roomProblem) &&
+        IsRestorePointSaved(kSetupClientProduct, replacement,
+                            [&](std::string& why) {
+                              return run.restorePoints().SaveSetupClient(appData, why);
+                            })) {
+      state.SendProgressUpdate(kUninstallingSetupClientText);
+      for (const char* company : {kTessalyCompany, kQuarnelCompany}) {
+        run.restorePoints().RemovingSetupClient(company);
+        CallUninstaller(state, run.limits().uninstallerJobMs, appData, kSetupClientProduct,
+                        company);
+      }
+    }
   }
-  if (state.IsLauncherUpgradeRequired() &&
-      IsReplacementReady(kLauncherProductName, run.LauncherReplacement(), roomProblem)) {
-    state.SendProgressUpdate(kUninstallingLauncherText);
-    UninstallProductByUpgradeCode(state);
+  if (state.IsLauncherUpgradeRequired()) {
+    Replacement& replacement = run.LauncherReplacement();
+    if (IsReplacementReady(kLauncherProductName, replacement, roomProblem)) {
+      state.SendProgressUpdate(kUninstallingLauncherText);
+      // The restore point is of the very product the removal takes.
+      UninstallProductByUpgradeCode(state, [&](const std::string& productCode) {
+        if (!IsRestorePointSaved(kLauncherProductName, replacement, [&](std::string& why) {
+              return run.restorePoints().SaveLauncher(productCode, why);
+            })) {
+          return false;
+        }
+        run.restorePoints().RemovingLauncher();
+        return true;
+      });
+    }
   }
 }
 

@@ -108,7 +108,7 @@ bool HandlePostRunActivities(ConfigDrivenState& state, const RemediationRun& run
                        success ? kSuccessWord : kFailureWord);
   LogAlert(state, success);
   LogOutcome(outcome, success, after);
-  WriteRunResultRecord(state, {success, outcome, VersionsText(after), resultTime});
+  WriteRunResultRecord(state, {success, outcome, VersionsText(after), resultTime, run.restored});
   PrimitiveLogger::Log(kPostRunTag, "<<<");
   return success;
 }

@@ -7,6 +7,7 @@
 #include "state/config_driven_state.h"
 #include "remediation/component_constants.h"
 #include "system/free_space.h"
+#include "system/known_folders.h"
 #include "system/temp_installer_path.h"
 
 using namespace component_constants;
@@ -31,6 +32,15 @@ std::wstring WorkFolder(const std::string& stagingFolder) {
   return AnsiToWide(stagingFolder);
 }
 
+// Whether two existing folders lie on one volume.
+bool OnSameVolume(const std::wstring& first, const std::wstring& second) {
+  wchar_t firstVolume[MAX_PATH] = {};
+  wchar_t secondVolume[MAX_PATH] = {};
+  return GetVolumePathNameW(first.c_str(), firstVolume, MAX_PATH) &&
+         GetVolumePathNameW(second.c_str(), secondVolume, MAX_PATH) &&
+         _wcsicmp(firstVolume, secondVolume) == 0;
+}
+
 }  // namespace
 
 RemediationRun::RemediationRun(WaitLimits limits)
@@ -44,8 +54,12 @@ RemediationRun::~RemediationRun() {
 Replacement& RemediationRun::SetupClientReplacement(const ConfigDrivenState& state) {
   if (!setupClient_) {
     try {
-      setupClient_.emplace(Replacement::Stage(staging_, ChooseSetupClientPayload(state),
-                                              kSetupClientTempPrefix, kSetupClientTempExtension));
+      // The journal exists before anything is staged; without one the
+      // staging goes on (nothing is removed then).
+      (void)restore_.Open();
+      setupClient_.emplace(Replacement::Stage(
+          staging_, ChooseSetupClientPayload(state), kSetupClientTempPrefix,
+          kSetupClientTempExtension, [this](const std::string& path) { restore_.NoteStaged(path); }));
     } catch (const std::exception& error) {
       // The machine-wide client's probe failed: no payload can be chosen.
       setupClient_.emplace(Replacement::Unprepared(error.what()));
@@ -57,14 +71,27 @@ Replacement& RemediationRun::SetupClientReplacement(const ConfigDrivenState& sta
 void RemediationRun::StageReplacements(const ConfigDrivenState& state) {
   if (state.IsSetupClientUpgradeRequired()) SetupClientReplacement(state);
   if (state.IsLauncherUpgradeRequired()) LauncherReplacement();
+  // A private staging folder made for this run goes into the journal too.
+  if (!foldersNoted_) {
+    const std::vector<std::wstring> made = staging_.FoldersMade();
+    foldersNoted_ = !made.empty();
+    for (const std::wstring& folder : made) restore_.NoteMadeFolder(folder);
+  }
 }
 
 Replacement& RemediationRun::LauncherReplacement() {
   if (!launcher_) {
-    launcher_.emplace(Replacement::Stage(staging_, LauncherPayload(), kLauncherTempPrefix,
-                                         kLauncherTempExtension));
+    (void)restore_.Open();
+    launcher_.emplace(Replacement::Stage(
+        staging_, LauncherPayload(), kLauncherTempPrefix, kLauncherTempExtension,
+        [this](const std::string& path) { restore_.NoteStaged(path); }));
   }
   return *launcher_;
+}
+
+void RemediationRun::RollBackFailedInstalls() {
+  restore_.RollBackFailedInstalls(GetKnownFolderPath(KnownFolder::AppData), setupClientInstall,
+                                  launcherInstall, restored);
 }
 
 const std::string& RemediationRun::RoomProblem() {
@@ -78,9 +105,14 @@ const std::string& RemediationRun::RoomProblem() {
   // An uninstaller copies itself to the temporary folder and leaves the
   // copy; the setup program unpacks its whole archive there and msiexec
   // copies the database: without that room the removal of the old
-  // components would succeed and the install fail.
-  const ULONGLONG needed = kInstallerRoomMarginBytes + kInstallerUnpackFactor * staged;
+  // components would succeed and the install fail. The restore points are
+  // written before any removal, below the local application-data folder.
+  const ULONGLONG installersNeed = kInstallerRoomMarginBytes + kInstallerUnpackFactor * staged;
   const std::wstring wideFolder = WorkFolder(staging_.Path());
+  const std::wstring restoreVolume = AnsiToWide(GetKnownFolderPath(KnownFolder::LocalAppData));
+  const bool restoreApart = restoreBytes_ > 0 && !restoreVolume.empty() &&
+                            !OnSameVolume(wideFolder, restoreVolume);
+  const ULONGLONG needed = installersNeed + (restoreApart ? 0 : restoreBytes_);
   const std::string folder = WideToAnsi(wideFolder);
   DWORD error = ERROR_SUCCESS;
   const std::optional<ULONGLONG> free =
@@ -92,11 +124,29 @@ const std::string& RemediationRun::RoomProblem() {
                          folder.empty() ? "(no folder)" : folder.c_str(), error);
     return *roomProblem_;
   }
-  PrimitiveLogger::Log(kRoomTag, "The disk of %s has %llu bytes free; the installers need %llu",
-                       folder.c_str(), *free, needed);
+  if (restoreBytes_ == 0) {
+    PrimitiveLogger::Log(kRoomTag, "The disk of %s has %llu bytes free; the installers need %llu",
+                         folder.c_str(), *free, needed);
+  } else {
+    PrimitiveLogger::Log(kRoomTag,
+                         "The disk of %s has %llu bytes free; the installers need %llu, with the "
+                         "restore points (%llu bytes)%s",
+                         folder.c_str(), *free, needed, restoreBytes_,
+                         restoreApart ? " on a disk of their own" : "");
+  }
   if (*free < needed) {
     *roomProblem_ = "the disk of the temporary folder " + folder + " has " + std::to_string(*free) +
                     " bytes free; the installers need " + std::to_string(needed);
+    return *roomProblem_;
+  }
+  if (restoreApart) {
+    const std::optional<ULONGLONG> restoreFree = FreeBytesForUser(restoreVolume, error);
+    const ULONGLONG restoreNeeds = kInstallerRoomMarginBytes + restoreBytes_;
+    if (restoreFree && *restoreFree < restoreNeeds) {
+      *roomProblem_ = "the disk of " + WideToAnsi(restoreVolume) + " has " +
+                      std::to_string(*restoreFree) + " bytes free; the restore points need " +
+                      std::to_string(restoreNeeds);
+    }
   }
   return *roomProblem_;
 }

@@ -1,7 +1,9 @@
 // What one remediation run owns besides the run state: its time limits, the
-// components' versions as the run found them, and the installers it staged
-// to replace them. The run driver makes one per run and hands it to the
-// passes; it goes before the logger does.
+// components' versions as the run found them, the installers it staged to
+// replace them, and the restore points and journal that let it (or the next
+// run) put back what it removed. The run driver makes one per run and hands
+// it to the passes; it goes before the logger does, and before the run lock
+// is let go.
 #pragma once
 
 #include <windows.h>
@@ -9,8 +11,11 @@
 #include <optional>
 #include <string>
 
+#include <vector>
+
 #include "remediation/component_constants.h"
 #include "remediation/installer_staging.h"
+#include "remediation/restore_points.h"
 #include "remediation/version_checks.h"
 #include "system/staging_folder.h"
 
@@ -48,16 +53,38 @@ class RemediationRun {
   void StageReplacements(const ConfigDrivenState& state);
 
   // Whether the temporary folder, where the uninstallers and installers do
-  // their work, still has room for the staged installers to unpack: empty
-  // when it has (or when that cannot be measured, which is logged), else
-  // why not, for the log. Measured once, after the staging.
+  // their work, still has room for the staged installers to unpack, and the
+  // restore folder for the restore points: empty when they have (or when
+  // that cannot be measured, which is logged), else why not, for the log.
+  // Measured once, after the staging and PlanRestorePoints.
   const std::string& RoomProblem();
+
+  // The bytes the restore points of the components to be removed will
+  // take, counted in the room check.
+  void PlanRestorePoints(ULONGLONG bytes) { restoreBytes_ = bytes; }
+
+  RestorePoints& restorePoints() { return restore_; }
+
+  // How the install pass's two installs ended.
+  InstallReport setupClientInstall;
+  InstallReport launcherInstall;
+  // The components put back from their restore points, "Setup Client 22.7.1".
+  std::vector<std::string> restored;
+
+  // After the install pass: puts back what this run removed and did not
+  // replace.
+  void RollBackFailedInstalls();
 
  private:
   WaitLimits limits_;
+  // Declared first, so that it goes last: the journal outlives what it
+  // names (the staged files, the staging folder).
+  RestorePoints restore_;
   // Declared before the replacements: the folder goes after their files.
   StagingFolder staging_;
   std::optional<Replacement> setupClient_;
   std::optional<Replacement> launcher_;
   std::optional<std::string> roomProblem_;
+  ULONGLONG restoreBytes_ = 0;
+  bool foldersNoted_ = false;
 };

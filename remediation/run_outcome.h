@@ -29,6 +29,7 @@ std::string VersionsText(const ComponentReadings& readings);
 // empty when both are.
 std::string ComponentsNotCurrent(const ComponentReadings& after);
 
-// Reads both components again with the same check as before the passes and
-// logs one line per component with its version before and after.
+// Reads both components again with the same check as before the passes
+// (quietly: its lines are the first read's) and logs one line per component
+// with its version before and after.
 ComponentReadings ReadComponentsAfterRun(const ComponentReadings& before);

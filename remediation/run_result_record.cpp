@@ -33,16 +33,24 @@ std::string UtcText(const SYSTEMTIME& time) {
 
 }  // namespace
 
-std::string RunSummary(const ConfigDrivenState& state) {
-  return "terminated " + std::to_string(state.ProcessesKilled) + "; " +
-         CountWithNames("uninstalled", state.AppsUnInstalled, state.AppsUnInstalledList) + "; " +
-         CountWithNames("installed", state.AppsInstalled, state.AppsInstalledList);
+std::string RunSummary(const ConfigDrivenState& state, const std::vector<std::string>& restored) {
+  std::string summary =
+      "terminated " + std::to_string(state.ProcessesKilled) + "; " +
+      CountWithNames("uninstalled", state.AppsUnInstalled, state.AppsUnInstalledList) + "; " +
+      CountWithNames("installed", state.AppsInstalled, state.AppsInstalledList);
+  // A part of its own only when something was put back: the summary of
+  // every other run reads as it always has.
+  if (restored.empty()) return summary;
+  std::string names;
+  for (const std::string& name : restored) names += (names.empty() ? "" : ", ") + name;
+  return summary + "; " +
+         CountWithNames("restored", static_cast<unsigned long>(restored.size()), names);
 }
 
 void WriteRunResultRecord(const ConfigDrivenState& state, const RunResult& runResult) {
   const char* result = runResult.success ? kSuccessWord : kFailureWord;
   const char* outcome = OutcomeText(runResult.outcome);
-  const std::string summary = RunSummary(state);
+  const std::string summary = RunSummary(state, runResult.restored);
   const std::vector<std::pair<std::string, std::string>> record = {
       {kLastRunResultValue, result},
       {kLastRunOutcomeValue, outcome},

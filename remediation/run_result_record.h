@@ -11,16 +11,21 @@
 
 class ConfigDrivenState;
 
+#include <vector>
+
 // "terminated 2; uninstalled 3 (Setup Client, Kelvo Application Launcher);
-// installed 2 (Setup Client, KVAL)", from the run state's counters and
-// name lists (a list in parentheses only when it holds names).
-std::string RunSummary(const ConfigDrivenState& state);
+// installed 2 (Setup Client, KVAL)", from the run state's counters and name
+// lists (a list in parentheses only when it holds names), and "; restored 1
+// (Setup Client 22.7.1)" when components were put back from their restore
+// points.
+std::string RunSummary(const ConfigDrivenState& state, const std::vector<std::string>& restored);
 
 struct RunResult {
   bool success;          // the final result line's word
   RunOutcome outcome;    // what the versions read afterwards show
   std::string versions;  // "KVAL 22.7.2; KSC 22.7.3"
   SYSTEMTIME time;       // of the final result line, UTC
+  std::vector<std::string> restored;  // "Setup Client 22.7.1"
 };
 
 // Writes LastRunResult, LastRunOutcome, LastRunVersions, LastRunTime,

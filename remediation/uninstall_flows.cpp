@@ -46,25 +46,31 @@ bool RemoveLauncherProduct(ConfigDrivenState& state, const std::string& productC
 
 }  // namespace
 
-bool UninstallProductByUpgradeCode(ConfigDrivenState& state) {
-  PrimitiveLogger::Log(kProductTag, ">>>");
+std::string InstalledLauncherProduct() {
   for (DWORD index = 0;; ++index) {
     char productCode[kProductCodeBufferSize] = {};
     if (msi_library::MsiEnumRelatedProductsA(kLauncherUpgradeCode, 0, index, productCode) !=
         ERROR_SUCCESS) {
-      return false;
+      return {};
     }
     char productName[kProductNameBufferSize] = {};
     DWORD nameSize = kProductNameBufferSize;
     const UINT nameStatus =
         msi_library::MsiGetProductInfoA(productCode, kProductNameProperty, productName, &nameSize);
     // Only the first product of that name is removed.
-    if (IsLauncherProductName(productName)) {
-      return RemoveLauncherProduct(state, productCode);
-    }
+    if (IsLauncherProductName(productName)) return productCode;
     // A product whose name cannot be read ends the search.
-    if (nameStatus != ERROR_SUCCESS) return false;
+    if (nameStatus != ERROR_SUCCESS) return {};
   }
+}
+
+bool UninstallProductByUpgradeCode(ConfigDrivenState& state,
+                                   const std::function<bool(const std::string&)>& beforeRemoval) {
+  PrimitiveLogger::Log(kProductTag, ">>>");
+  const std::string productCode = InstalledLauncherProduct();
+  if (productCode.empty()) return false;
+  if (beforeRemoval && !beforeRemoval(productCode)) return false;
+  return RemoveLauncherProduct(state, productCode);
 }
 
 void CallUninstaller(ConfigDrivenState& state, DWORD jobWaitMs, const std::string& baseFolder,

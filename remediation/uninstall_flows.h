@@ -4,15 +4,21 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 class ConfigDrivenState;
 
-// Removes the first product related to the launcher's upgrade code whose
-// name is the launcher's (any letter case) with msiexec. True when such a
-// product was found and its removal exited with 0. The msiexec launcher's
+// The first product related to the launcher's upgrade code whose name is
+// the launcher's (any letter case); empty when there is none. Logs nothing.
+std::string InstalledLauncherProduct();
+
+// Removes that product with msiexec. True when such a product was found and
+// its removal exited with 0. `beforeRemoval`, when given, sees the product
+// code first and may refuse the removal (false). The msiexec launcher's
 // construction failure (no MsiExec.exe) is thrown to the caller.
-bool UninstallProductByUpgradeCode(ConfigDrivenState& state);
+bool UninstallProductByUpgradeCode(
+    ConfigDrivenState& state, const std::function<bool(const std::string&)>& beforeRemoval = {});
 
 // Runs "<baseFolder><company>\<product>\uninstall.exe /S" when it exists,
 // counts a removal that exited with 0 and deletes the uninstaller left

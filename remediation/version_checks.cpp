@@ -63,15 +63,71 @@ bool CanOpenForReading(const char* path) {
   return file.valid();
 }
 
-// The status of a failed version read, with the failed call's error: broken
-// when the file opens, so that a version resource is what it lacks.
-uint32_t VersionReadFailure(const char* path, DWORD error) {
-  if (!CanOpenForReading(path)) return kVersionStatusFailure;
-  PrimitiveLogger::Log(kFileVersionTag,
-                       "File '%s' can be read but has no version resource or is no valid image "
-                       "(%lu)",
-                       path, error);
-  return kVersionStatusBroken;
+enum class ReadStep { None, Exists, InfoSize, Info, FixedRecord };
+
+// A version resource read without a word in the log: the status as
+// getFileVersion returns it, the version text, and the step that failed.
+struct VersionRead {
+  uint32_t status = kVersionStatusFailure;
+  std::string version;
+  ReadStep failedStep = ReadStep::None;
+  DWORD error = ERROR_SUCCESS;
+};
+
+VersionRead Failure(ReadStep step, uint32_t status, DWORD error) {
+  VersionRead read;
+  read.status = status;
+  read.failedStep = step;
+  read.error = error;
+  return read;
+}
+
+// A failed version call is the file's own fault (broken) when the file
+// opens: a version resource is what it lacks.
+VersionRead CallFailure(const char* path, ReadStep step, DWORD error) {
+  return Failure(step, CanOpenForReading(path) ? kVersionStatusBroken : kVersionStatusFailure,
+                 error);
+}
+
+VersionRead ReadVersionResource(const char* path) {
+  if (!FileSysUtils::Exists(path)) {
+    return Failure(ReadStep::Exists, kVersionStatusFileMissing, ERROR_FILE_NOT_FOUND);
+  }
+  DWORD handle = 0;
+  const DWORD infoSize = version_library::GetFileVersionInfoSizeA(path, &handle);
+  if (infoSize == 0) return CallFailure(path, ReadStep::InfoSize, GetLastError());
+  std::vector<unsigned char> block(infoSize, 0);
+  if (!version_library::GetFileVersionInfoA(path, handle, infoSize, block.data())) {
+    return CallFailure(path, ReadStep::Info, GetLastError());
+  }
+  void* record = nullptr;
+  UINT recordLength = kFixedFileInfoSize;
+  if (!version_library::VerQueryValueA(block.data(), "\\", &record, &recordLength) ||
+      record == nullptr || recordLength < sizeof(VS_FIXEDFILEINFO)) {
+    // A version resource without its fixed record names no version.
+    return Failure(ReadStep::FixedRecord, kVersionStatusBroken, ERROR_SUCCESS);
+  }
+  // The release line is the product's major version; the file version's
+  // minor and build numbers name the release within it.
+  const auto* info = static_cast<const VS_FIXEDFILEINFO*>(record);
+  VersionRead read;
+  read.status = kVersionStatusSuccess;
+  read.version = std::to_string(HIWORD(info->dwProductVersionMS)) + "." +
+                 std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+                 std::to_string(HIWORD(info->dwFileVersionLS));
+  return read;
+}
+
+// getFileVersion's word on a failed version call that proved the file
+// broken.
+uint32_t LoggedReadFailure(const char* path, const VersionRead& read) {
+  if (read.status == kVersionStatusBroken) {
+    PrimitiveLogger::Log(kFileVersionTag,
+                         "File '%s' can be read but has no version resource or is no valid image "
+                         "(%lu)",
+                         path, read.error);
+  }
+  return read.status;
 }
 
 // Reads one decimal field at `*position`; a position that is not at a digit
@@ -88,6 +144,59 @@ uint32_t ReadField(const char*& position) {
 
 void SkipSeparators(const char*& position) {
   while (*position == ' ' || *position == ',' || *position == '.') ++position;
+}
+
+// Compares a client version text with the current release field by field;
+// `trace` logs each step as the upgrade check always has.
+int CompareWithServerVersion(const char* clientVersion, bool trace) {
+  const char* client = clientVersion != nullptr ? clientVersion : "";
+  const char* server = kServerVersion;
+  const auto log = [trace](const char* format, auto... args) {
+    if (trace) PrimitiveLogger::Log(kCompareTag, format, args...);
+  };
+  log("ClientVersion: \"%s\" ServerVersion: \"%s\"", client, server);
+  if (*client == '\0') {
+    log("ClientVersion is empty, need upgrade");
+    return -1;
+  }
+
+  for (;;) {
+    log("ClientVersion: \"%s\" ServerVersion: \"%s\"", client, server);
+    const uint32_t clientField = ReadField(client);
+    const uint32_t serverField = ReadField(server);
+    log("Client: %d Server: %d", static_cast<int>(clientField), static_cast<int>(serverField));
+    if (clientField > serverField) {
+      log("ClientVersion is greater, return 1");
+      return 1;
+    }
+    if (clientField < serverField) {
+      log("ClientVersion is smaller, return -1");
+      return -1;
+    }
+
+    SkipSeparators(client);
+    SkipSeparators(server);
+    const bool clientEnded = *client == '\0';
+    const bool serverEnded = *server == '\0';
+    if (clientEnded && serverEnded) {
+      log("Versions are identical");
+      return 0;
+    }
+    if (clientEnded || serverEnded) {
+      log("ERROR: Client/Server version mismatch, return -1");
+      return -1;
+    }
+  }
+}
+
+// The components' folder expanded, as the upgrade check expands it; empty
+// when it cannot be (not logged: the quiet reads say nothing).
+std::string ExpandedComponentsFolder() {
+  std::string folder;
+  DWORD error = ERROR_SUCCESS;
+  return ExpandEnvironmentText(kComponentsFolder, kExpandedFolderBufferSize, folder, error)
+             ? folder
+             : std::string();
 }
 
 }  // namespace
@@ -147,88 +256,59 @@ uint32_t getFileVersion(const char* filePath, char* version, const uint32_t& ver
     PrimitiveLogger::Log(kFileVersionTag, "Parameters in '%s' are Null", "getFileVersion");
     return kVersionStatusFailure;
   }
-
-  if (!FileSysUtils::Exists(filePath)) {
-    PrimitiveLogger::Log(kFileVersionTag, "File '%s' does not exists", filePath);
-    return kVersionStatusFileMissing;
+  const VersionRead read = ReadVersionResource(filePath);
+  switch (read.failedStep) {
+    case ReadStep::None:
+      break;
+    case ReadStep::Exists:
+      PrimitiveLogger::Log(kFileVersionTag, "File '%s' does not exists", filePath);
+      return read.status;
+    case ReadStep::InfoSize:
+      PrimitiveLogger::Log(kFileVersionTag, "GetFileVersionInfoSize Failed with last Error: %lu",
+                           read.error);
+      return LoggedReadFailure(filePath, read);
+    case ReadStep::Info:
+      PrimitiveLogger::Log(kFileVersionTag, "GetFileVersionInfo Failed with last Error: %lu",
+                           read.error);
+      return LoggedReadFailure(filePath, read);
+    case ReadStep::FixedRecord:
+      PrimitiveLogger::Log(kFileVersionTag, "VerQueryValue Failed");
+      return read.status;
   }
-
-  DWORD handle = 0;
-  const DWORD infoSize = version_library::GetFileVersionInfoSizeA(filePath, &handle);
-  if (infoSize == 0) {
-    const DWORD error = GetLastError();
-    PrimitiveLogger::Log(kFileVersionTag, "GetFileVersionInfoSize Failed with last Error: %lu",
-                         error);
-    return VersionReadFailure(filePath, error);
-  }
-
-  std::vector<unsigned char> block(infoSize, 0);
-  if (!version_library::GetFileVersionInfoA(filePath, handle, infoSize, block.data())) {
-    const DWORD error = GetLastError();
-    PrimitiveLogger::Log(kFileVersionTag, "GetFileVersionInfo Failed with last Error: %lu", error);
-    return VersionReadFailure(filePath, error);
-  }
-
-  void* record = nullptr;
-  UINT recordLength = kFixedFileInfoSize;
-  if (!version_library::VerQueryValueA(block.data(), "\\", &record, &recordLength) ||
-      record == nullptr || recordLength < sizeof(VS_FIXEDFILEINFO)) {
-    PrimitiveLogger::Log(kFileVersionTag, "VerQueryValue Failed");
-    // A version resource without its fixed record names no version.
-    return kVersionStatusBroken;
-  }
-
-  // The release line is the product's major version; the file version's
-  // minor and build numbers name the release within it.
-  const auto* info = static_cast<const VS_FIXEDFILEINFO*>(record);
-  const std::string text = std::to_string(HIWORD(info->dwProductVersionMS)) + "." +
-                           std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
-                           std::to_string(HIWORD(info->dwFileVersionLS));
-  if (text.size() + 1 > versionSize) {
-    PrimitiveLogger::Log(kFileVersionTag, "Version '%s' does not fit %lu bytes", text.c_str(),
-                         static_cast<unsigned long>(versionSize));
+  if (read.version.size() + 1 > versionSize) {
+    PrimitiveLogger::Log(kFileVersionTag, "Version '%s' does not fit %lu bytes",
+                         read.version.c_str(), static_cast<unsigned long>(versionSize));
     return kVersionStatusFailure;
   }
-  std::memcpy(version, text.c_str(), text.size() + 1);
+  std::memcpy(version, read.version.c_str(), read.version.size() + 1);
   return kVersionStatusSuccess;
 }
 
-int compareVersion(const char* clientVersion) {
-  const char* client = clientVersion != nullptr ? clientVersion : "";
-  const char* server = kServerVersion;
-  PrimitiveLogger::Log(kCompareTag, "ClientVersion: \"%s\" ServerVersion: \"%s\"", client, server);
-  if (*client == '\0') {
-    PrimitiveLogger::Log(kCompareTag, "ClientVersion is empty, need upgrade");
-    return -1;
-  }
+int compareVersion(const char* clientVersion) { return CompareWithServerVersion(clientVersion, true); }
 
-  for (;;) {
-    PrimitiveLogger::Log(kCompareTag, "ClientVersion: \"%s\" ServerVersion: \"%s\"", client,
-                         server);
-    const uint32_t clientField = ReadField(client);
-    const uint32_t serverField = ReadField(server);
-    PrimitiveLogger::Log(kCompareTag, "Client: %d Server: %d", static_cast<int>(clientField),
-                         static_cast<int>(serverField));
-    if (clientField > serverField) {
-      PrimitiveLogger::Log(kCompareTag, "ClientVersion is greater, return 1");
-      return 1;
-    }
-    if (clientField < serverField) {
-      PrimitiveLogger::Log(kCompareTag, "ClientVersion is smaller, return -1");
-      return -1;
-    }
-
-    SkipSeparators(client);
-    SkipSeparators(server);
-    const bool clientEnded = *client == '\0';
-    const bool serverEnded = *server == '\0';
-    if (clientEnded && serverEnded) {
-      PrimitiveLogger::Log(kCompareTag, "Versions are identical");
-      return 0;
-    }
-    if (clientEnded || serverEnded) {
-      PrimitiveLogger::Log(kCompareTag, "ERROR: Client/Server version mismatch, return -1");
-      return -1;
-    }
+ComponentReading ReadComponentQuietly(const std::string& exePath) {
+  const VersionRead read = ReadVersionResource(exePath.c_str());
+  if (read.status == kVersionStatusSuccess) {
+    const bool outdated = CompareWithServerVersion(read.version.c_str(), false) < 0;
+    return {outdated ? VersionState::Outdated : VersionState::Current, read.version};
   }
+  switch (read.status) {
+    case kVersionStatusFileMissing:
+      return {VersionState::Missing, ""};
+    case kVersionStatusBroken:
+      return {VersionState::Broken, ""};
+    default:
+      return {VersionState::Unreadable, ""};
+  }
+}
+
+ComponentReadings ReadComponentVersionsQuietly() {
+  const std::string folder = ExpandedComponentsFolder();
+  if (folder.empty()) return {};
+  return {ReadComponentQuietly(folder + kLauncherRelativePath),
+          ReadComponentQuietly(folder + kSetupClientRelativePath)};
+}
+
+bool IsReadable(const ComponentReading& reading) {
+  return reading.state == VersionState::Current || reading.state == VersionState::Outdated;
 }

@@ -53,6 +53,19 @@ bool isUpgradeRequired(ConfigDrivenState& state);
 // testing for the file is thrown as FileSysUtils::FileSystemError.
 uint32_t getFileVersion(const char* filePath, char* version, const uint32_t& versionSize);
 
+// One component's executable read as the check reads it, without a word in
+// the log.
+ComponentReading ReadComponentQuietly(const std::string& exePath);
+
+// Both components read again quietly, for the checks after the run's work
+// (the upgrade check's lines are not repeated); both NotRead when the
+// components' folder cannot be expanded.
+ComponentReadings ReadComponentVersionsQuietly();
+
+// Whether a version could be read: the component is installed and works,
+// current or not.
+bool IsReadable(const ComponentReading& reading);
+
 // Compares a client version text with the current release field by field as
 // numbers: -1 when the client is older or has another number of fields (or
 // is empty), 0 when equal, 1 when newer.

@@ -101,6 +101,12 @@ void StagingFolder::Choose() {
   PrimitiveLogger::Log(kTag, "Installers are staged in the temporary folder %s", path_.c_str());
 }
 
+std::vector<std::wstring> StagingFolder::FoldersMade() const {
+  std::vector<std::wstring> folders = made_;
+  if (!programsTemp_.empty()) folders.push_back(programsTemp_);
+  return folders;
+}
+
 bool StagingFolder::FallBackAfter(DWORD error) {
   if (isPrivate_ || path_.empty() || !IsNotWritable(error)) return false;
   const std::string temp = path_;

@@ -30,6 +30,10 @@ class StagingFolder {
   // used.
   const std::string& Path();
 
+  // The folders this object made and removes again (the private folder's
+  // levels, the programs' temporary folder), outermost first.
+  std::vector<std::wstring> FoldersMade() const;
+
   // The folder in use refused a file with `error`: when that says it cannot
   // be written to and it is the temporary folder, moves to the private one.
   // True when there is a new folder to try.

@@ -1,8 +1,10 @@
 # remedion_add_setup_client_installer(<out> VERSION a.b.c COMPANY <folder>
-#                                     STAND_IN <target> [LINGERER <target>])
+#                                     STAND_IN <target> [LINGERER <target>]
+#                                     [FAILING])
 # Builds the setup client's (unsigned) NSIS setup program for one version and
 # company folder, packing the stand-in KelvoSetupClient.exe built by <target>;
-# with LINGERER, also a program its uninstaller starts and leaves running.
+# with LINGERER, also a program its uninstaller starts and leaves running;
+# FAILING, a setup program that ends with 1603 after it has started.
 # The setup program's architecture follows the helper build's, so that the
 # test machine's Wine can run it.
 set(_remedion_setup_client_script "${CMAKE_CURRENT_LIST_DIR}/setup_client.nsi")
@@ -13,7 +15,7 @@ else()
 endif()
 
 function(remedion_add_setup_client_installer output)
-  cmake_parse_arguments(ARG "" "VERSION;COMPANY;STAND_IN;LINGERER" "" ${ARGN})
+  cmake_parse_arguments(ARG "FAILING" "VERSION;COMPANY;STAND_IN;LINGERER" "" ${ARGN})
   foreach(required VERSION COMPANY STAND_IN)
     if(NOT ARG_${required})
       message(FATAL_ERROR "remedion_add_setup_client_installer(${output}): ${required} is required")
@@ -24,6 +26,10 @@ function(remedion_add_setup_client_installer output)
   if(ARG_LINGERER)
     set(lingerer_define "-DLINGERER=$<TARGET_FILE:${ARG_LINGERER}>")
     set(lingerer_target ${ARG_LINGERER})
+  endif()
+  set(failing_define "")
+  if(ARG_FAILING)
+    set(failing_define "-DFAILING=1")
   endif()
   get_filename_component(name "${output}" NAME)
   get_filename_component(folder "${output}" DIRECTORY)
@@ -36,7 +42,7 @@ function(remedion_add_setup_client_installer output)
             "-DCOMPANY=${ARG_COMPANY}"
             "-DSTAND_IN_EXE=$<TARGET_FILE:${ARG_STAND_IN}>"
             "-DOUT_FILE=${output}"
-            ${lingerer_define}
+            ${lingerer_define} ${failing_define}
             "${_remedion_setup_client_script}"
     DEPENDS "${_remedion_setup_client_script}" ${ARG_STAND_IN} ${lingerer_target}
     COMMENT "Building setup program ${name} (${ARG_VERSION}, ${ARG_COMPANY})"

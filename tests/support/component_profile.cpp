@@ -26,8 +26,10 @@ const char* const kRunRecordValues[] = {"LastRunResult",        "LastRunTime",  
                                         "LastRunHelperVersion", "LastRunSummary", "LastRunOutcome",
                                         "LastRunVersions"};
 constexpr DWORD kInstallerTimeoutMs = 120000;
+// The client programs, and uninstallers a stopped run of the helper may
+// have left behind (the setup client's and its copy of itself).
 const char* const kClientPrograms[] = {"KelvoSetupClient.exe", "KelvoApplicationLauncher.exe",
-                                       "QuarnelSetupClient.exe"};
+                                       "QuarnelSetupClient.exe", "uninstall.exe", "Au_.exe"};
 
 void RemoveTree(const std::string& path) {
   std::error_code error;
@@ -211,8 +213,28 @@ void ResetProfile() {
   SetRequiredDesktopClientVersion(std::nullopt);
   SetInstalledDesktopClientVersion(std::nullopt);
   DeleteFileA(MachineWideClientPath().c_str());
-  // The launcher's Windows Installer log, which msiexec appends to.
+  // The launcher's Windows Installer logs, which msiexec appends to.
   DeleteFileA(ExpandedText("%Public%\\Tessaly\\Logging\\KVAL.log").c_str());
+  DeleteFileA(ExpandedText("%Public%\\Tessaly\\Logging\\KVAL_Restore.log").c_str());
+  // The setup client's registrations in Programs and Features, and what
+  // runs of the helper that were stopped left.
+  for (const char* company : {"Tessaly", "Quarnel Networks"}) {
+    RegDeleteTreeA(HKEY_CURRENT_USER, (std::string(kSetupClientRegistrationKey) + " (" + company +
+                                       ")").c_str());
+  }
+  RemoveTree(ExpandedText("%LOCALAPPDATA%\\Tessaly\\Restore"));
+  // Installers a stopped run staged in the temporary folder.
+  for (const char* pattern : {"\\KSC*.exe", "\\KSL*.msi"}) {
+    const std::string temp = ExpandedText("%TEMP%");
+    WIN32_FIND_DATAA entry = {};
+    const HANDLE find = FindFirstFileA((temp + pattern).c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) continue;
+    do {
+      DeleteFileA((temp + "\\" + entry.cFileName).c_str());
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+  }
+  RemoveTree(ExpandedText("%LOCALAPPDATA%\\Tessaly\\Staging"));
 }
 
 }  // namespace test_support

@@ -20,6 +20,11 @@ namespace test_support {
 // required version, "KDCVersion").
 constexpr char kRemedionKey[] = "SOFTWARE\\TESSALY\\REMEDION";
 
+// The setup client's registration in Programs and Features, followed by
+// " (<company>)".
+constexpr char kSetupClientRegistrationKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvo Setup Client";
+
 // "%APPDATA%\<company>\Setup Client\KelvoSetupClient.exe".
 std::string SetupClientExePath(const std::string& company = "Tessaly");
 // "%APPDATA%\Tessaly\KVAL\KelvoApplicationLauncher.exe".
@@ -73,7 +78,8 @@ void ClearRunRecord();
 std::optional<long long> SecondsSinceUtc(const std::string& utcText);
 
 // Ends the client programs, removes every launcher product and the
-// components' folders, the marker, the desktop client's registry version and
+// components' folders and registrations, what stopped runs of the helper
+// left (restore and staging folders), the marker, the desktop client's registry version and
 // version INI, the run's result record, the machine-wide client stand-in and
 // the launcher's Windows Installer log.
 void ResetProfile();

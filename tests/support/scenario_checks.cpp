@@ -53,6 +53,10 @@ void ExpectCompleteRun(const LoggedRun& run, const std::string& outcome) {
   EXPECT_EQ(RunRecordValue("LastRunLog").value_or("(none)"), run.logPath);
   // Whatever went wrong was a logged Win32 error, never a library's text.
   EXPECT_FALSE(run.LogHolds("filesystem error"));
+  // Its restore points went with it.
+  EXPECT_EQ(GetFileAttributesA(ExpandedText("%LOCALAPPDATA%\\Tessaly\\Restore").c_str()),
+            INVALID_FILE_ATTRIBUTES)
+      << "the run left its restore folder";
   // The run ended through its teardown, and nothing logged after it.
   std::vector<std::string> lines = SplitCrLfLines(run.log);
   while (!lines.empty() && lines.back().empty()) lines.pop_back();

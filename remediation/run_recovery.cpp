@@ -1,0 +1,193 @@
+#include "remediation/run_recovery.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "logging/ansi_text.h"
+#include "logging/primitive_logger.h"
+#include "remediation/component_constants.h"
+#include "remediation/restore_points.h"
+#include "remediation/run_journal.h"
+#include "remediation/uninstall_flows.h"
+#include "remediation/version_checks.h"
+#include "system/folder_tree.h"
+#include "system/known_folders.h"
+#include "system/run_folder.h"
+#include "system/small_file.h"
+#include "system/temp_installer_path.h"
+
+using namespace component_constants;
+
+namespace {
+
+constexpr char kTag[] = "RecoverUnfinishedRuns";
+
+bool StartsWithFolder(const std::wstring& path, const std::wstring& folder) {
+  return !folder.empty() && path.size() > folder.size() &&
+         _wcsnicmp(path.c_str(), folder.c_str(), folder.size()) == 0;
+}
+
+bool EndsWith(const std::wstring& text, const wchar_t* end) {
+  const size_t length = wcslen(end);
+  return text.size() >= length &&
+         _wcsicmp(text.c_str() + text.size() - length, end) == 0;
+}
+
+// Where runs stage installers: the temporary folder, or the private staging
+// folder; each ending in a backslash.
+struct StagingPlaces {
+  std::wstring temp;
+  std::wstring privateFolder;
+};
+
+StagingPlaces CurrentStagingPlaces() {
+  StagingPlaces places;
+  places.temp = UserTempFolder().value_or(L"");
+  const std::string local = GetKnownFolderPath(KnownFolder::LocalAppData);
+  if (!local.empty()) places.privateFolder = AnsiToWide(local + kPrivateStagingFolder) + L"\\";
+  return places;
+}
+
+// An installer a run stages: directly in one of the places, named
+// KSC....exe or KSL....msi.
+bool IsStagedInstallerPath(const std::wstring& path, const StagingPlaces& places) {
+  for (const std::wstring* folder : {&places.temp, &places.privateFolder}) {
+    if (!StartsWithFolder(path, *folder)) continue;
+    const std::wstring name = path.substr(folder->size());
+    if (name.find(L'\\') != std::wstring::npos) continue;
+    const bool setupClient = _wcsnicmp(name.c_str(), L"KSC", 3) == 0 && EndsWith(name, L".exe");
+    const bool launcher = _wcsnicmp(name.c_str(), L"KSL", 3) == 0 && EndsWith(name, L".msi");
+    if (setupClient || launcher) return true;
+  }
+  return false;
+}
+
+// A file that stands at `path` itself, not a link to one.
+bool IsPlainFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+}
+
+void DeleteStaged(const JournalEntries& journal, const StagingPlaces& places) {
+  for (const std::wstring& path : journal.staged) {
+    const std::string shown = WideToAnsi(path);
+    if (!IsStagedInstallerPath(path, places)) {
+      PrimitiveLogger::Log(kTag, "Not touched: %s is not where a run stages its installers",
+                           shown.c_str());
+      continue;
+    }
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+    if (!IsPlainFile(path)) {
+      PrimitiveLogger::Log(kTag, "Not touched: %s is no plain file", shown.c_str());
+      continue;
+    }
+    if (DeleteFileW(path.c_str())) {
+      PrimitiveLogger::Log(kTag, "Deleted the staged installer %s", shown.c_str());
+    } else {
+      PrimitiveLogger::Log(kTag, "Unable to delete the staged installer %s:  %lu", shown.c_str(),
+                           GetLastError());
+    }
+  }
+  // The private staging folder's own levels go only when empty; what a run
+  // made below it (the programs' temporary folder) goes with its content.
+  for (auto folder = journal.madeFolders.rbegin(); folder != journal.madeFolders.rend();
+       ++folder) {
+    const std::wstring path = *folder + (EndsWith(*folder, L"\\") ? L"" : L"\\");
+    if (_wcsicmp(path.c_str(), places.privateFolder.c_str()) == 0) {
+      RemoveDirectoryW(path.c_str());
+    } else if (StartsWithFolder(path, places.privateFolder)) {
+      (void)RemoveTree(path, kTag);
+    } else {
+      PrimitiveLogger::Log(kTag, "Not touched: %s is not a folder a run makes",
+                           WideToAnsi(path).c_str());
+    }
+  }
+}
+
+void PutBack(const std::wstring& runFolder, const JournalEntries& journal) {
+  const ComponentReadings now = ReadComponentVersionsQuietly();
+  const std::string appData = GetKnownFolderPath(KnownFolder::AppData);
+  if (!journal.removingSetupClients.empty() && !IsReadable(now.setupClient) && !appData.empty()) {
+    for (const SavedSetupClient& saved : journal.savedSetupClients) {
+      const Win32Result back = PutBackSetupClient(runFolder, saved, appData, kTag);
+      if (back) {
+        PrimitiveLogger::Log(kTag, "%s (from %s) restored to %s, which the stopped run had removed",
+                             kSetupClientProduct, saved.company.c_str(),
+                             saved.version.empty() ? "its earlier version" : saved.version.c_str());
+      } else {
+        PrimitiveLogger::Log(kTag, "Unable to restore %s (from %s); Error:  %lu",
+                             kSetupClientProduct, saved.company.c_str(), back.error());
+      }
+    }
+  }
+  if (journal.removingLauncher && !journal.savedLaunchers.empty() && !IsReadable(now.launcher) &&
+      InstalledLauncherProduct().empty()) {
+    const Win32Result back = PutBackLauncher(runFolder, kTag);
+    if (back) {
+      PrimitiveLogger::Log(kTag, "%s restored to %s, which the stopped run had removed",
+                           kLauncherProductName, journal.savedLaunchers.front().version.c_str());
+    } else {
+      PrimitiveLogger::Log(kTag, "Unable to restore %s; Error:  %lu", kLauncherProductName,
+                           back.error());
+    }
+  }
+}
+
+void Recover(const std::wstring& path, const StagingPlaces& places) {
+  const std::string shown = WideToAnsi(path);
+  RunFolder folder;  // removes the folder when it goes, once taken over
+  const Win32Result taken = RunFolder::TakeOver(path, kRunLockFileName, folder, kTag);
+  if (!taken) {
+    if (taken.error() == ERROR_SHARING_VIOLATION) {
+      PrimitiveLogger::Log(kTag, "%s belongs to a run that is still going on; left alone",
+                           shown.c_str());
+    }
+    return;
+  }
+  const std::wstring journalPath = path + kJournalFileName;
+  if (GetFileAttributesW(journalPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    PrimitiveLogger::Log(kTag, "An earlier run left %s without a journal; it is removed",
+                         shown.c_str());
+    return;
+  }
+  std::string text;
+  JournalEntries journal;
+  std::string why;
+  const Win32Result read = ReadSmallFile(journalPath, kJournalLimitBytes, text, kTag);
+  if (!read) why = "it cannot be read (error " + std::to_string(read.error()) + ")";
+  if (read && !ParseJournal(text, journal, why)) why = "it is not a run's journal: " + why;
+  if (!why.empty()) {
+    PrimitiveLogger::Log(kTag, "The journal in %s is ignored, %s; nothing it names is touched, "
+                               "and the folder is removed",
+                         shown.c_str(), why.c_str());
+    return;
+  }
+  PrimitiveLogger::Log(kTag,
+                       "An earlier run did not finish (%s): it staged %u installer(s), saved %u "
+                       "restore point(s) and was removing %u component folder(s)",
+                       shown.c_str(), static_cast<unsigned>(journal.staged.size()),
+                       static_cast<unsigned>(journal.savedSetupClients.size() +
+                                             journal.savedLaunchers.size()),
+                       static_cast<unsigned>(journal.removingSetupClients.size() +
+                                             (journal.removingLauncher ? 1 : 0)));
+  PutBack(path, journal);
+  DeleteStaged(journal, places);
+}
+
+}  // namespace
+
+void RecoverUnfinishedRuns() {
+  std::vector<std::wstring> refused;
+  const std::vector<std::wstring> folders = RunFolder::Existing(kRestoreRoot, refused);
+  for (const std::wstring& entry : refused) {
+    PrimitiveLogger::Log(kTag, "Not touched: %s is no run folder of this helper's",
+                         WideToAnsi(entry).c_str());
+  }
+  if (folders.empty()) return;
+  const StagingPlaces places = CurrentStagingPlaces();
+  for (const std::wstring& folder : folders) Recover(folder, places);
+  RunFolder::RemoveRootIfEmpty(kRestoreRoot);
+}

@@ -1,0 +1,14 @@
+// What earlier runs that were stopped half way (logoff, shutdown, a killed
+// process) left: their run folders, with journals naming what they staged
+// and removed. Called under the session's run lock, before the version
+// checks, so that the run then judges the components as they were put back.
+#pragma once
+
+// For each earlier run folder whose owner is gone: puts back every
+// component the journal says was being removed that is not at a readable
+// version now, then deletes the staged installers and folders it names
+// (only those that lie where a run stages them, and never through a link),
+// then the run folder itself. A journal that is not one this helper wrote
+// (malformed, too large, a link, naming other places) is ignored and its
+// folder removed; nothing it names is touched. Every finding is logged.
+void RecoverUnfinishedRuns();
