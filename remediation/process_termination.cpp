@@ -134,12 +134,12 @@ void TerminateKelvoProcesses(ConfigDrivenState& state, ProcessSource& source) {
   for (const DWORD processId : processIds) {
     if (processId == 0) continue;
 
-    // Only this session's programs are the user's who runs the helper. On a
-    // terminal server, a shared PC or a desktop with fast user switching the
-    // same programs run in other users' sessions, in the middle of their
-    // work; an elevated helper could open and end them. So a process of
-    // another session is never opened, and neither is one whose session
-    // cannot be read: it is not known to be this user's.
+    // Only the programs of this session belong to the user the helper
+    // repairs. On a terminal server, a shared PC or a desktop with fast user
+    // switching the same programs run in other users' sessions, in the
+    // middle of their work, and an elevated helper could open and end them.
+    // So a process of another session is never opened, and neither is one
+    // whose session cannot be read: it is not known to be this user's.
     DWORD session = 0;
     const DWORD sessionError = source.SessionOf(processId, session);
     if (sessionError != ERROR_SUCCESS) {
