@@ -2,27 +2,51 @@
 
 #include "logging/primitive_logger.h"
 
-void SafeCloseHandle(HANDLE& handle) {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+namespace {
 
+constexpr char kTag[] = "SafeCloseHandle";
+
+// What a close does with a handle protected from closing.
+enum class Protected { Refuse, Lift };
+
+// One query and at most one close of `handle`; true when it was closed.
+// Every failure is logged here, once.
+bool CloseOnce(HANDLE handle, Protected onProtected, BOOL(WINAPI* close)(HANDLE)) {
   DWORD flags = 0;
-  if (!GetHandleInformation(handle, &flags) || (flags & HANDLE_FLAG_PROTECT_FROM_CLOSE) != 0) {
-    PrimitiveLogger::Log("SafeCloseHandle", "Unable to get handle info (0x%p); Error:  %lu", handle,
+  const bool queried = GetHandleInformation(handle, &flags) != FALSE;
+  const bool isProtected = queried && (flags & HANDLE_FLAG_PROTECT_FROM_CLOSE) != 0;
+  if (!queried || (isProtected && onProtected == Protected::Refuse)) {
+    PrimitiveLogger::Log(kTag, "Unable to get handle info (0x%p); Error:  %lu", handle,
                          GetLastError());
-    return;
+    return false;
   }
-  if (!CloseHandle(handle)) {
-    PrimitiveLogger::Log("SafeCloseHandle", "Unable to close handle (0x%p); Error:  %lu", handle,
+  if (isProtected) {
+    PrimitiveLogger::Log(kTag, "Handle (0x%p) is protected from closing; its owner closes it",
+                         handle);
+    if (!SetHandleInformation(handle, HANDLE_FLAG_PROTECT_FROM_CLOSE, 0)) {
+      PrimitiveLogger::Log(kTag, "Unable to lift the protection of handle (0x%p); Error:  %lu",
+                           handle, GetLastError());
+      return false;
+    }
+  }
+  if (!close(handle)) {
+    PrimitiveLogger::Log(kTag, "Unable to close handle (0x%p); Error:  %lu", handle,
                          GetLastError());
-    return;
+    return false;
   }
-  handle = nullptr;
+  return true;
 }
 
-void CloseRefusedHandle(HANDLE& handle) {
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
-  // A value that names no handle any more makes both calls fail harmlessly.
-  SetHandleInformation(handle, HANDLE_FLAG_PROTECT_FROM_CLOSE, 0);
-  CloseHandle(handle);
-  handle = nullptr;
+bool IsNone(HANDLE handle) { return handle == nullptr || handle == INVALID_HANDLE_VALUE; }
+
+}  // namespace
+
+void SafeCloseHandle(HANDLE& handle) {
+  if (IsNone(handle)) return;
+  if (CloseOnce(handle, Protected::Refuse, CloseHandle)) handle = nullptr;
+}
+
+void CloseOwnedHandle(HANDLE handle, BOOL(WINAPI* close)(HANDLE)) noexcept {
+  if (IsNone(handle)) return;
+  CloseOnce(handle, Protected::Lift, close);
 }

@@ -7,7 +7,10 @@
 // close keeps its value and the reason is logged.
 void SafeCloseHandle(HANDLE& handle);
 
-// For a handle's sole owner once SafeCloseHandle has refused it (and logged
-// why): lifts a protection from closing and closes it, so that the owner
-// never drops an open handle. Clears the handle.
-void CloseRefusedHandle(HANDLE& handle);
+// The close a handle's sole owner makes, once: a handle protected from
+// closing has the protection lifted first, since its owner is the only one
+// who ever could close it. Whatever fails is logged and the value is given
+// up, never closed again: once a close has failed, or the value named no
+// handle when it was queried, the same value may by now name an object
+// someone else opened. `close` is CloseHandle but for tests of that failure.
+void CloseOwnedHandle(HANDLE handle, BOOL(WINAPI* close)(HANDLE) = CloseHandle) noexcept;

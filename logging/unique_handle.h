@@ -8,14 +8,10 @@
 #include "logging/safe_close_handle.h"
 #include "logging/unique_any.h"
 
-// Closes through SafeCloseHandle, which logs why it refused a handle; one
-// it refused (protected from closing) is still closed, since the owner is
-// the only one who ever could.
+// The owner's one close (CloseOwnedHandle): a failure is logged and the
+// value given up, never closed a second time.
 struct LoggedHandleTraits : KernelHandleTraits {
-  static void Close(Value value) noexcept {
-    SafeCloseHandle(value);
-    CloseRefusedHandle(value);
-  }
+  static void Close(Value value) noexcept { CloseOwnedHandle(value); }
 };
 
 // Closes and logs a failure in the owner's own words: `Tag` and a format

@@ -12,6 +12,12 @@ namespace process_constants {
 constexpr unsigned long long kUnixEpochAsFileTime = 116444736000000000ull;
 constexpr unsigned long long kFileTimeUnitsPerMillisecond = 10000ull;
 
+// How many names a job is tried under, the first and then each with random
+// bits added, before the child is started without a job. Only another
+// program that made the first name's job ahead of time takes a name, and it
+// cannot guess the random bits.
+constexpr int kJobNameAttempts = 4;
+
 constexpr DWORD kStillActiveExitCode = STILL_ACTIVE;  // 259
 constexpr DWORD kResumeThreadFailed = static_cast<DWORD>(-1);
 // A suspended child that could not be placed in its job is ended with this.

@@ -8,6 +8,7 @@
 
 #include "logging/log_text.h"
 #include "logging/primitive_logger.h"
+#include "process/job_names.h"
 #include "process/process_constants.h"
 #include "system/file_sys_utils.h"
 
@@ -26,14 +27,13 @@ bool IsLaunchable(const std::string& executablePath, const std::string& commandL
   return !commandLine.empty();
 }
 
-std::string MakeJobName(const std::string& prefix) {
-  FILETIME now = {};
-  GetSystemTimeAsFileTime(&now);
-  const unsigned long long ticks =
-      (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  const long long milliseconds =
-      static_cast<long long>((ticks - kUnixEpochAsFileTime) / kFileTimeUnitsPerMillisecond);
-  return prefix + std::to_string(milliseconds);
+// Another object holds the name: a job made before (CreateJobObject then
+// returns a handle to it and ERROR_ALREADY_EXISTS), an object of another
+// type (ERROR_INVALID_HANDLE) or a job this process may not open
+// (ERROR_ACCESS_DENIED).
+bool IsNameTaken(DWORD error) {
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_INVALID_HANDLE ||
+         error == ERROR_ACCESS_DENIED;
 }
 
 // What is left until `deadline` (GetTickCount64), never more than the limit
@@ -144,6 +144,11 @@ void WinProcess::TakeProcessInformation(const PROCESS_INFORMATION& info) {
 }
 
 bool WinProcess::Launch(LaunchForm form, const std::string& jobNamePrefix) {
+  TimedJobNames jobNames(jobNamePrefix);
+  return Launch(form, jobNames);
+}
+
+bool WinProcess::Launch(LaunchForm form, JobNames& jobNames) {
   Reset();
   const bool cli = form == LaunchForm::CommandLine;
   PrimitiveLogger::Log("WinProcess::Launch", "Launching  %s  %s  (CLI:  %s; JOB:  %s)",
@@ -162,30 +167,59 @@ bool WinProcess::Launch(LaunchForm form, const std::string& jobNamePrefix) {
                                &startupInfo_, &info) != FALSE;
     if (launched_) TakeProcessInformation(info);
   } else {
-    launched_ = LaunchAsJob(jobNamePrefix);
+    launched_ = LaunchAsJob(jobNames);
   }
   PrimitiveLogger::Log("WinProcess::Launch", "Process launched:  %s", BoolText(launched_));
   return launched_;
 }
 
-bool WinProcess::LaunchAsJob(const std::string& jobNamePrefix) {
-  const std::string jobName = MakeJobName(jobNamePrefix);
+bool WinProcess::LaunchAsJob(JobNames& jobNames) {
+  const std::string jobName = jobNames.First();
   PrimitiveLogger::Log(kJobTag, ">>>  Launching as Job:  %s", jobName.c_str());
 
-  StartInJob(jobName);
+  if (CreateOwnJob(jobNames, jobName)) StartInJob();
   PrimitiveLogger::Log(kJobTag, "<<<  ; Returning:  %s", BoolText(launchedAsJob_));
   return launchedAsJob_;
 }
 
+// The job the child runs in is this process's own only when this call made
+// it. A job of that name made before belongs to whoever made it: it would
+// decide what the wait covers and when it ends, and could see and end what
+// runs in it. So a name that is taken is never used: what it names is
+// closed at once and the next, unpredictable name is tried, a few times;
+// then the child starts as when no job can be made.
+bool WinProcess::CreateOwnJob(JobNames& jobNames, std::string name) {
+  for (int attempt = 1;; ++attempt) {
+    // CreateJobObject promises ERROR_ALREADY_EXISTS with the handle of a job
+    // that existed, not that it clears the last error for a new one: it is
+    // cleared first, so that a stale error never reads as a taken name.
+    SetLastError(ERROR_SUCCESS);
+    job_.reset(CreateJobObjectA(nullptr, name.c_str()));
+    const DWORD error = GetLastError();
+    if (job_ && error != ERROR_ALREADY_EXISTS) return true;
+    job_.reset();
+    const auto fail = [error] {
+      PrimitiveLogger::Log(kJobTag, "Unable to create JobObject:  %lu", error);
+      return false;
+    };
+    if (!IsNameTaken(error)) return fail();
+    if (attempt == kJobNameAttempts) {
+      PrimitiveLogger::Log(kJobTag,
+                           "Job name %s is taken as well (Error:  %lu); giving up after %d names",
+                           name.c_str(), error, attempt);
+      return fail();
+    }
+    std::string next;
+    if (!jobNames.Next(name, next)) return fail();
+    PrimitiveLogger::Log(kJobTag, "Job name %s is taken (Error:  %lu); not using it, trying %s",
+                         name.c_str(), error, next.c_str());
+    name = std::move(next);
+  }
+}
+
 // Each step runs only when the one before it succeeded; the handles made so
 // far stay with the object until the next reset.
-void WinProcess::StartInJob(const std::string& jobName) {
-  job_.reset(CreateJobObjectA(nullptr, jobName.c_str()));
-  if (!job_) {
-    PrimitiveLogger::Log(kJobTag, "Unable to create JobObject:  %lu", GetLastError());
-    return;
-  }
-
+void WinProcess::StartInJob() {
   completionPort_.reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
   if (!completionPort_) {
     PrimitiveLogger::Log(kJobTag, "Unable to create IOCP:  %lu", GetLastError());

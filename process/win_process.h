@@ -8,6 +8,7 @@
 #include <string>
 
 #include "logging/unique_handle.h"
+#include "process/job_names.h"
 
 class WinProcess {
  public:
@@ -30,8 +31,11 @@ class WinProcess {
   // Resets the object and starts the child. Another Launch on the same
   // object starts again from scratch (the fallback from the job form). In the
   // job form the job object is named `jobNamePrefix` followed by the
-  // milliseconds since 1970.
+  // milliseconds since 1970 (TimedJobNames). A job name that is already
+  // taken is never used: the job form tries a few further names, then fails.
   bool Launch(LaunchForm form, const std::string& jobNamePrefix = std::string());
+  // The same, with the job's names from `jobNames`.
+  bool Launch(LaunchForm form, JobNames& jobNames);
 
   // False only when no child was launched; INFINITE waits without a limit.
   // Either form returns true at the limit, and GetExitCode then reads the
@@ -61,8 +65,9 @@ class WinProcess {
   // failed, or the time limit passed first.
   enum class JobWaitEnd { Ended, PortFailed, TimeLimit };
 
-  bool LaunchAsJob(const std::string& jobNamePrefix);
-  void StartInJob(const std::string& jobName);
+  bool LaunchAsJob(JobNames& jobNames);
+  bool CreateOwnJob(JobNames& jobNames, std::string name);
+  void StartInJob();
   bool WaitForProcessExit(DWORD timeLimitMs);
   JobWaitEnd WaitForJobToComplete(DWORD timeLimitMs);
   void LetGoOfJob(DWORD timeLimitMs);

@@ -2,11 +2,14 @@
 
 #include <psapi.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "logging/log_text.h"
 #include "logging/primitive_logger.h"
 #include "logging/unique_handle.h"
+#include "process/process_source.h"
 #include "remediation/termination_constants.h"
 #include "state/config_driven_state.h"
 #include "system/ascii_text.h"
@@ -44,27 +47,113 @@ void HandleProcess(const std::string& name, DWORD processId, HANDLE process,
   }
 }
 
+// The ids of the processes running now, in the order EnumProcesses gives
+// them. EnumProcesses does not say how many there are: a list that fills
+// its room may have been cut, so the room doubles until the list leaves
+// some of it unused, and no process is missed below the ceiling. At the
+// ceiling the list is taken as it is and the log says so.
+bool ListProcessIds(ProcessSource& source, std::vector<DWORD>& ids) {
+  for (size_t capacity = kFirstProcessIdCapacity;; capacity *= 2) {
+    ids.assign(capacity, 0);
+    const DWORD capacityBytes = static_cast<DWORD>(capacity * sizeof(DWORD));
+    DWORD bytesFilled = 0;
+    const DWORD error = source.ListIds(ids.data(), capacityBytes, bytesFilled);
+    if (error != ERROR_SUCCESS) {
+      PrimitiveLogger::Log(kScanTag, "EnumProcesses() failed. Error: %lu", error);
+      return false;
+    }
+    ids.resize(std::min(bytesFilled, capacityBytes) / sizeof(DWORD));
+    if (bytesFilled < capacityBytes) return true;
+    if (capacity >= kProcessIdCeiling) {
+      PrimitiveLogger::Log(kScanTag,
+                           "The process list filled its ceiling of %lu ids; processes beyond "
+                           "it are not seen",
+                           static_cast<unsigned long>(kProcessIdCeiling));
+      return true;
+    }
+  }
+}
+
+// The processes one scan left alone because of their session, logged once
+// at the end of the scan: how many ran in other sessions, and how many, by
+// error, had a session that could not be read.
+class SessionSkips {
+ public:
+  void OtherSession() { ++otherSessions_; }
+  void Unreadable(DWORD error) {
+    for (auto& [knownError, count] : unreadable_) {
+      if (knownError == error) {
+        ++count;
+        return;
+      }
+    }
+    unreadable_.emplace_back(error, 1);
+  }
+  void Log(DWORD ownSession) const {
+    PrimitiveLogger::Log(kScanTag,
+                         "Skipped %lu process(es) of other sessions; this process runs in "
+                         "session %lu",
+                         otherSessions_, ownSession);
+    for (const auto& [error, count] : unreadable_) {
+      PrimitiveLogger::Log(kScanTag,
+                           "Skipped %lu process(es) whose session cannot be read; Error:  %lu",
+                           count, error);
+    }
+  }
+
+ private:
+  DWORD otherSessions_ = 0;
+  std::vector<std::pair<DWORD, DWORD>> unreadable_;  // error, processes
+};
+
 }  // namespace
 
 void TerminateKelvoProcesses(ConfigDrivenState& state) {
+  SystemProcessSource system;
+  TerminateKelvoProcesses(state, system);
+}
+
+void TerminateKelvoProcesses(ConfigDrivenState& state, ProcessSource& source) {
   PrimitiveLogger::Log(kScanTag, ">>>");
 
-  std::vector<DWORD> processIds(kProcessIdBufferBytes / sizeof(DWORD), 0);
-  DWORD bytesReturned = 0;
-  if (!K32EnumProcesses(processIds.data(), static_cast<DWORD>(kProcessIdBufferBytes),
-                        &bytesReturned)) {
-    PrimitiveLogger::Log(kScanTag, "EnumProcesses() failed. Error: %lu", GetLastError());
+  std::vector<DWORD> processIds;
+  if (!ListProcessIds(source, processIds)) return;
+
+  DWORD ownSession = 0;
+  const DWORD ownSessionError = source.SessionOf(GetCurrentProcessId(), ownSession);
+  if (ownSessionError != ERROR_SUCCESS) {
+    PrimitiveLogger::Log(kScanTag,
+                         "The session of this process cannot be read, so no program is known "
+                         "to be this user's; stopping none. Error:  %lu",
+                         ownSessionError);
     return;
   }
-  processIds.resize(bytesReturned / sizeof(DWORD));
 
   state.IEProcessCount = 0;
+  SessionSkips skips;
   for (const DWORD processId : processIds) {
     if (processId == 0) continue;
 
-    // System, protected and other users' processes cannot be opened; they
-    // are none of ours and are passed over silently.
-    UniqueHandle process(OpenProcess(kTerminationAccess, FALSE, processId));
+    // Only the programs of this session belong to the user the helper
+    // repairs. On a terminal server, a shared PC or a desktop with fast user
+    // switching the same programs run in other users' sessions, in the
+    // middle of their work, and an elevated helper could open and end them.
+    // So a process of another session is never opened, and neither is one
+    // whose session cannot be read: it is not known to be this user's.
+    DWORD session = 0;
+    const DWORD sessionError = source.SessionOf(processId, session);
+    if (sessionError != ERROR_SUCCESS) {
+      skips.Unreadable(sessionError);
+      continue;
+    }
+    if (session != ownSession) {
+      skips.OtherSession();
+      continue;
+    }
+
+    // System and protected processes cannot be opened; they are none of
+    // ours and are passed over silently.
+    const UniqueHandle process = source.Open(processId, kTerminationAccess);
     if (!process) continue;
 
     char imagePath[kImageNameBufferSize] = {};
@@ -74,6 +163,7 @@ void TerminateKelvoProcesses(ConfigDrivenState& state) {
     }
     HandleProcess(FileNamePart(imagePath), processId, process.get(), state);
   }
+  skips.Log(ownSession);
 }
 
 void TryProcessTermination(const std::string& name, DWORD processId, HANDLE process,

@@ -7,8 +7,16 @@
 
 namespace termination_constants {
 
-// Termination scan: a snapshot of at most 2048 process ids.
-constexpr size_t kProcessIdBufferBytes = 8192;
+// Termination scan: the process list is read into room for this many ids
+// first (8 KiB, more than a desktop runs), and the room doubles while the
+// list fills it, up to the ceiling: 4 MiB of ids, hundreds of times what a
+// busy terminal server runs. A power of two times the first room.
+constexpr size_t kFirstProcessIdCapacity = 2048;
+constexpr size_t kProcessIdCeiling = 1048576;
+static_assert(kProcessIdCeiling % kFirstProcessIdCapacity == 0 &&
+                  ((kProcessIdCeiling / kFirstProcessIdCapacity) &
+                   (kProcessIdCeiling / kFirstProcessIdCapacity - 1)) == 0,
+              "doubling the first room must reach the ceiling exactly");
 // SYNCHRONIZE lets the termination wait for the process to be gone: a wait
 // on a handle without it fails at once (WAIT_FAILED, access denied), and the
 // uninstaller that follows would meet a program still holding its files.

@@ -65,6 +65,52 @@ int CloseHandles() {
   return 0;
 }
 
+// Stands in for CloseHandle in an owner whose close fails: counts its calls
+// and closes nothing.
+int g_failingCloseCalls = 0;
+BOOL WINAPI FailingClose(HANDLE) {
+  ++g_failingCloseCalls;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+struct FailingCloseTraits : KernelHandleTraits {
+  static void Close(Value value) noexcept { CloseOwnedHandle(value, FailingClose); }
+};
+
+// An owner tries one close and gives the value up when it fails; a value
+// that names no handle any more is never closed at all. 2: the owner kept
+// the value, 3: closes tried other than once, 4: something closed the event
+// behind the failed close, 5: not released, 6: no handle count, 8: not
+// planted.
+int FailedClose() {
+  PrimitiveLogger::Log("probe::failed-close", "counting");
+  const DWORD handlesBefore = test_support::OwnHandleCount();
+  if (handlesBefore == 0) return 6;
+  const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (event == nullptr || test_support::OwnHandleCount() != handlesBefore + 1) return 8;
+  PrimitiveLogger::Log("probe::failed-close", "refused %p", event);
+  {
+    UniqueAny<FailingCloseTraits> owner(event);
+    owner.reset();
+    if (owner.valid()) return 2;
+  }
+  if (g_failingCloseCalls != 1) return 3;
+  DWORD flags = 0;
+  if (!GetHandleInformation(event, &flags) || test_support::OwnHandleCount() != handlesBefore + 1) {
+    return 4;
+  }
+  CloseHandle(event);
+  if (test_support::OwnHandleCount() != handlesBefore) return 5;
+
+  // The event's value, now closed, names no handle: the owner logs that and
+  // does not try to close it.
+  PrimitiveLogger::Log("probe::failed-close", "stale %p", event);
+  { UniqueAny<FailingCloseTraits> stale(event); }
+  if (g_failingCloseCalls != 1) return 3;
+  ShutdownLogger();
+  return 0;
+}
+
 // A log call, the first one (which opens the log) and a later one, leaves
 // the caller's last error as it was. 2 and 3: changed by the first or the
 // second call.
@@ -94,6 +140,7 @@ int main(int argc, char* argv[]) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "lines") return LogLines();
   if (mode == "handles") return CloseHandles();
+  if (mode == "failed-close") return FailedClose();
   if (mode == "last-error") return KeepLastError();
   if (mode == "path") return LogPath();
   return 1;

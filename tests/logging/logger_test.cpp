@@ -232,6 +232,21 @@ TEST(SafeCloseHandle, LeavesNullInvalidAndProtectedHandlesAndClearsClosedOnes) {
   EXPECT_EQ(reports, 2u);
 }
 
+TEST(SafeCloseHandle, AnOwnerTriesOneCloseAndGivesUpTheValueWhenItFails) {
+  const LoggedRun run = RunLoggerProbe("failed-close");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u)
+      << "2: value kept, 3: closes tried other than once, 4: closed behind the failed close, "
+         "5: not released, 6: no handle count, 8: not planted";
+  const auto probe = Messages(run.log, "probe::failed-close");
+  ASSERT_EQ(probe.size(), 3u) << run.log;
+  const std::string refused = probe[1].substr(std::string("refused ").size());
+  const std::string stale = probe[2].substr(std::string("stale ").size());
+  EXPECT_EQ(Messages(run.log, "SafeCloseHandle"),
+            (std::vector<std::string>{"Unable to close handle (0x" + refused + "); Error:  6",
+                                      "Unable to get handle info (0x" + stale + "); Error:  6"}));
+}
+
 // One-time work that threw is not done: the next call runs it again (a
 // version check that failed must not hang or be skipped by the next pass).
 TEST(OnceGuard, WorkThatThrewRunsAgainAndWorkThatReturnedDoesNot) {

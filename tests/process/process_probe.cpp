@@ -3,9 +3,9 @@
 //   process_probe job <child>        job form; child starts a grandchild
 //   process_probe linger <child>     job form; the grandchild outlives the wait
 //   process_probe timeout <child>    command-line form, child outlives the wait
-//   process_probe fallback <child>   the probe runs inside a job of its own,
-//                                    so the job form cannot place the child
-//                                    in a new one and falls back
+//   process_probe taken <child>      job form; the first job name is taken
+//   process_probe all-taken <child>  job form; every name tried is taken, so
+//                                    the command-line form runs the child
 // Exit code: the child's exit code,
 // or 200+ for a failed expectation. In the job modes the child's exit code
 // is its child's id, so their failures are never a multiple of 4 (as Wine's
@@ -18,6 +18,7 @@
 
 #include "logging/primitive_logger.h"
 #include "logging/unique_handle.h"
+#include "process/job_names.h"
 #include "process/win_process.h"
 #include "tests/support/handle_count.h"
 
@@ -73,62 +74,91 @@ int RunTimeout(const std::string& child) {
   return Finish(static_cast<int>(exitCode));
 }
 
-long long MillisecondsSince1970() {
-  FILETIME now = {};
-  GetSystemTimeAsFileTime(&now);
-  const unsigned long long ticks =
-      (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  return static_cast<long long>((ticks - 116444736000000000ull) / 10000ull);
+// The probe's job names: "Local\ProbeJob_<probe's id>_<n>" for the n-th
+// name tried, so that the probe can take them first.
+class NumberedJobNames final : public JobNames {
+ public:
+  static std::string Name(int n) {
+    return kJobNamePrefix + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(n);
+  }
+  std::string First() override { return Name(tried_ = 0); }
+  bool Next(const std::string&, std::string& next) override {
+    next = Name(++tried_);
+    return true;
+  }
+
+ private:
+  int tried_ = 0;
+};
+
+// A new job (or, `asMutex`, a mutex) of the n-th name, or none when the name
+// was not free.
+UniqueHandle TakeName(int n, bool asMutex = false) {
+  const std::string name = NumberedJobNames::Name(n);
+  UniqueHandle taken(asMutex ? CreateMutexA(nullptr, FALSE, name.c_str())
+                             : CreateJobObjectA(nullptr, name.c_str()));
+  if (GetLastError() == ERROR_ALREADY_EXISTS) taken.reset();
+  return taken;
 }
 
-// Job names are taken by jobs that will not accept a process of another
-// job hierarchy: each already holds (or held) a squatter process that is in
-// no job of ours. With the probe itself inside a job, the suspended child
-// then cannot be placed in "its" job.
-int RunFallback(const std::string& child) {
-  std::string squatterLine = Quoted(child) + " exit 0 60000";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION squatter = {};
-  if (!CreateProcessA(nullptr, squatterLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &squatter)) {
-    return Finish(210);
-  }
-  UniqueHandle squatterProcess(squatter.hProcess);
-  UniqueHandle squatterThread(squatter.hThread);
-  auto finish = [&squatterProcess](int code) {
-    TerminateProcess(squatterProcess.get(), 1);
-    return Finish(code);
-  };
+// Whether `pid` runs in `job`: 1 yes, 0 no, -1 unknown.
+int InJob(DWORD pid, HANDLE job) {
+  // IsProcessInJob needs the full query right.
+  UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
+  BOOL in = FALSE;
+  if (!process || !IsProcessInJob(process.get(), job, &in)) return -1;
+  return in ? 1 : 0;
+}
 
-  constexpr long long kWindowMs = 4000;
-  const long long first = MillisecondsSince1970();
-  std::vector<UniqueHandle> squattedJobs;
-  for (long long ms = first; ms < first + kWindowMs; ++ms) {
-    UniqueHandle job(CreateJobObjectA(nullptr, (kJobNamePrefix + std::to_string(ms)).c_str()));
-    if (!job || !AssignProcessToJobObject(job.get(), squatterProcess.get())) return finish(211);
-    squattedJobs.push_back(std::move(job));
-  }
-  if (MillisecondsSince1970() > first + kWindowMs - 1000) return finish(212);
-
-  UniqueHandle outerJob(CreateJobObjectA(nullptr, nullptr));
-  if (!outerJob || !AssignProcessToJobObject(outerJob.get(), GetCurrentProcess())) {
-    return finish(213);
-  }
-
-  WinProcess process(child, "exit 9 0");
-  if (process.Launch(WinProcess::LaunchForm::Job, kJobNamePrefix)) return finish(214);
-  const DWORD abandoned = process.ProcessId();
-  PrimitiveLogger::Log("probe", "abandoned %lu", abandoned);
-  UniqueHandle left(OpenProcess(SYNCHRONIZE, FALSE, abandoned));
-  if (left && WaitForSingleObject(left.get(), 0) == WAIT_TIMEOUT) return finish(215);
-
-  // The same object, started again in the command-line form.
-  if (!process.Launch(WinProcess::LaunchForm::CommandLine)) return finish(201);
-  if (!process.Wait(10000)) return finish(202);
+// The first name is another's job: the child runs in a job of the second
+// name, not in the other's, and the wait covers its grandchild. 207: the
+// child is in the taken job, 208: not in the job of the second name.
+int RunTakenName(const std::string& child) {
+  PrimitiveLogger::Log("probe", "taken");
+  const UniqueHandle taken = TakeName(0);
+  if (!taken) return Finish(209);
+  const DWORD handlesBefore = test_support::OwnHandleCount();
+  if (handlesBefore == 0) return Finish(206);
   DWORD exitCode = 0;
-  if (!process.GetExitCode(exitCode)) return finish(203);
-  return finish(static_cast<int>(exitCode));
+  {
+    NumberedJobNames names;
+    WinProcess process(child, Quoted(child) + " spawn 500");
+    if (!process.Launch(WinProcess::LaunchForm::Job, names)) return Finish(201);
+    PrimitiveLogger::Log("probe", "child %lu", process.ProcessId());
+    if (InJob(process.ProcessId(), taken.get()) != 0) return Finish(207);
+    UniqueHandle own(OpenJobObjectA(JOB_OBJECT_QUERY, FALSE, NumberedJobNames::Name(1).c_str()));
+    if (!own || InJob(process.ProcessId(), own.get()) != 1) return Finish(208);
+    if (!process.Wait(30000)) return Finish(202);
+    if (!process.GetExitCode(exitCode)) return Finish(203);
+  }
+  if (test_support::OwnHandleCount() != handlesBefore) return Finish(205);
+  return Finish(static_cast<int>(exitCode));
+}
+
+// Every name tried is taken, one of them by a mutex: no job, no child
+// started for it; the command-line form then runs the child on the same
+// object. 214: the job form reported a launch, 215: it started a child.
+int RunAllNamesTaken(const std::string& child) {
+  PrimitiveLogger::Log("probe", "all taken");
+  std::vector<UniqueHandle> taken;
+  for (int n = 0; n < 4; ++n) {
+    taken.push_back(TakeName(n, n == 1));
+    if (!taken.back()) return Finish(209);
+  }
+  const DWORD handlesBefore = test_support::OwnHandleCount();
+  if (handlesBefore == 0) return Finish(206);
+  DWORD exitCode = 0;
+  {
+    NumberedJobNames names;
+    WinProcess process(child, "exit 9 0");
+    if (process.Launch(WinProcess::LaunchForm::Job, names)) return Finish(214);
+    if (process.ProcessId() != 0) return Finish(215);
+    if (!process.Launch(WinProcess::LaunchForm::CommandLine)) return Finish(201);
+    if (!process.Wait(10000)) return Finish(202);
+    if (!process.GetExitCode(exitCode)) return Finish(203);
+  }
+  if (test_support::OwnHandleCount() != handlesBefore) return Finish(205);
+  return Finish(static_cast<int>(exitCode));
 }
 
 }  // namespace
@@ -141,7 +171,8 @@ int main(int argc, char* argv[]) {
     if (mode == "job") return RunJob(child, "1500", 30000);
     if (mode == "linger") return RunJob(child, "60000", kLingerLimitMs);
     if (mode == "timeout") return RunTimeout(child);
-    if (mode == "fallback") return RunFallback(child);
+    if (mode == "taken") return RunTakenName(child);
+    if (mode == "all-taken") return RunAllNamesTaken(child);
   } catch (const std::exception& error) {
     PrimitiveLogger::Log("probe", "exception: %s", error.what());
     return Finish(240);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "process/job_names.h"
 #include "process/win_process.h"
 #include "tests/support/stand_in_programs.h"
 #include "tests/support/test_support.h"
@@ -232,33 +233,77 @@ TEST(WinProcess, LogsAChildStillRunningAfterTheTimeLimit) {
             -1);
 }
 
-TEST(WinProcess, AFailedJobLaunchEndsItsSuspendedChildAndFallsBack) {
-  const LoggedRun run = RunProcessProbe("fallback");
+// The process probe's names: "Local\ProbeJob_<probe's id>_<n>".
+std::string ProbeJobName(DWORD probe, int n) {
+  return "Local\\ProbeJob_" + std::to_string(probe) + "_" + std::to_string(n);
+}
+
+TEST(WinProcess, JobFormNeverUsesAJobNameThatIsTaken) {
+  const LoggedRun run = RunProcessProbe("taken");
   ASSERT_TRUE(run.child.finished);
-  const DWORD abandoned = PidLoggedAs(run.log, "abandoned ");
-  const bool abandonedRunning = abandoned != 0 && IsProcessRunning(abandoned);
-  KillProcess(abandoned);
-  EXPECT_FALSE(abandonedRunning);
-  // 215: the suspended child was still there after the failed launch.
+  const DWORD grandchild = run.child.exitCode;  // the child exits with its child's id
+  KillProcess(grandchild);
+  // 201-209: a failed step (207: the child ran in the taken job, 205: a
+  // handle left behind); process ids are multiples of 4.
+  ASSERT_EQ(grandchild % 4, 0u) << "probe failed with " << grandchild << "\n" << run.log;
+
+  const DWORD probe = run.child.pid;
+  EXPECT_EQ(Messages(run.log, "WinProcess::LaunchAsJob"),
+            (std::vector<std::string>{
+                ">>>  Launching as Job:  " + ProbeJobName(probe, 0),
+                "Job name " + ProbeJobName(probe, 0) + " is taken (Error:  183); not using it, " +
+                    "trying " + ProbeJobName(probe, 1),
+                "Process launch as Job successful", "<<<  ; Returning:  True"}));
+  // The wait is the job's own: it covered the grandchild.
+  const auto job = Messages(run.log, "WinProcess::WaitForJobToComplete");
+  EXPECT_NE(IndexOf(job, "Exit PID:  " + std::to_string(grandchild)), -1);
+  EXPECT_FALSE(job.empty() || job.back() != "Process Zero has been signalled") << run.log;
+  EXPECT_TRUE(Messages(run.log, "SafeCloseHandle").empty());
+}
+
+// No job, so no child started for one; the uninstaller flow's fallback, the
+// command-line form on the same object, then runs the child.
+TEST(WinProcess, JobFormGivesUpAfterFourTakenNamesAndTheCommandLineFormRuns) {
+  const LoggedRun run = RunProcessProbe("all-taken");
+  ASSERT_TRUE(run.child.finished);
+  // 209: a name was not free to take, 214/215: a job launch or its child,
+  // 205: a handle left behind.
   EXPECT_EQ(run.child.exitCode, 9u) << run.log;
 
-  const auto job = Messages(run.log, "WinProcess::LaunchAsJob");
-  const int assign = [&job] {
-    for (size_t i = 0; i < job.size(); ++i) {
-      if (job[i].rfind("Unable to assign process to job; Error:  ", 0) == 0)
-        return static_cast<int>(i);
-    }
-    return -1;
-  }();
-  ASSERT_NE(assign, -1) << run.log;
-  EXPECT_EQ(IndexOf(job, "Terminated suspended process " + std::to_string(abandoned)), assign + 1);
-  EXPECT_EQ(job.back(), "<<<  ; Returning:  False");
+  const DWORD probe = run.child.pid;
+  const auto taken = [probe](int n, const std::string& error) {
+    return "Job name " + ProbeJobName(probe, n) + " is taken (Error:  " + error +
+           "); not using it, trying " + ProbeJobName(probe, n + 1);
+  };
+  // An object of another type of that name (the mutex) holds it as well.
+  EXPECT_EQ(
+      Messages(run.log, "WinProcess::LaunchAsJob"),
+      (std::vector<std::string>{">>>  Launching as Job:  " + ProbeJobName(probe, 0),
+                                taken(0, "183"), taken(1, "6"), taken(2, "183"),
+                                "Job name " + ProbeJobName(probe, 3) +
+                                    " is taken as well (Error:  183); giving up after 4 names",
+                                "Unable to create JobObject:  183", "<<<  ; Returning:  False"}));
+  EXPECT_EQ(Messages(run.log, "WinProcess::Launch"),
+            (std::vector<std::string>{
+                "Launching  " + ChildPath() + "  exit 9 0  (CLI:  False; JOB:  True)",
+                "Process launched:  False",
+                "Launching  " + ChildPath() + "  exit 9 0  (CLI:  True; JOB:  False)",
+                "Process launched:  True"}));
+}
 
-  const auto launch = Messages(run.log, "WinProcess::Launch");
-  const std::string path = ChildPath();
-  EXPECT_EQ(launch, (std::vector<std::string>{
-                        "Launching  " + path + "  exit 9 0  (CLI:  False; JOB:  True)",
-                        "Process launched:  False",
-                        "Launching  " + path + "  exit 9 0  (CLI:  True; JOB:  False)",
-                        "Process launched:  True"}));
+// After a taken name the next adds 64 random bits: another program cannot
+// make it first.
+TEST(TimedJobNames, NamesTheMomentThenAddsRandomBitsToATakenName) {
+  TimedJobNames names("Local\\Remedion_");
+  const std::string first = names.First();
+  EXPECT_TRUE(std::regex_match(first, std::regex(R"(Local\\Remedion_\d{13})"))) << first;
+  std::string second;
+  std::string again;
+  ASSERT_TRUE(names.Next(first, second));
+  ASSERT_TRUE(names.Next(first, again));
+  EXPECT_TRUE(std::regex_match(
+      second,
+      std::regex(std::regex_replace(first, std::regex(R"(\\)"), R"(\\)") + "_[0-9A-F]{16}")))
+      << second;
+  EXPECT_NE(second, again);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -202,4 +203,66 @@ TEST(TerminateKelvoProcesses, LogsEachProgramFoundAndEachTermination) {
             (std::vector<std::string>{"Terminating KelvoApplicationLauncher.exe (" +
                                           std::to_string(launcher->pid()) + ")",
                                       "TerminateProcess result: True and exitcode: 0"}));
+}
+
+// The scan is shown 3,000 processes (remediation_probe's script): of the
+// three real ones, past the first 2,048 ids, only the launcher is this
+// session's. The setup clients, one in another session and one whose
+// session cannot be read, are never opened.
+TEST(TerminateKelvoProcesses, StopsOnlyThisSessionsProgramsInAListLongerThanItsFirstRoom) {
+  const auto launcher = Start(Launcher());
+  const auto otherSession = Start(SetupClient());
+  const auto unreadable = Start(QuarnelSetupClient());
+  const LoggedRun run =
+      RunProbe("remediation_probe.exe", "terminate-sessions " + std::to_string(launcher->pid()) +
+                                            " " + std::to_string(otherSession->pid()) + " " +
+                                            std::to_string(unreadable->pid()));
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 1u) << run.log;
+  EXPECT_FALSE(launcher->IsRunning());
+  EXPECT_TRUE(otherSession->IsRunning());
+  EXPECT_TRUE(unreadable->IsRunning());
+
+  const auto probe = Messages(run.log, "probe");
+  ASSERT_EQ(probe.size(), 4u) << run.log;
+  EXPECT_EQ(probe[0], "listed into 8192 bytes");
+  EXPECT_EQ(probe[1], "listed into 16384 bytes");
+  // The 1,000 fillers of this session (which cannot be opened) and the
+  // launcher.
+  EXPECT_EQ(probe[2], "opened 1001 processes of this session, 0 of others");
+  const std::string handles = probe[3];
+  std::smatch counts;
+  ASSERT_TRUE(std::regex_match(handles, counts, std::regex(R"(handles before (\d+) after (\d+))")))
+      << handles;
+  EXPECT_NE(counts[1].str(), "0") << "no handle count";
+  EXPECT_EQ(counts[1].str(), counts[2].str());
+
+  EXPECT_EQ(Messages(run.log, "TerminateKelvoProcesses"),
+            (std::vector<std::string>{
+                ">>>", "Skipped 1001 process(es) of other sessions; this process runs in session 3",
+                "Skipped 996 process(es) whose session cannot be read; Error:  5",
+                "Skipped 1 process(es) whose session cannot be read; Error:  87"}));
+  EXPECT_EQ(Messages(run.log, "TryProcessTermination"),
+            (std::vector<std::string>{"Terminating KelvoApplicationLauncher.exe (" +
+                                          std::to_string(launcher->pid()) + ")",
+                                      "TerminateProcess result: True and exitcode: 0"}));
+}
+
+TEST(TerminateKelvoProcesses, AListThatFillsEveryRoomIsReadUpToTheCeilingAndSaysSo) {
+  const LoggedRun run = RunProbe("remediation_probe.exe", "terminate-ceiling");
+  ASSERT_TRUE(run.child.finished);
+  EXPECT_EQ(run.child.exitCode, 0u) << run.log;
+
+  std::vector<std::string> expected;
+  for (DWORD room = 8192; room <= 4u * 1048576u; room *= 2) {
+    expected.push_back("listed into " + std::to_string(room) + " bytes");
+  }
+  expected.push_back("opened 0 processes of this session, 0 of others");
+  EXPECT_EQ(Messages(run.log, "probe"), expected);
+  EXPECT_EQ(
+      Messages(run.log, "TerminateKelvoProcesses"),
+      (std::vector<std::string>{
+          ">>>",
+          "The process list filled its ceiling of 1048576 ids; processes beyond it are not seen",
+          "Skipped 1048576 process(es) of other sessions; this process runs in session 3"}));
 }
