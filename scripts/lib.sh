@@ -40,7 +40,7 @@ flavour_build_dir() {
 }
 
 # The shipped helper and its package; everywhere, whether or not this
-# machine can run them (scripts/check-shipped-binary inspects them).
+# machine can run them (tools/check_pe.py inspects the helper).
 build_shipped() {
   cmake --preset windows-x86 >/dev/null
   cmake --build --preset windows-x86 -j"$(nproc)"
