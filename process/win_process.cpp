@@ -226,8 +226,13 @@ void WinProcess::StartInJob() {
     return;
   }
 
-  // Only the port is set: the job has no limits, so its processes outlive
-  // the job handle, and what the child starts belongs to the job too.
+  // While the child is held suspended, the job ends it should this process
+  // end (a logoff, a killed helper): a child left suspended would never run
+  // nor end, and would hold its program's file for good. The limit goes
+  // once the child runs: what it starts may then outlive this process.
+  if (!SetKillOnClose(true)) return;
+
+  // What the child starts belongs to the job too.
   JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {};
   association.CompletionKey = job_.get();
   association.CompletionPort = completionPort_.get();
@@ -259,8 +264,22 @@ void WinProcess::StartInJob() {
     TerminateAbandonedChild();
     return;
   }
+  // Should the limit stay, the job's processes end with this process, as a
+  // job with that limit always did; the wait below is unchanged.
+  (void)SetKillOnClose(false);
   PrimitiveLogger::Log(kJobTag, "Process launch as Job successful");
   launchedAsJob_ = true;
+}
+
+bool WinProcess::SetKillOnClose(bool kill) {
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = kill ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0;
+  if (SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits,
+                              sizeof(limits))) {
+    return true;
+  }
+  PrimitiveLogger::Log(kJobTag, "Unable to SetInformationJobObject limits:  %lu", GetLastError());
+  return false;
 }
 
 // A child that never ran a single instruction would otherwise stay suspended
@@ -351,7 +370,8 @@ WinProcess::JobWaitEnd WinProcess::WaitForJobToComplete(DWORD timeLimitMs) {
 }
 
 // Only a job with JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE ends its processes when
-// its last handle closes; StartInJob sets no limit, so they keep running.
+// its last handle closes; StartInJob clears it once the child runs, so they
+// keep running.
 void WinProcess::LetGoOfJob(DWORD timeLimitMs) {
   LogProcessesLeftInJob(timeLimitMs);
   job_.reset();

@@ -73,6 +73,8 @@ class WinProcess {
   void LetGoOfJob(DWORD timeLimitMs);
   void LogProcessesLeftInJob(DWORD timeLimitMs) const;
   void TakeProcessInformation(const PROCESS_INFORMATION& info);
+  // Sets or clears JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE on the job; logged.
+  bool SetKillOnClose(bool kill);
   void TerminateAbandonedChild();
   void Reset();
 

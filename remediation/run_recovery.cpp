@@ -71,7 +71,11 @@ bool IsPlainFile(const std::wstring& path) {
          (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
 }
 
-void DeleteStaged(const JournalEntries& journal, const StagingPlaces& places) {
+// Deletes the staged installers the journal names where a run stages
+// them. False when one is still in use: a program the stopped run started
+// (its setup program, say) is still running from it.
+bool DeleteStaged(const JournalEntries& journal, const StagingPlaces& places) {
+  bool allGone = true;
   for (const std::wstring& path : journal.staged) {
     const std::string shown = WideToAnsi(path);
     if (!IsStagedInstallerPath(path, places)) {
@@ -86,13 +90,19 @@ void DeleteStaged(const JournalEntries& journal, const StagingPlaces& places) {
     }
     if (DeleteFileW(path.c_str())) {
       PrimitiveLogger::Log(kTag, "Deleted the staged installer %s", shown.c_str());
-    } else {
-      PrimitiveLogger::Log(kTag, "Unable to delete the staged installer %s:  %lu", shown.c_str(),
-                           GetLastError());
+      continue;
     }
+    const DWORD error = GetLastError();
+    PrimitiveLogger::Log(kTag, "Unable to delete the staged installer %s:  %lu", shown.c_str(),
+                         error);
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) allGone = false;
   }
-  // The private staging folder's own levels go only when empty; what a run
-  // made below it (the programs' temporary folder) goes with its content.
+  return allGone;
+}
+
+// The private staging folder's own levels go only when empty; what a run
+// made below it (the programs' temporary folder) goes with its content.
+void RemoveMadeFolders(const JournalEntries& journal, const StagingPlaces& places) {
   for (auto folder = journal.madeFolders.rbegin(); folder != journal.madeFolders.rend();
        ++folder) {
     const std::wstring path = *folder + (EndsWith(*folder, L"\\") ? L"" : L"\\");
@@ -173,8 +183,17 @@ void Recover(const std::wstring& path, const StagingPlaces& places) {
                                              journal.savedLaunchers.size()),
                        static_cast<unsigned>(journal.removingSetupClients.size() +
                                              (journal.removingLauncher ? 1 : 0)));
+  // An installer of the stopped run that still runs may still be changing
+  // the component; what it leaves is judged by a later run.
+  if (!DeleteStaged(journal, places)) {
+    PrimitiveLogger::Log(kTag, "A program the stopped run started still runs; %s is kept for a "
+                               "later run to finish",
+                         shown.c_str());
+    folder.Keep();
+    return;
+  }
   PutBack(path, journal);
-  DeleteStaged(journal, places);
+  RemoveMadeFolders(journal, places);
 }
 
 }  // namespace

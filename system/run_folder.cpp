@@ -71,6 +71,12 @@ RunFolder& RunFolder::operator=(RunFolder&& other) noexcept {
   return *this;
 }
 
+void RunFolder::Keep() {
+  lock_.reset();
+  path_.clear();
+  madeAbove_.clear();
+}
+
 void RunFolder::Remove() noexcept {
   if (path_.empty()) return;
   lock_.reset();

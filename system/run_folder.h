@@ -44,6 +44,9 @@ class RunFolder {
   static std::vector<std::wstring> Existing(const std::wstring& root,
                                             std::vector<std::wstring>& refused);
 
+  // Lets the lock go and leaves the folder as it is, for a later run.
+  void Keep();
+
   // Removes <LocalAppData>\<root>\ when nothing is left in it.
   static void RemoveRootIfEmpty(const std::wstring& root);
 

@@ -10,8 +10,9 @@ using namespace system_constants;
 
 namespace {
 
-constexpr char kTag[] = "UniqueInstallerName";
-constexpr char kTempFolderTag[] = "UserTempFolder";
+// The temporary folder's and the name's failures are logged under the name
+// the temporary installer names have always been logged under.
+constexpr char kTag[] = "GetTempPathForUnSafeInstaller";
 
 // `name` with the extension after its last dot replaced by `extension`
 // (given with or without its dot).
@@ -38,13 +39,13 @@ std::optional<std::wstring> UserTempFolder() {
   wchar_t folder[kTempPathBufferSize] = {};
   const DWORD length = GetTempPathW(kTempPathBufferSize, folder);
   if (length == 0) {
-    PrimitiveLogger::Log(kTempFolderTag, "Failed to get temp dir:  %lu", GetLastError());
+    PrimitiveLogger::Log(kTag, "Failed to get temp dir:  %lu", GetLastError());
     return std::nullopt;
   }
   // A folder that does not fit is not copied; an empty folder would put the
   // installer into the current directory instead.
   if (length >= kTempPathBufferSize) {
-    PrimitiveLogger::Log(kTempFolderTag, "Failed to get temp dir:  %lu",
+    PrimitiveLogger::Log(kTag, "Failed to get temp dir:  %lu",
                          static_cast<unsigned long>(ERROR_INSUFFICIENT_BUFFER));
     return std::nullopt;
   }

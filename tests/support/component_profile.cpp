@@ -29,7 +29,8 @@ constexpr DWORD kInstallerTimeoutMs = 120000;
 // The client programs, and uninstallers a stopped run of the helper may
 // have left behind (the setup client's and its copy of itself).
 const char* const kClientPrograms[] = {"KelvoSetupClient.exe", "KelvoApplicationLauncher.exe",
-                                       "QuarnelSetupClient.exe", "uninstall.exe", "Au_.exe"};
+                                       "QuarnelSetupClient.exe", "uninstall.exe", "Au_.exe",
+                                       "UninstallSurvey.exe"};
 
 void RemoveTree(const std::string& path) {
   std::error_code error;
@@ -100,7 +101,10 @@ std::string ProductVersion(const std::string& productCode) {
   return version;
 }
 
-std::vector<DWORD> RunningProcessesNamed(const std::string& exeName) {
+namespace {
+
+template <typename Matches>
+std::vector<DWORD> RunningProcessesWhere(Matches matches) {
   std::vector<DWORD> ids;
   const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return ids;
@@ -108,10 +112,22 @@ std::vector<DWORD> RunningProcessesNamed(const std::string& exeName) {
   entry.dwSize = sizeof(entry);
   for (BOOL more = Process32First(snapshot.get(), &entry); more;
        more = Process32Next(snapshot.get(), &entry)) {
-    if (EqualsIgnoringAsciiCase(entry.szExeFile, exeName.c_str()))
-      ids.push_back(entry.th32ProcessID);
+    if (matches(entry.szExeFile)) ids.push_back(entry.th32ProcessID);
   }
   return ids;
+}
+
+}  // namespace
+
+std::vector<DWORD> RunningProcessesNamed(const std::string& exeName) {
+  return RunningProcessesWhere(
+      [&exeName](const char* name) { return EqualsIgnoringAsciiCase(name, exeName.c_str()); });
+}
+
+std::vector<DWORD> RunningProcessesNamedLike(const std::string& prefix) {
+  return RunningProcessesWhere([&prefix](const char* name) {
+    return _strnicmp(name, prefix.c_str(), prefix.size()) == 0;
+  });
 }
 
 DWORD RunSetupProgram(const std::string& path) {
@@ -205,6 +221,9 @@ void ResetProfile() {
   for (const char* program : kClientPrograms) {
     for (DWORD pid : RunningProcessesNamed(program)) KillProcess(pid);
   }
+  // A setup program a stopped run of the helper started, still holding its
+  // staged file.
+  for (DWORD pid : RunningProcessesNamedLike("KSC")) KillProcess(pid);
   for (const std::string& code : InstalledLauncherProducts()) RunMsiexec("/x " + code + " /qn");
   RemoveTree(ExpandedText("%APPDATA%\\Tessaly"));
   RemoveTree(ExpandedText("%APPDATA%\\Quarnel Networks"));

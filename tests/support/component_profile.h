@@ -43,8 +43,10 @@ std::vector<std::string> RelatedProducts(const std::string& upgradeCode);
 std::vector<std::string> InstalledLauncherProducts();
 std::string ProductVersion(const std::string& productCode);
 
-// Process ids of running programs with this file name (any letter case).
+// Process ids of running programs with this file name (any letter case),
+// or whose file name begins with `prefix`.
 std::vector<DWORD> RunningProcessesNamed(const std::string& exeName);
+std::vector<DWORD> RunningProcessesNamedLike(const std::string& prefix);
 
 // Runs an installer of the kit silently and returns its exit code (all bits
 // set when it could not be started or did not end within two minutes).
