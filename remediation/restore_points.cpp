@@ -22,7 +22,7 @@ constexpr char kRollBackTag[] = "RollBackFailedInstalls";
 constexpr size_t kPropertyBufferSize = MAX_PATH;
 
 std::wstring SavedFolder(const std::wstring& runFolder, int index) {
-  return runFolder + L"setup-client-" + std::to_wstring(index) + L"\\";
+  return runFolder + L"setup-client-" + AnsiToWide(std::to_string(index)) + L"\\";
 }
 
 // A Windows Installer property of an installed product; empty when it has

@@ -31,11 +31,10 @@ std::wstring RootFolder(const std::wstring& root) {
 std::wstring FolderName(int attempt) {
   SYSTEMTIME now = {};
   GetSystemTime(&now);
-  wchar_t name[64] = {};
-  swprintf(name, sizeof(name) / sizeof(name[0]), L"%04u%02u%02uT%02u%02u%02uZ-%lu-%d",
-           now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-           GetCurrentProcessId(), attempt);
-  return name;
+  char name[64] = {};
+  snprintf(name, sizeof(name), "%04u%02u%02uT%02u%02u%02uZ-%lu-%d", now.wYear, now.wMonth,
+           now.wDay, now.wHour, now.wMinute, now.wSecond, GetCurrentProcessId(), attempt);
+  return AnsiToWide(name);
 }
 
 // The lock: one handle with no sharing at all, so that any other open of

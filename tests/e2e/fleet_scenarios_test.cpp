@@ -109,10 +109,11 @@ class SmallDisk {
   static constexpr char kFiller[] = "T:\\filler.bin";
 };
 
-// "the installers need N" of the run's free-space record; 0 when it has none.
+// "the installers need N" of the run's free-space record (the restore
+// points included); 0 when it has none.
 ULONGLONG NeededRoom(const LoggedRun& run) {
   const std::regex needed(
-      R"(\(RemediationRun::RoomProblem\)  The disk of .* the installers need (\d+))");
+      R"(\(RemediationRun::RoomProblem\)  The disk of .* the installers need (\d+).*)");
   std::smatch match;
   for (const auto& message : run.messages) {
     if (std::regex_match(message, match, needed)) return std::stoull(match[1].str());

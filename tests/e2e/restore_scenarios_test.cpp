@@ -202,6 +202,7 @@ TEST_F(RestoreScenario, WithoutARestorePointTheComponentIsNotRemoved) {
   ResetProfile();
   InstallOutdatedComponents();
   const std::string root = ExpandedText(kRestoreRoot);
+  CreateDirectoryA(ExpandedText("%LOCALAPPDATA%\\Tessaly").c_str(), nullptr);
   ASSERT_TRUE(WriteFileBytes(root, "a file where the restore folder goes"));
   const LoggedRun run = RunHelper(kPackageArguments);
   DeleteFileA(root.c_str());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "system/ini_store.h"
 #include "system/registry_store.h"
+#include "system/registry_values.h"
 #include "tests/support/component_profile.h"
 #include "tests/support/test_support.h"
 #include "tests/support/scoped_registry_tree.h"
@@ -124,4 +126,45 @@ TEST(ReadIniText, ReadsAKeyOfASectionOrTheDefault) {
   ASSERT_TRUE(
       WriteFileBytes(ini, "[Tessaly]\r\nDisplayVersion=" + std::string(1500, '9') + "\r\n"));
   EXPECT_EQ(ReadIniText(ini, "Tessaly", "DisplayVersion", "NotInINI"), std::string(1023, '9'));
+}
+
+// A key saved and written back holds exactly what it held: every value's
+// name, type and bytes. A saved text cut anywhere is refused, not half read.
+TEST(RegistryValues, AKeySavedAndWrittenBackHoldsExactlyWhatItHeld) {
+  ScopedRegistryTree test(HKEY_CURRENT_USER, "SOFTWARE", "RemedionTest", 0);
+  const std::wstring key = L"SOFTWARE\\RemedionTest";
+  ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, kTestKey, "", "the default value"));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kTestKey, "Expand", REG_EXPAND_SZ,
+                               std::string("%APPDATA%\\x\0", 13)));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kTestKey, "Number", REG_DWORD,
+                               std::string("\x01\x00\x00\x00", 4)));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kTestKey, "Binary", REG_BINARY,
+                               std::string("a\0b", 3)));
+  std::vector<RegistryValue> saved;
+  ASSERT_TRUE(ReadKeyValues(HKEY_CURRENT_USER, key, saved, "test"));
+  ASSERT_EQ(saved.size(), 4u);
+
+  const std::string encoded = EncodeKey(L"Kelvo Setup Client (Tessaly)", saved);
+  std::wstring name;
+  std::vector<RegistryValue> decoded;
+  ASSERT_TRUE(DecodeKey(encoded, name, decoded));
+  EXPECT_EQ(name, L"Kelvo Setup Client (Tessaly)");
+  for (size_t cut = 0; cut < encoded.size(); ++cut) {
+    EXPECT_FALSE(DecodeKey(encoded.substr(0, cut), name, decoded)) << cut;
+  }
+  ASSERT_TRUE(DecodeKey(encoded, name, decoded));
+
+  ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, kTestKey, "Added later", "goes"));
+  ASSERT_TRUE(ReplaceKey(HKEY_CURRENT_USER, key, decoded, "test"));
+  std::vector<RegistryValue> back;
+  ASSERT_TRUE(ReadKeyValues(HKEY_CURRENT_USER, key, back, "test"));
+  ASSERT_EQ(back.size(), saved.size());
+  for (const RegistryValue& value : saved) {
+    const auto found = std::find_if(back.begin(), back.end(), [&](const RegistryValue& other) {
+      return other.name == value.name;
+    });
+    ASSERT_NE(found, back.end());
+    EXPECT_EQ(found->type, value.type);
+    EXPECT_EQ(found->data, value.data);
+  }
 }
