@@ -170,6 +170,13 @@ int Scenario(const std::string& name) {
     box->start();
     box->sendUpdate(L"Uninstalling Setup Client...");
     box->sendUpdate(L"Uninstalling KVAL...");
+  } else if (name == "four-stages") {
+    // The dialog as a full repair shows it, for the repair's benchmark.
+    box->start();
+    for (const wchar_t* stage : {L"Uninstalling Setup Client...", L"Uninstalling KVAL...",
+                                 L"Installing Setup Client...", L"Installing KVAL..."}) {
+      box->sendUpdate(stage);
+    }
   } else if (name == "seven") {
     box->start();
     for (int i = 1; i <= 7; ++i) box->sendUpdate(L"message " + std::to_wstring(i));
