@@ -79,21 +79,30 @@ class RestoreScenario : public ResetProfileTest {
     ExpectOldSetupClient();
     ExpectOldLauncher();
   }
+
+  // The helper's repair, with the staged installers named <prefix>*<suffix>
+  // taken away the moment `removedExe` (the old component's program) is
+  // gone.
+  static LoggedRun RunWithQuarantine(const std::string& removedExe, const char* prefix,
+                                     const char* suffix) {
+    const std::string temp = TempFolder();
+    const Trigger quarantine([removedExe] { return IsMissing(removedExe); },
+                             [temp, prefix, suffix] {
+                               for (const std::string& file : FilesNamed(temp, prefix, suffix)) {
+                                 TakeAwayFile(file);
+                               }
+                             });
+    LoggedRun run = RunHelper(kPackageArguments);
+    EXPECT_TRUE(quarantine.fired()) << "the old component was never removed";
+    return run;
+  }
 };
 
 // The new setup client's installer is taken away right after the old setup
 // client was removed: the old one comes back, files and registration; the
 // launcher is repaired.
 TEST_F(RestoreScenario, AQuarantinedSetupClientInstallerIsRolledBack) {
-  const std::string temp = TempFolder();
-  const Trigger quarantine([] { return IsMissing(SetupClientExePath("Tessaly")); },
-                           [&temp] {
-                             for (const std::string& file : FilesNamed(temp, "KSC", ".exe")) {
-                               TakeAwayFile(file);
-                             }
-                           });
-  const LoggedRun run = RunHelper(kPackageArguments);
-  ASSERT_TRUE(quarantine.fired()) << "the old setup client was never removed";
+  const LoggedRun run = RunWithQuarantine(SetupClientExePath("Tessaly"), "KSC", ".exe");
   ExpectCompleteRun(run, "NotRepaired");
   ExpectOldSetupClient();
   EXPECT_EQ(FileVersionOf(LauncherExePath()), "22.7.2.0");
@@ -110,15 +119,7 @@ TEST_F(RestoreScenario, AQuarantinedSetupClientInstallerIsRolledBack) {
 // The launcher's new package is taken away after the old launcher was
 // removed: the old product is installed again from its saved package.
 TEST_F(RestoreScenario, AQuarantinedLauncherPackageIsRolledBack) {
-  const std::string temp = TempFolder();
-  const Trigger quarantine([] { return IsMissing(LauncherExePath()); },
-                           [&temp] {
-                             for (const std::string& file : FilesNamed(temp, "KSL", ".msi")) {
-                               TakeAwayFile(file);
-                             }
-                           });
-  const LoggedRun run = RunHelper(kPackageArguments);
-  ASSERT_TRUE(quarantine.fired()) << "the old launcher was never removed";
+  const LoggedRun run = RunWithQuarantine(LauncherExePath(), "KSL", ".msi");
   ExpectCompleteRun(run, "NotRepaired");
   ExpectOldLauncher();
   EXPECT_EQ(FileVersionOf(SetupClientExePath()), "22.7.3.0");
