@@ -1,7 +1,9 @@
 #include "process/win_process.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -99,10 +101,51 @@ std::string DescribeProcesses(const JobProcessIdList& list) {
   return text;
 }
 
+// A variable's name in an environment entry "NAME=value". The drive
+// entries ("=C:=C:\\dir") begin with their '='.
+std::wstring VariableName(const std::wstring& entry) {
+  return entry.substr(0, entry.find(L'=', 1));
+}
+
+// Whether `first` sorts before `second` by name, without regard to case or
+// locale, as CreateProcess asks of a block (Wine does not hold a caller to
+// the order, Windows' own lookups may rely on it).
+bool SortsBefore(const std::wstring& first, const std::wstring& second) {
+  const std::wstring a = VariableName(first);
+  const std::wstring b = VariableName(second);
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_LESS_THAN;
+}
+
 }  // namespace
 
-WinProcess::WinProcess(std::string executablePath, std::string commandLine)
-    : executablePath_(std::move(executablePath)), commandLine_(std::move(commandLine)) {
+std::wstring EnvironmentBlockWith(
+    const std::vector<std::pair<std::wstring, std::wstring>>& variables) {
+  const UniqueEnvironmentStrings current(GetEnvironmentStringsW());
+  if (!current) return {};
+  std::vector<std::wstring> entries;
+  for (const wchar_t* entry = current.get(); *entry != L'\0'; entry += wcslen(entry) + 1) {
+    const std::wstring name = VariableName(entry);
+    bool replaced = false;
+    for (const auto& variable : variables) {
+      replaced = replaced || CompareStringOrdinal(name.c_str(), -1, variable.first.c_str(), -1,
+                                                  TRUE) == CSTR_EQUAL;
+    }
+    if (!replaced) entries.emplace_back(entry);
+  }
+  for (const auto& [name, value] : variables) entries.push_back(name + L"=" + value);
+  std::stable_sort(entries.begin(), entries.end(), SortsBefore);
+  std::wstring block;
+  for (const std::wstring& entry : entries) block.append(entry).push_back(L'\0');
+  block.push_back(L'\0');
+  return block;
+}
+
+WinProcess::WinProcess(std::string executablePath, std::string commandLine,
+                       std::wstring environment)
+    : executablePath_(std::move(executablePath)),
+      commandLine_(std::move(commandLine)),
+      environment_(std::move(environment)) {
   std::memset(&startupInfo_, 0, sizeof(startupInfo_));
   if (!IsLaunchable(executablePath_, commandLine_)) {
     PrimitiveLogger::Log("WinProcess::WinProcess", kInvalidLaunchMessage);
@@ -163,8 +206,8 @@ bool WinProcess::Launch(LaunchForm form, JobNames& jobNames) {
   if (cli) {
     std::string line = BuildCommandLine(executablePath_, commandLine_);
     PROCESS_INFORMATION info = {};
-    launched_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startupInfo_, &info) != FALSE;
+    launched_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, EnvironmentFlag(),
+                               Environment(), nullptr, &startupInfo_, &info) != FALSE;
     if (launched_) TakeProcessInformation(info);
   } else {
     launched_ = LaunchAsJob(jobNames);
@@ -246,7 +289,8 @@ void WinProcess::StartInJob() {
   std::string line = commandLine_;
   PROCESS_INFORMATION info = {};
   launched_ = CreateProcessA(executablePath_.c_str(), line.data(), nullptr, nullptr, FALSE,
-                             CREATE_SUSPENDED, nullptr, nullptr, &startupInfo_, &info) != FALSE;
+                             CREATE_SUSPENDED | EnvironmentFlag(), Environment(), nullptr,
+                             &startupInfo_, &info) != FALSE;
   if (!launched_) {
     PrimitiveLogger::Log(kJobTag, "Create suspended process ; Error:  %lu", GetLastError());
     return;

@@ -65,6 +65,11 @@ class RemediationRun {
 
   RestorePoints& restorePoints() { return restore_; }
 
+  // The environment block of the programs the run starts: this process's,
+  // with TEMP and TMP set to the staging folder's temporary folder when it
+  // made them one; empty (they inherit this process's) otherwise.
+  std::wstring ProgramsEnvironment() const;
+
   // How the install pass's two installs ended.
   InstallReport setupClientInstall;
   InstallReport launcherInstall;

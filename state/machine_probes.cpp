@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "logging/primitive_logger.h"
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 
 namespace {
 
@@ -16,8 +16,6 @@ constexpr char kIntegrityTag[] = "GetCurrentProcessIntegrityLevel";
 // Messages logged from inside the one-time computation carry the
 // enclosing function's name and the compiler's designation of the lambda.
 constexpr char kIntegrityInnerTag[] = "GetCurrentProcessIntegrityLevel::<lambda()>";
-
-using UniqueLocalMemory = UniqueAny<NullableTraits<HLOCAL, LocalFree>>;
 
 int ReadIntegrityLevel() {
   UniqueHandle token;

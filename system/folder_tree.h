@@ -1,7 +1,8 @@
 // Folders the helper makes, measures and copies for itself, never following
 // a link: a junction or symbolic link planted in a user-writable folder could
 // otherwise send a copy or a removal anywhere. Wide paths throughout (the
-// exact names), each failure logged under `tag` where it happens.
+// exact names), each failure logged under `tag` where it happens (a null tag:
+// the caller words it).
 #pragma once
 
 #include <windows.h>
@@ -22,8 +23,7 @@ bool IsRealFolder(const std::wstring& path);
 // The levels this call made are appended to `made`, outermost first;
 // `folder` receives the innermost, ending in a backslash.
 Win32Result MakeFolderChain(const std::wstring& base, const std::wstring& relative,
-                            std::vector<std::wstring>& made, std::wstring& folder,
-                            const char* tag);
+                            std::vector<std::wstring>& made, std::wstring& folder, const char* tag);
 
 // The bytes of every file below `folder`; a link anywhere below it is
 // refused (kErrorLinkRefused).
