@@ -111,17 +111,12 @@ struct FindTraits {
 };
 
 // A library whose release fails is logged and let go.
-struct LibraryTraits {
-  using Value = HMODULE;
-  static Value Invalid() noexcept { return nullptr; }
-  static bool IsValid(Value module) noexcept { return module != nullptr; }
-  static void Close(Value module) noexcept {
-    if (!FreeLibrary(module)) {
-      PrimitiveLogger::Log("SystemLibrary::Free", "FreeLibrary() failed, error: 0x%x",
-                           static_cast<unsigned>(GetLastError()));
-    }
+inline void FreeLibraryLogged(HMODULE module) noexcept {
+  if (!FreeLibrary(module)) {
+    PrimitiveLogger::Log("SystemLibrary::Free", "FreeLibrary() failed, error: 0x%x",
+                         static_cast<unsigned>(GetLastError()));
   }
-};
+}
 
 inline void ReleaseComObject(IUnknown* object) { object->Release(); }
 
@@ -130,7 +125,7 @@ using SilentHandle = UniqueAny<SilentHandleTraits>;
 template <const char* Tag, const char* FailureFormat>
 using OwnWordsHandle = UniqueAny<OwnWordsHandleTraits<Tag, FailureFormat>>;
 using UniqueFind = UniqueAny<FindTraits>;
-using UniqueLibrary = UniqueAny<LibraryTraits>;
+using UniqueLibrary = UniqueAny<NullableTraits<HMODULE, FreeLibraryLogged>>;
 using UniqueRegKey = UniqueAny<NullableTraits<HKEY, RegCloseKey>>;
 using UniqueLocalMemory = UniqueAny<NullableTraits<HLOCAL, LocalFree>>;
 // Text the shell allocates for its caller (SHGetKnownFolderPath).

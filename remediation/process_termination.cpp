@@ -156,6 +156,8 @@ void TerminateKelvoProcesses(ConfigDrivenState& state, ProcessSource& source) {
     const UniqueHandle process = source.Open(processId, kTerminationAccess);
     if (!process) continue;
 
+    // The scan's fixed buffer: a device path longer than it is a name that
+    // cannot be read, skipped as always.
     char imagePath[kImageNameBufferSize] = {};
     if (K32GetProcessImageFileNameA(process.get(), imagePath, kImageNameBufferSize) == 0) {
       PrimitiveLogger::Log(kScanTag, "Process name was empty, skipping....");

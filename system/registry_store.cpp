@@ -71,8 +71,9 @@ std::string GetStringFromReg(int hive, const std::string& valueName, const std::
   if (const UniqueRegKey key = OpenForRead(HiveRoot(hive), subKey)) {
     char buffer[kRegValueBufferSize] = {};
     DWORD size = kRegValueBufferSize;
-    // Data longer than the buffer fails with ERROR_MORE_DATA and gives the
-    // default; any type is taken as text up to its first NUL.
+    // The store's fixed 512 bytes are kept, not grown: a longer value has
+    // always read as the default (ERROR_MORE_DATA). Any type is taken as
+    // text up to its first NUL.
     if (RegQueryValueExA(key.get(), valueName.c_str(), nullptr, nullptr,
                          reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS) {
       result.assign(buffer, strnlen(buffer, sizeof(buffer)));
