@@ -51,7 +51,7 @@ InstallOutcome InstallFromReplacement(const char* tag, const char* component,
     if (replacement.problem() == Replacement::Problem::NotVerified) {
       // Said while the file is still held, as it was when it failed.
       PrimitiveLogger::Log(tag, "%s", validationFailed);
-      replacement.Release();
+      replacement.Finish();
       return InstallOutcome::NotVerified;
     }
     PrimitiveLogger::Log(tag, "Not installing %s: %s", component, replacement.why().c_str());
@@ -72,7 +72,7 @@ InstallOutcome InstallFromReplacement(const char* tag, const char* component,
     report.why = std::string("its installer could not be run (") + error.what() + ")";
     PrimitiveLogger::Log(tag, "Exception occurred: %s", error.what());
   }
-  replacement.Release();
+  replacement.Finish();
   return report.succeeded ? InstallOutcome::Installed : InstallOutcome::NotInstalled;
 }
 

@@ -6,6 +6,7 @@
 #include "logging/primitive_logger.h"
 #include "logging/owners.h"
 #include "logging/ansi_text.h"
+#include "system/folder_tree.h"
 
 namespace {
 
@@ -83,16 +84,13 @@ bool RemoveTree(const std::wstring& path, RemovalFailure& failure) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(path, GetLastError(), failure);
   if (IsFolder(attributes) && !IsLink(attributes)) {
-    WIN32_FIND_DATAW entry = {};
-    UniqueFind find(FindFirstFileW((path + L"\\*").c_str(), &entry));
-    if (!find) return Failed(path, GetLastError(), failure);
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (!RemoveTree(path + L"\\" + name, failure)) return false;
-    } while (FindNextFileW(find.get(), &entry));
-    const DWORD error = GetLastError();
-    if (error != ERROR_NO_MORE_FILES) return Failed(path, error, failure);
+    const Win32Result emptied = ForEachEntry(
+        path, nullptr, [&failure](const WIN32_FIND_DATAW&, const std::wstring& inside) {
+          return RemoveTree(inside, failure) ? Win32Result::Ok()
+                                             : Win32Result::Failed(failure.error);
+        });
+    // A failure below names its own entry; the listing's is the folder's.
+    if (!emptied) return failure.path.empty() ? Failed(path, emptied.error(), failure) : false;
   }
   return RemoveEntry(path, attributes, failure);
 }

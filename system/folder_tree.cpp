@@ -29,10 +29,9 @@ Win32Result Logged(const char* tag, const char* what, const std::wstring& path, 
   return Win32Result::Failed(error);
 }
 
-// Calls `visit(entry, path)` for every entry of `folder` (no dot entries);
-// stops at the first failure `visit` returns.
-template <typename Visit>
-Win32Result ForEachEntry(const std::wstring& folder, const char* tag, Visit visit) {
+}  // namespace
+
+Win32Result ForEachEntry(const std::wstring& folder, const char* tag, const EntryVisit& visit) {
   WIN32_FIND_DATAW entry = {};
   UniqueFind find(FindFirstFileW((WithBackslash(folder) + L"*").c_str(), &entry));
   if (!find) return Logged(tag, "Unable to list", folder, GetLastError());
@@ -45,8 +44,6 @@ Win32Result ForEachEntry(const std::wstring& folder, const char* tag, Visit visi
   if (error != ERROR_NO_MORE_FILES) return Logged(tag, "Unable to list", folder, error);
   return Win32Result::Ok();
 }
-
-}  // namespace
 
 bool IsRealFolder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,13 @@ constexpr DWORD kErrorLinkRefused = 4395;  // ERROR_REPARSE_POINT_ENCOUNTERED
 
 // Whether `path` is a real folder: it exists, is a folder and is not a link.
 bool IsRealFolder(const std::wstring& path);
+
+// Calls `visit(entry, path)` for every entry of `folder` but the dot
+// entries, links included (they are not followed); stops at the first
+// failure `visit` returns.
+using EntryVisit =
+    std::function<Win32Result(const WIN32_FIND_DATAW& entry, const std::wstring& path)>;
+Win32Result ForEachEntry(const std::wstring& folder, const char* tag, const EntryVisit& visit);
 
 // Makes `relative` ("A\\B") below the existing folder `base` (ending in a
 // backslash), level by level; a level that exists must be a real folder.

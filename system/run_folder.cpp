@@ -142,16 +142,13 @@ std::vector<std::wstring> RunFolder::Existing(const std::wstring& root,
   std::vector<std::wstring> folders;
   const std::wstring parent = RootFolder(root);
   if (parent.empty() || !IsRealFolder(parent)) return folders;
-  WIN32_FIND_DATAW entry = {};
-  UniqueFind find(FindFirstFileW((parent + L"*").c_str(), &entry));
-  if (!find) return folders;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..") continue;
+  // A folder that cannot be listed holds no run folder this run can take.
+  (void)ForEachEntry(parent, nullptr, [&](const WIN32_FIND_DATAW& entry, const std::wstring& path) {
     const bool realFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                             (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-    (realFolder ? folders : refused).push_back(parent + name + (realFolder ? L"\\" : L""));
-  } while (FindNextFileW(find.get(), &entry));
+    (realFolder ? folders : refused).push_back(path + (realFolder ? L"\\" : L""));
+    return Win32Result::Ok();
+  });
   return folders;
 }
 
