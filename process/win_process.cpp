@@ -234,10 +234,9 @@ bool WinProcess::LaunchAsJob(JobNames& jobNames) {
 bool WinProcess::CreateOwnJob(JobNames& jobNames, std::string name) {
   for (int attempt = 1;; ++attempt) {
     // CreateJobObject promises ERROR_ALREADY_EXISTS with the handle of a job
-    // that existed, not that it clears the last error for a new one (Wine's
-    // leaves it as it was, often an ERROR_ALREADY_EXISTS of CreateDirectory):
-    // it is cleared first, the one way to read the call's answer. Not a
-    // channel between this program's functions.
+    // that existed, not that it clears the last error for a new one (an
+    // ERROR_ALREADY_EXISTS left by a CreateDirectory would read as a taken
+    // name): it is cleared first, the one way to read the call's answer.
     SetLastError(ERROR_SUCCESS);
     job_.reset(CreateJobObjectA(nullptr, name.c_str()));
     const DWORD error = GetLastError();
