@@ -30,15 +30,12 @@ using AcceptedNames = std::array<std::string, 3>;
 void CloseCertStore(HCERTSTORE store) {
   crypt_library::CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG);
 }
-void CloseCryptMsg(HCRYPTMSG message) { crypt_library::CryptMsgClose(message); }
-void FreeCertContext(PCCERT_CONTEXT context) { crypt_library::CertFreeCertificateContext(context); }
-using UniqueCertContext = UniqueLoaded<PCCERT_CONTEXT, FreeCertContext>;
 
 // The signature's certificate store and signed message, closed in this
 // order's reverse: the message first, then the store.
 struct EmbeddedSignature {
   UniqueLoaded<HCERTSTORE, CloseCertStore> store;
-  UniqueLoaded<HCRYPTMSG, CloseCryptMsg> message;
+  UniqueLoaded<HCRYPTMSG, crypt_library::CryptMsgClose> message;
 };
 
 DWORD OpenEmbeddedSignature(const std::wstring& path, EmbeddedSignature& signature) {
@@ -86,8 +83,9 @@ DWORD ReadFirstSigner(HCRYPTMSG message, std::unique_ptr<BYTE[]>& signerInfo) {
   return kStatusAccepted;
 }
 
-DWORD FindSignerCertificate(HCERTSTORE store, const CMSG_SIGNER_INFO& signer,
-                            UniqueCertContext& certificate) {
+DWORD FindSignerCertificate(
+    HCERTSTORE store, const CMSG_SIGNER_INFO& signer,
+    UniqueLoaded<PCCERT_CONTEXT, crypt_library::CertFreeCertificateContext>& certificate) {
   CERT_INFO wanted = {};
   wanted.Issuer = signer.Issuer;
   wanted.SerialNumber = signer.SerialNumber;
@@ -203,7 +201,7 @@ DWORD VerifyEmbeddedSignature(const std::string& filePath, const AcceptedNames& 
   status = ReadFirstSigner(signature.message.get(), signerInfo);
   if (status != kStatusAccepted) return status;
 
-  UniqueCertContext certificate;
+  UniqueLoaded<PCCERT_CONTEXT, crypt_library::CertFreeCertificateContext> certificate;
   status = FindSignerCertificate(signature.store.get(),
                                  *reinterpret_cast<const CMSG_SIGNER_INFO*>(signerInfo.get()),
                                  certificate);
