@@ -1,6 +1,5 @@
 #include "process/win_process.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
@@ -107,14 +106,12 @@ std::wstring VariableName(const std::wstring& entry) {
   return entry.substr(0, entry.find(L'=', 1));
 }
 
-// Whether `first` sorts before `second` by name, without regard to case or
-// locale, as CreateProcess asks of a block (Wine does not hold a caller to
-// the order, Windows' own lookups may rely on it).
-bool SortsBefore(const std::wstring& first, const std::wstring& second) {
-  const std::wstring a = VariableName(first);
-  const std::wstring b = VariableName(second);
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_LESS_THAN;
+// How two variable names sort in an environment block: by name, without
+// regard to case or locale, as CreateProcess asks (Wine does not hold a
+// caller to the order; Windows' own lookups may rely on it).
+int CompareNames(const std::wstring& first, const std::wstring& second) {
+  return CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
+                              static_cast<int>(second.size()), TRUE);
 }
 
 }  // namespace
@@ -123,18 +120,28 @@ std::wstring EnvironmentBlockWith(
     const std::vector<std::pair<std::wstring, std::wstring>>& variables) {
   const UniqueEnvironmentStrings current(GetEnvironmentStringsW());
   if (!current) return {};
+  // Each entry goes in after those whose names sort before or with its own:
+  // the block comes out sorted even where this process's environment is not
+  // (Wine's keeps the order of the Unix one).
   std::vector<std::wstring> entries;
+  const auto add = [&entries](std::wstring entry) {
+    const std::wstring name = VariableName(entry);
+    auto at = entries.end();
+    while (at != entries.begin() &&
+           CompareNames(VariableName(*(at - 1)), name) == CSTR_GREATER_THAN) {
+      --at;
+    }
+    entries.insert(at, std::move(entry));
+  };
   for (const wchar_t* entry = current.get(); *entry != L'\0'; entry += wcslen(entry) + 1) {
     const std::wstring name = VariableName(entry);
     bool replaced = false;
     for (const auto& variable : variables) {
-      replaced = replaced || CompareStringOrdinal(name.c_str(), -1, variable.first.c_str(), -1,
-                                                  TRUE) == CSTR_EQUAL;
+      replaced = replaced || CompareNames(name, variable.first) == CSTR_EQUAL;
     }
-    if (!replaced) entries.emplace_back(entry);
+    if (!replaced) add(entry);
   }
-  for (const auto& [name, value] : variables) entries.push_back(name + L"=" + value);
-  std::stable_sort(entries.begin(), entries.end(), SortsBefore);
+  for (const auto& [name, value] : variables) add(name + L"=" + value);
   std::wstring block;
   for (const std::wstring& entry : entries) block.append(entry).push_back(L'\0');
   block.push_back(L'\0');

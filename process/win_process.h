@@ -101,9 +101,9 @@ class WinProcess {
 };
 
 // This process's environment as a block for a child, with each of
-// `variables` (name, value) set: how a child gets a TEMP of its own while
-// this process's environment stays as it is. Empty when the environment
-// cannot be read (the child then inherits it).
+// `variables` (name, value) set, sorted as CreateProcess asks: how a child
+// gets a TEMP of its own while this process's environment stays as it is.
+// Empty when the environment cannot be read (the child then inherits it).
 std::wstring EnvironmentBlockWith(
     const std::vector<std::pair<std::wstring, std::wstring>>& variables);
 
