@@ -7,12 +7,7 @@
 
 #include <cerrno>
 
-#include "logging/handle_traits.h"
-#include "logging/unique_any.h"
-
-// The logger cannot log while it opens its own file, so this owner closes
-// silently instead of through SafeCloseHandle.
-using SilentHandle = UniqueAny<SilentHandleTraits>;
+#include "logging/owners.h"
 
 namespace {
 
@@ -27,16 +22,17 @@ const char* LinkProblem(const BY_HANDLE_FILE_INFORMATION& info) {
 
 }  // namespace
 
-DWORD CreateLogFolder(const std::string& folder) {
+Win32Result CreateLogFolder(const std::string& folder) {
   const int created = SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
   if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS && created != ERROR_FILE_EXISTS) {
-    return static_cast<DWORD>(created);
+    return Win32Result::Failed(static_cast<DWORD>(created));
   }
   // Both "exists" answers come as well when a file holds the folder's name.
   const std::string name = folder.substr(0, folder.find_last_not_of('\\') + 1);
   const DWORD attributes = GetFileAttributesA(name.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_SUCCESS : ERROR_DIRECTORY;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Win32Result::LastError();
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Win32Result::Ok()
+                                                      : Win32Result::Failed(ERROR_DIRECTORY);
 }
 
 FILE* OpenLogFileForAppend(const std::string& path, int* error) {
@@ -75,20 +71,16 @@ FILE* OpenLogFileForAppend(const std::string& path, int* error) {
 std::string LogTargetProblem(const std::string& path) {
   const size_t separator = path.find_last_of('\\');
   if (separator != std::string::npos && separator > 0) {
-    const DWORD error = CreateLogFolder(path.substr(0, separator + 1));
-    if (error != ERROR_SUCCESS) {
-      return "its folder cannot be created (error " + std::to_string(error) + ")";
-    }
+    const Win32Result made = CreateLogFolder(path.substr(0, separator + 1));
+    if (!made) return "its folder cannot be created (error " + std::to_string(made.error()) + ")";
   }
   // Shared with everyone: another run may be writing to it, and the program
   // opens it after this handle is gone. A folder opens too (backup
   // semantics), so that it is named as what it is.
-  SilentHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
-                                    FILE_FLAG_BACKUP_SEMANTICS,
-                                nullptr));
+  SilentHandle file(CreateFileA(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_ALWAYS,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file.valid()) {
     return "it cannot be opened (error " + std::to_string(GetLastError()) + ")";
   }

@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <string>
 
+#include "logging/win32_result.h"
+
 // Creates `folder` (ending in a backslash) and the folders above it as
-// needed. ERROR_SUCCESS when a folder stands there now; a system error code
-// otherwise, ERROR_DIRECTORY when a file holds its name.
-DWORD CreateLogFolder(const std::string& folder);
+// needed. Ok when a folder stands there now; ERROR_DIRECTORY when a file
+// holds its name.
+Win32Result CreateLogFolder(const std::string& folder);
 
 // Opens `path` for appending ("a+", text mode, no sharing), creating it when
 // missing. Refuses a reparse point at the final name and a file with more

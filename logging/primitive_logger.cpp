@@ -12,15 +12,15 @@
 #include "logging/environment_text.h"
 #include "logging/log_file.h"
 #include "logging/log_text.h"
-#include "logging/once_guard.h"
 #include "logging/logger_constants.h"
 
 using namespace logger_constants;
 
 namespace {
 
-OnceGuard g_create_once;
-OnceGuard g_shutdown_once;
+// The logger is a fact of the process, not of a run: one file per process,
+// named after its id, opened by the first log call and closed by
+// ShutdownLogger, after which nothing logs.
 std::atomic<PrimitiveLogger*> g_logger{nullptr};
 std::atomic<bool> g_torn_down{false};
 
@@ -72,14 +72,21 @@ const std::string& ProcessName() {
 }  // namespace
 
 PrimitiveLogger* PrimitiveLogger::Instance() {
-  g_create_once.Run([] {
+  // A thread-safe static: made by the first call while the others wait; one
+  // whose construction threw is made again by the next call.
+  static const bool made = [] {
     if (!g_torn_down.load()) g_logger.store(new PrimitiveLogger());
-  });
+    return true;
+  }();
+  (void)made;
   return g_logger.load();
 }
 
 void PrimitiveLogger::Log(const char* tag, const char* format, ...) {
-  // Logging a failure must not change the error code the caller reads next.
+  // A log call leaves the thread's last error as it found it: steps log
+  // their progress and then report "the current system error code" of the
+  // call before (WinProcess::Wait's "CreateProcess(...) failed %lu"), and
+  // the logger's own calls must not stand in for it.
   const DWORD lastError = GetLastError();
   PrimitiveLogger* logger = Instance();
   if (logger != nullptr) {
@@ -126,15 +133,13 @@ void PrimitiveLogger::EnableLogToFile() {
 PrimitiveLogger::OpenFailure PrimitiveLogger::OpenLogIn(const char* folderTemplate) {
   using Step = OpenFailure::Step;
   std::string folder;
-  DWORD error = ERROR_SUCCESS;
-  if (!ExpandEnvironmentText(folderTemplate, MAX_PATH, folder, error)) {
-    return {Step::kExpandFolder, error, folderTemplate};
-  }
+  const Win32Result expanded = ExpandEnvironmentText(folderTemplate, MAX_PATH, folder);
+  if (!expanded) return {Step::kExpandFolder, expanded.error(), folderTemplate};
   if (StillUnexpanded(folderTemplate, folder)) {
     return {Step::kExpandFolder, ERROR_ENVVAR_NOT_FOUND, folderTemplate};
   }
-  error = CreateLogFolder(folder);
-  if (error != ERROR_SUCCESS) return {Step::kCreateFolder, error, folder};
+  const Win32Result made = CreateLogFolder(folder);
+  if (!made) return {Step::kCreateFolder, made.error(), folder};
 
   const std::string path =
       folder + kLogFilePrefix + std::to_string(GetCurrentProcessId()) + kLogFileExtension;
@@ -196,19 +201,17 @@ void PrimitiveLogger::Close() {
 }
 
 void ShutdownLogger() {
-  g_shutdown_once.Run([] {
-    g_torn_down.store(true);
-    // Stops a first log call after this point from creating a new logger.
-    g_create_once.Run([] {});
-    PrimitiveLogger* logger = g_logger.load();
-    if (logger == nullptr) return;
+  if (g_torn_down.exchange(true)) return;
+  // Waits for a creation under way, and keeps a first log call after this
+  // point from creating a new logger.
+  PrimitiveLogger* logger = PrimitiveLogger::Instance();
+  if (logger == nullptr) return;
 
-    logger->Write("PL.Dtor", kExitBanner, static_cast<unsigned long long>(GetTickCount64()));
-    logger->Close();
-    CoUninitialize();
-    g_logger.store(nullptr);
-    delete logger;
-  });
+  logger->Write("PL.Dtor", kExitBanner, static_cast<unsigned long long>(GetTickCount64()));
+  logger->Close();
+  CoUninitialize();
+  g_logger.store(nullptr);
+  delete logger;
 }
 
 std::string GetLogFilePath() {

@@ -1,5 +1,7 @@
 // The run's diagnostic log file: one process-wide logger, created by the
-// first log call and torn down once by ShutdownLogger.
+// first log call and torn down once by ShutdownLogger. The logger, the user
+// name and the module path are facts of the process, not of a run (the file
+// is named after the process id), and so are kept process-wide.
 #pragma once
 
 #include <cstdio>

@@ -6,7 +6,8 @@
 
 #include <windows.h>
 
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
+#include "logging/win32_result.h"
 
 class ProcessSource {
  public:
@@ -14,12 +15,11 @@ class ProcessSource {
 
   // As EnumProcesses: fills `ids` (room for `capacityBytes` bytes) with the
   // ids of the processes running, and `bytesFilled` with the bytes it wrote.
-  // A list that fills the room may have been cut. ERROR_SUCCESS or the error.
-  virtual DWORD ListIds(DWORD* ids, DWORD capacityBytes, DWORD& bytesFilled) = 0;
+  // A list that fills the room may have been cut.
+  virtual Win32Result ListIds(DWORD* ids, DWORD capacityBytes, DWORD& bytesFilled) = 0;
 
-  // As ProcessIdToSessionId: the session `processId` runs in. ERROR_SUCCESS
-  // or the error.
-  virtual DWORD SessionOf(DWORD processId, DWORD& sessionId) = 0;
+  // As ProcessIdToSessionId: the session `processId` runs in.
+  virtual Win32Result SessionOf(DWORD processId, DWORD& sessionId) = 0;
 
   // As OpenProcess, without handle inheritance: none when the process cannot
   // be opened.
@@ -29,7 +29,7 @@ class ProcessSource {
 // The processes of this machine.
 class SystemProcessSource final : public ProcessSource {
  public:
-  DWORD ListIds(DWORD* ids, DWORD capacityBytes, DWORD& bytesFilled) override;
-  DWORD SessionOf(DWORD processId, DWORD& sessionId) override;
+  Win32Result ListIds(DWORD* ids, DWORD capacityBytes, DWORD& bytesFilled) override;
+  Win32Result SessionOf(DWORD processId, DWORD& sessionId) override;
   UniqueHandle Open(DWORD processId, DWORD access) override;
 };

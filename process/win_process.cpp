@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -99,10 +100,59 @@ std::string DescribeProcesses(const JobProcessIdList& list) {
   return text;
 }
 
+// A variable's name in an environment entry "NAME=value". The drive
+// entries ("=C:=C:\\dir") begin with their '='.
+std::wstring VariableName(const std::wstring& entry) {
+  return entry.substr(0, entry.find(L'=', 1));
+}
+
+// How two variable names sort in an environment block: by name, without
+// regard to case or locale, as CreateProcess asks (Wine does not hold a
+// caller to the order; Windows' own lookups may rely on it).
+int CompareNames(const std::wstring& first, const std::wstring& second) {
+  return CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
+                              static_cast<int>(second.size()), TRUE);
+}
+
 }  // namespace
 
-WinProcess::WinProcess(std::string executablePath, std::string commandLine)
-    : executablePath_(std::move(executablePath)), commandLine_(std::move(commandLine)) {
+std::wstring EnvironmentBlockWith(
+    const std::vector<std::pair<std::wstring, std::wstring>>& variables) {
+  const UniqueEnvironmentStrings current(GetEnvironmentStringsW());
+  if (!current) return {};
+  // Each entry goes in after those whose names sort before or with its own:
+  // the block comes out sorted even where this process's environment is not
+  // (Wine's keeps the order of the Unix one).
+  std::vector<std::wstring> entries;
+  const auto add = [&entries](std::wstring entry) {
+    const std::wstring name = VariableName(entry);
+    auto at = entries.end();
+    while (at != entries.begin() &&
+           CompareNames(VariableName(*(at - 1)), name) == CSTR_GREATER_THAN) {
+      --at;
+    }
+    entries.insert(at, std::move(entry));
+  };
+  for (const wchar_t* entry = current.get(); *entry != L'\0'; entry += wcslen(entry) + 1) {
+    const std::wstring name = VariableName(entry);
+    bool replaced = false;
+    for (const auto& variable : variables) {
+      replaced = replaced || CompareNames(name, variable.first) == CSTR_EQUAL;
+    }
+    if (!replaced) add(entry);
+  }
+  for (const auto& [name, value] : variables) add(name + L"=" + value);
+  std::wstring block;
+  for (const std::wstring& entry : entries) block.append(entry).push_back(L'\0');
+  block.push_back(L'\0');
+  return block;
+}
+
+WinProcess::WinProcess(std::string executablePath, std::string commandLine,
+                       std::wstring environment)
+    : executablePath_(std::move(executablePath)),
+      commandLine_(std::move(commandLine)),
+      environment_(std::move(environment)) {
   std::memset(&startupInfo_, 0, sizeof(startupInfo_));
   if (!IsLaunchable(executablePath_, commandLine_)) {
     PrimitiveLogger::Log("WinProcess::WinProcess", kInvalidLaunchMessage);
@@ -163,8 +213,8 @@ bool WinProcess::Launch(LaunchForm form, JobNames& jobNames) {
   if (cli) {
     std::string line = BuildCommandLine(executablePath_, commandLine_);
     PROCESS_INFORMATION info = {};
-    launched_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startupInfo_, &info) != FALSE;
+    launched_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, EnvironmentFlag(),
+                               Environment(), nullptr, &startupInfo_, &info) != FALSE;
     if (launched_) TakeProcessInformation(info);
   } else {
     launched_ = LaunchAsJob(jobNames);
@@ -191,8 +241,9 @@ bool WinProcess::LaunchAsJob(JobNames& jobNames) {
 bool WinProcess::CreateOwnJob(JobNames& jobNames, std::string name) {
   for (int attempt = 1;; ++attempt) {
     // CreateJobObject promises ERROR_ALREADY_EXISTS with the handle of a job
-    // that existed, not that it clears the last error for a new one: it is
-    // cleared first, so that a stale error never reads as a taken name.
+    // that existed, not that it clears the last error for a new one (an
+    // ERROR_ALREADY_EXISTS left by a CreateDirectory would read as a taken
+    // name): it is cleared first, the one way to read the call's answer.
     SetLastError(ERROR_SUCCESS);
     job_.reset(CreateJobObjectA(nullptr, name.c_str()));
     const DWORD error = GetLastError();
@@ -246,7 +297,8 @@ void WinProcess::StartInJob() {
   std::string line = commandLine_;
   PROCESS_INFORMATION info = {};
   launched_ = CreateProcessA(executablePath_.c_str(), line.data(), nullptr, nullptr, FALSE,
-                             CREATE_SUSPENDED, nullptr, nullptr, &startupInfo_, &info) != FALSE;
+                             CREATE_SUSPENDED | EnvironmentFlag(), Environment(), nullptr,
+                             &startupInfo_, &info) != FALSE;
   if (!launched_) {
     PrimitiveLogger::Log(kJobTag, "Create suspended process ; Error:  %lu", GetLastError());
     return;

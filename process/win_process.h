@@ -6,8 +6,10 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "process/job_names.h"
 
 class WinProcess {
@@ -21,8 +23,10 @@ class WinProcess {
   // Throws std::runtime_error when the pair cannot be launched: an executable
   // path that names nothing, or both texts empty. A file-system error other
   // than "not found" while testing the path propagates as
-  // FileSysUtils::FileSystemError.
-  WinProcess(std::string executablePath, std::string commandLine);
+  // FileSysUtils::FileSystemError. `environment` is the child's environment
+  // block (EnvironmentBlockWith); empty, it inherits this process's.
+  WinProcess(std::string executablePath, std::string commandLine,
+             std::wstring environment = std::wstring());
   ~WinProcess();
 
   WinProcess(const WinProcess&) = delete;
@@ -77,9 +81,14 @@ class WinProcess {
   bool SetKillOnClose(bool kill);
   void TerminateAbandonedChild();
   void Reset();
+  // What CreateProcess is given for the environment: the block (wide) and
+  // its flag, or nothing for this process's own.
+  void* Environment() { return environment_.empty() ? nullptr : environment_.data(); }
+  DWORD EnvironmentFlag() const { return environment_.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT; }
 
   std::string executablePath_;
   std::string commandLine_;
+  std::wstring environment_;
   STARTUPINFOA startupInfo_;
   UniqueHandle thread_;
   UniqueHandle process_;
@@ -90,6 +99,13 @@ class WinProcess {
   UniqueHandle job_;
   UniqueHandle completionPort_;
 };
+
+// This process's environment as a block for a child, with each of
+// `variables` (name, value) set, sorted as CreateProcess asks: how a child
+// gets a TEMP of its own while this process's environment stays as it is.
+// Empty when the environment cannot be read (the child then inherits it).
+std::wstring EnvironmentBlockWith(
+    const std::vector<std::pair<std::wstring, std::wstring>>& variables);
 
 // Starts `child` in the command-line form, waits up to `timeLimitMs` and
 // reads its exit code: true when all three worked.

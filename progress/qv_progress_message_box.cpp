@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "logging/primitive_logger.h"
-#include "logging/unique_any.h"
+#include "logging/owners.h"
 
 using namespace progress_constants;
 
@@ -24,8 +24,6 @@ constexpr char kStartTag[] = "QVProgressMessageBox::start::<lambda()>";
 constexpr char kUpdateEventCloseFailed[] = "CloseHandle Failed, last error: %lu";
 constexpr char kStartedEventCloseFailed[] = "CloseHandle Failed for Async Event, last error: %lu";
 constexpr char kInitFailedText[] = "An error occurred while initializing Progress Message box";
-
-void ReleaseComObject(IUnknown* object) { object->Release(); }
 
 HANDLE CreateUnnamedManualResetEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 
@@ -55,11 +53,11 @@ struct QVProgressMessageBox::Shared {
 
   const HWND parentWindow;
   const uint32_t numberOfStates;
-  UniqueAny<NullableTraits<IProgressDialog*, ReleaseComObject>> dialog;
+  UniqueComPtr<IProgressDialog> dialog;
   // Closed in the reverse order: the update event first. Failed closes are
   // logged in the box's own words.
-  UniqueAny<OwnWordsHandleTraits<kDestructorTag, kStartedEventCloseFailed>> startedEvent;
-  UniqueAny<OwnWordsHandleTraits<kDestructorTag, kUpdateEventCloseFailed>> updateEvent;
+  OwnWordsHandle<kDestructorTag, kStartedEventCloseFailed> startedEvent;
+  OwnWordsHandle<kDestructorTag, kUpdateEventCloseFailed> updateEvent;
   std::deque<std::wstring> messageQueue;
   std::mutex queueLock;
   std::atomic<bool> finishRequested{false};
@@ -156,8 +154,9 @@ bool QVProgressMessageBox::start() {
   const uintptr_t thread = _beginthreadex(nullptr, 0, ProgressThreadEntry, handedOver, 0, nullptr);
   if (thread == 0) {
     delete handedOver;
-    PrimitiveLogger::Log(kStartTag, "Progress thread could not be started (errno %d); going on "
-                                    "without the progress window",
+    PrimitiveLogger::Log(kStartTag,
+                         "Progress thread could not be started (errno %d); going on "
+                         "without the progress window",
                          errno);
     return true;
   }
@@ -246,8 +245,9 @@ void QVProgressMessageBox::Shared::progressThreadProc() {
   // start() does not wait for the dialog beyond its limit.)
   HWND owner = parentWindow;
   if (owner != nullptr && !IsWindow(owner)) {
-    Log(kThreadTag, "The window the progress window was to stay in front of (0x%p) is gone; "
-                    "showing it on its own",
+    Log(kThreadTag,
+        "The window the progress window was to stay in front of (0x%p) is gone; "
+        "showing it on its own",
         static_cast<void*>(owner));
     owner = nullptr;
   }

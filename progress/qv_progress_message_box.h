@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "progress/progress_constants.h"
 
 // How long the main thread waits for the progress thread.

@@ -51,7 +51,7 @@ InstallOutcome InstallFromReplacement(const char* tag, const char* component,
     if (replacement.problem() == Replacement::Problem::NotVerified) {
       // Said while the file is still held, as it was when it failed.
       PrimitiveLogger::Log(tag, "%s", validationFailed);
-      replacement.Release();
+      replacement.Finish();
       return InstallOutcome::NotVerified;
     }
     PrimitiveLogger::Log(tag, "Not installing %s: %s", component, replacement.why().c_str());
@@ -72,7 +72,7 @@ InstallOutcome InstallFromReplacement(const char* tag, const char* component,
     report.why = std::string("its installer could not be run (") + error.what() + ")";
     PrimitiveLogger::Log(tag, "Exception occurred: %s", error.what());
   }
-  replacement.Release();
+  replacement.Finish();
   return report.succeeded ? InstallOutcome::Installed : InstallOutcome::NotInstalled;
 }
 
@@ -94,7 +94,7 @@ bool InstallKVALForCurrentUser(ConfigDrivenState& state, RemediationRun& run) {
   const InstallOutcome outcome = InstallFromReplacement(
       kLauncherTag, kLauncherProductName, "KVAL Validation failed", run.LauncherReplacement(),
       run.RoomProblem(), run.launcherInstall,
-      [&state, waitMs](const std::string& path, std::string& why) {
+      [&state, &run, waitMs](const std::string& path, std::string& why) {
         const std::string commandLine =
             BuildMsiInstallCommandLine(state.msiInteractive, path, payload_constants::kMsiLogName);
         const auto announce = [&state, waitMs] {
@@ -103,7 +103,8 @@ bool InstallKVALForCurrentUser(ConfigDrivenState& state, RemediationRun& run) {
                                waitMs / 1000);
         };
         DWORD exitCode = STILL_ACTIVE;
-        const bool ran = RunMsiExec(commandLine, waitMs, exitCode, announce);
+        const bool ran =
+            RunMsiExec(commandLine, waitMs, run.ProgramsEnvironment(), exitCode, announce);
         if (!ran || !IsMsiSuccess(exitCode)) {
           why = FailureText("msiexec", ran, exitCode, waitMs);
           return false;
@@ -126,9 +127,9 @@ bool InstallSetupClientForCurrentUser(ConfigDrivenState& state, RemediationRun& 
   const InstallOutcome outcome = InstallFromReplacement(
       kSetupClientTag, kSetupClientProduct, "KSC Validation failed",
       run.SetupClientReplacement(state), run.RoomProblem(), run.setupClientInstall,
-      [&state](const std::string& path, std::string& why) {
+      [&state, &run](const std::string& path, std::string& why) {
         state.SendProgressUpdate(kInstallingSetupClientText);
-        WinProcess setup(path, kSilentSwitch);
+        WinProcess setup(path, kSilentSwitch, run.ProgramsEnvironment());
         DWORD exitCode = STILL_ACTIVE;
         const bool ran = RunToExitCode(setup, kChildWaitMs, exitCode);
         const bool installed = ran && exitCode == kSetupSuccessCode;

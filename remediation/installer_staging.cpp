@@ -21,21 +21,23 @@ constexpr char kMachineWideProbeTag[] = "doesZELKExist";
 // found" is thrown to the caller.
 bool MachineWideClientExists() {
   std::string path;
-  return ExpandEnvironmentTextOrLog(kMachineWideClientPath, kExpandedPathBufferSize, path,
-                                    kMachineWideProbeTag,
-                                    "ExpandEnvironmentStrings Failed, last Error: %lu") &&
-         FileSysUtils::Exists(path);
+  const Win32Result expanded =
+      ExpandEnvironmentText(kMachineWideClientPath, kExpandedPathBufferSize, path);
+  if (!expanded) {
+    PrimitiveLogger::Log(kMachineWideProbeTag, "ExpandEnvironmentStrings Failed, last Error: %lu",
+                         expanded.error());
+    return false;
+  }
+  return FileSysUtils::Exists(path);
 }
 
 // Stages in the run's folder; a temporary folder that turns out not to be
 // writable gives way to the private one, and the file is staged there.
-std::optional<StagedFile> StageWithFallback(StagingFolder& folder, const char* prefix,
-                                            const char* extension, const StagedFile::Writer& write,
-                                            DWORD& error) {
+Win32Result StageWithFallback(StagingFolder& folder, const char* prefix, const char* extension,
+                              const StagedFile::Writer& write, std::optional<StagedFile>& staged) {
   for (;;) {
-    std::optional<StagedFile> staged =
-        StagedFile::Create(folder.Path(), prefix, extension, write, error);
-    if (staged || !folder.FallBackAfter(error)) return staged;
+    const Win32Result created = StagedFile::Create(folder.Path(), prefix, extension, write, staged);
+    if (created || !folder.FallBackAfter(created.error())) return created;
   }
 }
 
@@ -71,12 +73,12 @@ Replacement Replacement::Stage(StagingFolder& folder, const Payload& payload, co
   if (folder.Path().empty()) {
     return Replacement(Problem::NotStaged, installer + " has no folder to be written to");
   }
-  DWORD error = ERROR_SUCCESS;
-  std::optional<StagedFile> staged = StageWithFallback(folder, prefix, extension, write, error);
-  if (!staged) {
-    return Replacement(
-        Problem::NotStaged,
-        installer + " could not be written out and held (error " + std::to_string(error) + ")");
+  std::optional<StagedFile> staged;
+  const Win32Result created = StageWithFallback(folder, prefix, extension, write, staged);
+  if (!created) {
+    return Replacement(Problem::NotStaged, installer +
+                                               " could not be written out and held (error " +
+                                               std::to_string(created.error()) + ")");
   }
 
   if (!VerifyInstaller(staged->path())) {

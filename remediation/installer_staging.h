@@ -40,7 +40,7 @@ class Replacement {
   // Stages `payload` in `folder` under a name made of `prefix` and
   // `extension`: written once, held, verified. `named` sees the file's path
   // before anything is written to it. A file that fails the check stays held
-  // until Release(), which leaves it for inspection. Never throws.
+  // until Finish(), which leaves it for inspection. Never throws.
   static Replacement Stage(StagingFolder& folder, const Payload& payload, const char* prefix,
                            const char* extension,
                            const std::function<void(const std::string&)>& named = {});
@@ -59,7 +59,7 @@ class Replacement {
 
   // After its run the hold goes and the file is deleted; one that did not
   // verify is only let go.
-  void Release() { file_.reset(); }
+  void Finish() { file_.reset(); }
 
   // The component it replaces stays as it is in this run (it could not be
   // made safe to remove): the installer is deleted unrun, and `why` says

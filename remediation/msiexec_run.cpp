@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "logging/primitive_logger.h"
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "process/win_process.h"
 #include "remediation/component_constants.h"
 #include "remediation/msi_command_line.h"
@@ -61,12 +61,12 @@ void WaitForWindowsInstaller(DWORD limitMs) {
   }
 }
 
-bool RunMsiExec(const std::string& arguments, DWORD waitMs, DWORD& exitCode,
-                const std::function<void()>& beforeFirstStart) {
+bool RunMsiExec(const std::string& arguments, DWORD waitMs, const std::wstring& environment,
+                DWORD& exitCode, const std::function<void()>& beforeFirstStart) {
   std::string commandLine = arguments;
   // The first run's process is built before anything is announced: a
   // missing msiexec throws before the user is told it is installing.
-  std::optional<WinProcess> msiExec(std::in_place, GetMsiExecPath(), commandLine);
+  std::optional<WinProcess> msiExec(std::in_place, GetMsiExecPath(), commandLine, environment);
   if (beforeFirstStart) beforeFirstStart();
   const ULONGLONG start = GetTickCount64();
   bool logDropped = false;
@@ -74,7 +74,7 @@ bool RunMsiExec(const std::string& arguments, DWORD waitMs, DWORD& exitCode,
     const DWORD busyTimeUsed = MillisecondsSince(start);
     WaitForWindowsInstaller(
         busyTimeUsed < kInstallerBusyLimitMs ? kInstallerBusyLimitMs - busyTimeUsed : 0);
-    if (!msiExec) msiExec.emplace(GetMsiExecPath(), commandLine);
+    if (!msiExec) msiExec.emplace(GetMsiExecPath(), commandLine, environment);
     const bool ran = RunToExitCode(*msiExec, waitMs, exitCode);
     msiExec.reset();
     if (!ran) return false;

@@ -16,10 +16,11 @@
 // an exit code of 1622 (the /L log could not be opened) leads to one more run
 // without the log switch, and 1618 (another installation started first) to
 // further runs within the same ten minutes. Throws as WinProcess's
-// construction does when msiexec is missing. `beforeFirstStart` runs once,
+// construction does when msiexec is missing. `environment` is msiexec's
+// environment block (empty: this process's). `beforeFirstStart` runs once,
 // when the first run's process has been built and before any wait.
-bool RunMsiExec(const std::string& arguments, DWORD waitMs, DWORD& exitCode,
-                const std::function<void()>& beforeFirstStart = {});
+bool RunMsiExec(const std::string& arguments, DWORD waitMs, const std::wstring& environment,
+                DWORD& exitCode, const std::function<void()>& beforeFirstStart = {});
 
 // Waits while the Windows Installer's execution mutex is held by another
 // installation, up to `limitMs`; logs when a wait begins and how long it

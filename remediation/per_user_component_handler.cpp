@@ -120,15 +120,13 @@ void UnInstallAllPerUserKelvoComponents(ConfigDrivenState& state, RemediationRun
   if (!appData.empty() && state.IsSetupClientUpgradeRequired()) {
     Replacement& replacement = run.SetupClientReplacement(state);
     if (IsReplacementReady(kSetupClientProduct, replacement, roomProblem) &&
-        IsRestorePointSaved(kSetupClientProduct, replacement,
-                            [&](std::string& why) {
-                              return run.restorePoints().SaveSetupClient(appData, why);
-                            })) {
+        IsRestorePointSaved(kSetupClientProduct, replacement, [&](std::string& why) {
+          return run.restorePoints().SaveSetupClient(appData, why);
+        })) {
       state.SendProgressUpdate(kUninstallingSetupClientText);
       for (const char* company : {kTessalyCompany, kQuarnelCompany}) {
         run.restorePoints().RemovingSetupClient(company);
-        CallUninstaller(state, run.limits().uninstallerJobMs, appData, kSetupClientProduct,
-                        company);
+        CallUninstaller(state, run, appData, kSetupClientProduct, company);
       }
     }
   }
@@ -137,7 +135,7 @@ void UnInstallAllPerUserKelvoComponents(ConfigDrivenState& state, RemediationRun
     if (IsReplacementReady(kLauncherProductName, replacement, roomProblem)) {
       state.SendProgressUpdate(kUninstallingLauncherText);
       // The restore point is of the very product the removal takes.
-      UninstallProductByUpgradeCode(state, [&](const std::string& productCode) {
+      UninstallProductByUpgradeCode(state, run, [&](const std::string& productCode) {
         if (!IsRestorePointSaved(kLauncherProductName, replacement, [&](std::string& why) {
               return run.restorePoints().SaveLauncher(productCode, why);
             })) {

@@ -20,40 +20,9 @@ namespace {
 
 constexpr char kPostRunTag[] = "HandlePostRunActivities";
 constexpr char kKdcTag[] = "IsKDCUpgradeNeeded";
+// The comparison's own lines keep the tag they had when it was a function
+// object of its own.
 constexpr char kKdcCheckTag[] = "IsKDCUpgradeNeeded::operator()";
-
-// The version comparison, made once per process. It holds no reference to a
-// run state: each call is handed one, so the check never reaches a state
-// that has since been destroyed.
-class KdcUpgradeCheck {
- public:
-  bool operator()(ConfigDrivenState& state) const {
-    PrimitiveLogger::Log(kKdcCheckTag, ">>>");
-    state.kdcUpgradeNeeded = false;
-
-    const std::string regVersion =
-        GetStringFromReg(system_constants::kHiveLocalMachine, kKdcVersionValue, kKdcVersionDefault,
-                         product_store_constants::kRemedionKey);
-    const std::string iniVersion = GetVersionFromINI();
-    PrimitiveLogger::Log(kKdcCheckTag, "Version from:  Reg:  %s;  INI:  %s", regVersion.c_str(),
-                         iniVersion.c_str());
-
-    const std::string regBuildText = ExtractBuildNumber(regVersion);
-    const std::string iniBuildText = ExtractBuildNumber(iniVersion);
-    const uint32_t regBuild = ParseBuildNumber(regBuildText);
-    const uint32_t iniBuild = ParseBuildNumber(iniBuildText);
-    PrimitiveLogger::Log(kKdcCheckTag, "Build#  from:  Reg:  %s (%lu);  INI:  %s (%lu)",
-                         regBuildText.c_str(), static_cast<unsigned long>(regBuild),
-                         iniBuildText.c_str(), static_cast<unsigned long>(iniBuild));
-
-    // Only build numbers are compared. A required build that cannot be read
-    // counts as an upgrade that is needed.
-    const bool needed = regBuild == 0 || iniBuild < regBuild;
-    state.kdcUpgradeNeeded = needed;
-    PrimitiveLogger::Log(kKdcCheckTag, "<<<  ; Returning %d", needed ? 1 : 0);
-    return needed;
-  }
-};
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -114,9 +83,30 @@ bool HandlePostRunActivities(ConfigDrivenState& state, const RemediationRun& run
 }
 
 bool IsKDCUpgradeNeeded(ConfigDrivenState& state) {
-  // Made once per process (thread-safe static initialisation).
-  static const KdcUpgradeCheck check;
-  return check(state);
+  PrimitiveLogger::Log(kKdcCheckTag, ">>>");
+  state.kdcUpgradeNeeded = false;
+
+  const std::string regVersion =
+      GetStringFromReg(system_constants::kHiveLocalMachine, kKdcVersionValue, kKdcVersionDefault,
+                       product_store_constants::kRemedionKey);
+  const std::string iniVersion = GetVersionFromINI();
+  PrimitiveLogger::Log(kKdcCheckTag, "Version from:  Reg:  %s;  INI:  %s", regVersion.c_str(),
+                       iniVersion.c_str());
+
+  const std::string regBuildText = ExtractBuildNumber(regVersion);
+  const std::string iniBuildText = ExtractBuildNumber(iniVersion);
+  const uint32_t regBuild = ParseBuildNumber(regBuildText);
+  const uint32_t iniBuild = ParseBuildNumber(iniBuildText);
+  PrimitiveLogger::Log(kKdcCheckTag, "Build#  from:  Reg:  %s (%lu);  INI:  %s (%lu)",
+                       regBuildText.c_str(), static_cast<unsigned long>(regBuild),
+                       iniBuildText.c_str(), static_cast<unsigned long>(iniBuild));
+
+  // Only build numbers are compared. A required build that cannot be read
+  // counts as an upgrade that is needed.
+  const bool needed = regBuild == 0 || iniBuild < regBuild;
+  state.kdcUpgradeNeeded = needed;
+  PrimitiveLogger::Log(kKdcCheckTag, "<<<  ; Returning %d", needed ? 1 : 0);
+  return needed;
 }
 
 std::string ExtractBuildNumber(const std::string& version) {

@@ -8,7 +8,7 @@
 
 #include "logging/log_text.h"
 #include "logging/primitive_logger.h"
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "process/process_source.h"
 #include "remediation/termination_constants.h"
 #include "state/config_driven_state.h"
@@ -57,9 +57,9 @@ bool ListProcessIds(ProcessSource& source, std::vector<DWORD>& ids) {
     ids.assign(capacity, 0);
     const DWORD capacityBytes = static_cast<DWORD>(capacity * sizeof(DWORD));
     DWORD bytesFilled = 0;
-    const DWORD error = source.ListIds(ids.data(), capacityBytes, bytesFilled);
-    if (error != ERROR_SUCCESS) {
-      PrimitiveLogger::Log(kScanTag, "EnumProcesses() failed. Error: %lu", error);
+    const Win32Result listed = source.ListIds(ids.data(), capacityBytes, bytesFilled);
+    if (!listed) {
+      PrimitiveLogger::Log(kScanTag, "EnumProcesses() failed. Error: %lu", listed.error());
       return false;
     }
     ids.resize(std::min(bytesFilled, capacityBytes) / sizeof(DWORD));
@@ -120,12 +120,12 @@ void TerminateKelvoProcesses(ConfigDrivenState& state, ProcessSource& source) {
   if (!ListProcessIds(source, processIds)) return;
 
   DWORD ownSession = 0;
-  const DWORD ownSessionError = source.SessionOf(GetCurrentProcessId(), ownSession);
-  if (ownSessionError != ERROR_SUCCESS) {
+  const Win32Result ownSessionRead = source.SessionOf(GetCurrentProcessId(), ownSession);
+  if (!ownSessionRead) {
     PrimitiveLogger::Log(kScanTag,
                          "The session of this process cannot be read, so no program is known "
                          "to be this user's; stopping none. Error:  %lu",
-                         ownSessionError);
+                         ownSessionRead.error());
     return;
   }
 
@@ -141,9 +141,9 @@ void TerminateKelvoProcesses(ConfigDrivenState& state, ProcessSource& source) {
     // So a process of another session is never opened, and neither is one
     // whose session cannot be read: it is not known to be this user's.
     DWORD session = 0;
-    const DWORD sessionError = source.SessionOf(processId, session);
-    if (sessionError != ERROR_SUCCESS) {
-      skips.Unreadable(sessionError);
+    const Win32Result sessionRead = source.SessionOf(processId, session);
+    if (!sessionRead) {
+      skips.Unreadable(sessionRead.error());
       continue;
     }
     if (session != ownSession) {
@@ -156,6 +156,8 @@ void TerminateKelvoProcesses(ConfigDrivenState& state, ProcessSource& source) {
     const UniqueHandle process = source.Open(processId, kTerminationAccess);
     if (!process) continue;
 
+    // The scan's fixed buffer: a device path longer than it is a name that
+    // cannot be read, skipped as always.
     char imagePath[kImageNameBufferSize] = {};
     if (K32GetProcessImageFileNameA(process.get(), imagePath, kImageNameBufferSize) == 0) {
       PrimitiveLogger::Log(kScanTag, "Process name was empty, skipping....");

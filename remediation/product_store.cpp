@@ -31,13 +31,11 @@ bool IsPerUserCompStatusMarkedInRegistry() {
 
 std::string GetVersionIniPath() {
   std::string expanded;
-  DWORD error = ERROR_SUCCESS;
-  if (!ExpandEnvironmentText(
-          GetKnownFolderPath(KnownFolder::ProgramFilesX86) + kVersionIniRelativePath,
-          kVersionIniPathBufferSize, expanded, error)) {
-    return {};
-  }
-  return expanded;
+  return ExpandEnvironmentText(
+             GetKnownFolderPath(KnownFolder::ProgramFilesX86) + kVersionIniRelativePath,
+             kVersionIniPathBufferSize, expanded)
+             ? expanded
+             : std::string();
 }
 
 std::string GetVersionFromINI() {

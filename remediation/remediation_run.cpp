@@ -4,6 +4,7 @@
 
 #include "logging/ansi_text.h"
 #include "logging/primitive_logger.h"
+#include "process/win_process.h"
 #include "state/config_driven_state.h"
 #include "remediation/component_constants.h"
 #include "system/free_space.h"
@@ -17,16 +18,17 @@ namespace {
 constexpr char kRoomTag[] = "RemediationRun::RoomProblem";
 
 // The folder whose volume the installers work on: the temporary folder the
-// programs the run starts inherit, or, where that does not exist, the
-// folder the installers are staged in.
+// programs the run starts get, or, where that does not exist, the folder
+// the installers are staged in.
 // (A missing temporary folder is what the attribute check is for; it needs
 // no log line of its own.)
-std::wstring WorkFolder(const std::string& stagingFolder) {
-  const std::optional<std::wstring> temp = UserTempFolder();
-  if (temp) {
-    const DWORD attributes = GetFileAttributesW(temp->c_str());
+std::wstring WorkFolder(const std::wstring& programsTemp, const std::string& stagingFolder) {
+  if (!programsTemp.empty()) return programsTemp;
+  std::wstring temp;
+  if (UserTempFolder(temp)) {
+    const DWORD attributes = GetFileAttributesW(temp.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      return *temp;
+      return temp;
     }
   }
   return AnsiToWide(stagingFolder);
@@ -57,9 +59,10 @@ Replacement& RemediationRun::SetupClientReplacement(const ConfigDrivenState& sta
       // The journal exists before anything is staged; without one the
       // staging goes on (nothing is removed then).
       (void)restore_.Open();
-      setupClient_.emplace(Replacement::Stage(
-          staging_, ChooseSetupClientPayload(state), kSetupClientTempPrefix,
-          kSetupClientTempExtension, [this](const std::string& path) { restore_.NoteStaged(path); }));
+      setupClient_.emplace(
+          Replacement::Stage(staging_, ChooseSetupClientPayload(state), kSetupClientTempPrefix,
+                             kSetupClientTempExtension,
+                             [this](const std::string& path) { restore_.NoteStaged(path); }));
     } catch (const std::exception& error) {
       // The machine-wide client's probe failed: no payload can be chosen.
       setupClient_.emplace(Replacement::Unprepared(error.what()));
@@ -82,16 +85,22 @@ void RemediationRun::StageReplacements(const ConfigDrivenState& state) {
 Replacement& RemediationRun::LauncherReplacement() {
   if (!launcher_) {
     (void)restore_.Open();
-    launcher_.emplace(Replacement::Stage(
-        staging_, LauncherPayload(), kLauncherTempPrefix, kLauncherTempExtension,
-        [this](const std::string& path) { restore_.NoteStaged(path); }));
+    launcher_.emplace(
+        Replacement::Stage(staging_, LauncherPayload(), kLauncherTempPrefix, kLauncherTempExtension,
+                           [this](const std::string& path) { restore_.NoteStaged(path); }));
   }
   return *launcher_;
 }
 
 void RemediationRun::RollBackFailedInstalls() {
-  restore_.RollBackFailedInstalls(GetKnownFolderPath(KnownFolder::AppData), setupClientInstall,
-                                  launcherInstall, restored);
+  restore_.RollBackFailedInstalls(GetKnownFolderPath(KnownFolder::AppData), ProgramsEnvironment(),
+                                  setupClientInstall, launcherInstall, restored);
+}
+
+std::wstring RemediationRun::ProgramsEnvironment() const {
+  const std::wstring& temp = staging_.ProgramsTempFolder();
+  if (temp.empty()) return {};
+  return EnvironmentBlockWith({{L"TEMP", temp}, {L"TMP", temp}});
 }
 
 const std::string& RemediationRun::RoomProblem() {
@@ -108,43 +117,43 @@ const std::string& RemediationRun::RoomProblem() {
   // components would succeed and the install fail. The restore points are
   // written before any removal, below the local application-data folder.
   const ULONGLONG installersNeed = kInstallerRoomMarginBytes + kInstallerUnpackFactor * staged;
-  const std::wstring wideFolder = WorkFolder(staging_.Path());
+  const std::wstring wideFolder = WorkFolder(staging_.ProgramsTempFolder(), staging_.Path());
   const std::wstring restoreVolume = AnsiToWide(GetKnownFolderPath(KnownFolder::LocalAppData));
-  const bool restoreApart = restoreBytes_ > 0 && !restoreVolume.empty() &&
-                            !OnSameVolume(wideFolder, restoreVolume);
+  const bool restoreApart =
+      restoreBytes_ > 0 && !restoreVolume.empty() && !OnSameVolume(wideFolder, restoreVolume);
   const ULONGLONG needed = installersNeed + (restoreApart ? 0 : restoreBytes_);
   const std::string folder = WideToAnsi(wideFolder);
-  DWORD error = ERROR_SUCCESS;
-  const std::optional<ULONGLONG> free =
-      wideFolder.empty() ? std::nullopt : FreeBytesForUser(wideFolder, error);
-  if (!free) {
+  ULONGLONG free = 0;
+  const Win32Result measured =
+      wideFolder.empty() ? Win32Result::Ok() : FreeBytesForUser(wideFolder, free);
+  if (wideFolder.empty() || !measured) {
     PrimitiveLogger::Log(kRoomTag,
                          "The free space in %s cannot be measured (%lu); going on without that "
                          "check",
-                         folder.empty() ? "(no folder)" : folder.c_str(), error);
+                         folder.empty() ? "(no folder)" : folder.c_str(), measured.error());
     return *roomProblem_;
   }
   if (restoreBytes_ == 0) {
     PrimitiveLogger::Log(kRoomTag, "The disk of %s has %llu bytes free; the installers need %llu",
-                         folder.c_str(), *free, needed);
+                         folder.c_str(), free, needed);
   } else {
     PrimitiveLogger::Log(kRoomTag,
                          "The disk of %s has %llu bytes free; the installers need %llu, with the "
                          "restore points (%llu bytes)%s",
-                         folder.c_str(), *free, needed, restoreBytes_,
+                         folder.c_str(), free, needed, restoreBytes_,
                          restoreApart ? " on a disk of their own" : "");
   }
-  if (*free < needed) {
-    *roomProblem_ = "the disk of the temporary folder " + folder + " has " + std::to_string(*free) +
+  if (free < needed) {
+    *roomProblem_ = "the disk of the temporary folder " + folder + " has " + std::to_string(free) +
                     " bytes free; the installers need " + std::to_string(needed);
     return *roomProblem_;
   }
   if (restoreApart) {
-    const std::optional<ULONGLONG> restoreFree = FreeBytesForUser(restoreVolume, error);
+    ULONGLONG restoreFree = 0;
     const ULONGLONG restoreNeeds = kInstallerRoomMarginBytes + restoreBytes_;
-    if (restoreFree && *restoreFree < restoreNeeds) {
+    if (FreeBytesForUser(restoreVolume, restoreFree) && restoreFree < restoreNeeds) {
       *roomProblem_ = "the disk of " + WideToAnsi(restoreVolume) + " has " +
-                      std::to_string(*restoreFree) + " bytes free; the restore points need " +
+                      std::to_string(restoreFree) + " bytes free; the restore points need " +
                       std::to_string(restoreNeeds);
     }
   }

@@ -1,9 +1,12 @@
-// What one remediation run owns besides the run state: its time limits, the
-// components' versions as the run found them, the installers it staged to
-// replace them, and the restore points and journal that let it (or the next
-// run) put back what it removed. The run driver makes one per run and hands
-// it to the passes; it goes before the logger does, and before the run lock
-// is let go.
+// What one remediation run owns besides the run state (ConfigDrivenState,
+// the record the log dumps): its wait limits, the components' versions as
+// it found them, the installers it staged to replace them and the folder
+// they are staged in, the environment the programs it starts get, the
+// restore points and journal that let it (or the next run) put back what it
+// removed, and how its installs ended. Every "once per run" of the passes
+// lives here (the version checks, the staging, the room check), never in a
+// static. The run driver makes one per run and hands it to the passes; it
+// goes before the logger does, and before the run lock is let go.
 #pragma once
 
 #include <windows.h>
@@ -64,6 +67,11 @@ class RemediationRun {
   void PlanRestorePoints(ULONGLONG bytes) { restoreBytes_ = bytes; }
 
   RestorePoints& restorePoints() { return restore_; }
+
+  // The environment block of the programs the run starts: this process's,
+  // with TEMP and TMP set to the staging folder's temporary folder when it
+  // made them one; empty (they inherit this process's) otherwise.
+  std::wstring ProgramsEnvironment() const;
 
   // How the install pass's two installs ended.
   InstallReport setupClientInstall;

@@ -9,7 +9,7 @@
 #include "remediation/msiexec_run.h"
 #include "remediation/version_checks.h"
 #include "system/folder_tree.h"
-#include "system/msi_library.h"
+#include "system/library_calls.h"
 #include "system/registry_values.h"
 #include "system/small_file.h"
 
@@ -81,11 +81,11 @@ bool SaveSetupClientFolder(const std::wstring& runFolder, const std::string& fol
   const std::wstring registration = RegistrationOf(folder);
   if (registration.empty()) return true;
   std::vector<RegistryValue> values;
-  Win32Result saved_ = ReadKeyValues(HKEY_CURRENT_USER,
-                                     std::wstring(kUninstallKey) + L"\\" + registration, values, kTag);
+  Win32Result saved_ = ReadKeyValues(
+      HKEY_CURRENT_USER, std::wstring(kUninstallKey) + L"\\" + registration, values, kTag);
   if (saved_) {
-    saved_ = WriteFileWhole(target + kSavedRegistrationFileName, EncodeKey(registration, values),
-                            kTag);
+    saved_ =
+        WriteFileWhole(target + kSavedRegistrationFileName, EncodeKey(registration, values), kTag);
   }
   if (!saved_) {
     why = "its registration could not be saved (error " + std::to_string(saved_.error()) + ")";
@@ -168,12 +168,12 @@ bool RestorePoints::SaveSetupClient(const std::string& appData, std::string& why
     if (!SaveSetupClientFolder(folder_.path(), folder, saved, why)) return false;
     const Win32Result noted = journal_.SavedSetupClientFolder(saved);
     if (!noted) {
-      why = "its restore point could not be written down (error " +
-            std::to_string(noted.error()) + ")";
+      why = "its restore point could not be written down (error " + std::to_string(noted.error()) +
+            ")";
       return false;
     }
-    PrimitiveLogger::Log(kTag, "Restore point of Setup Client (from %s) saved: version %s",
-                         company, saved.version.empty() ? "unreadable" : saved.version.c_str());
+    PrimitiveLogger::Log(kTag, "Restore point of Setup Client (from %s) saved: version %s", company,
+                         saved.version.empty() ? "unreadable" : saved.version.c_str());
     setupClients_.push_back(saved);
   }
   return true;
@@ -225,6 +225,7 @@ void RestorePoints::RemovingLauncher() {
 }
 
 void RestorePoints::RollBackFailedInstalls(const std::string& appData,
+                                           const std::wstring& environment,
                                            const InstallReport& setupClient,
                                            const InstallReport& launcher,
                                            std::vector<std::string>& restored) {
@@ -239,19 +240,19 @@ void RestorePoints::RollBackFailedInstalls(const std::string& appData,
     std::optional<std::string> restoredVersion;
     for (const SavedSetupClient& saved : setupClients_) {
       const Win32Result back = PutBackSetupClient(folder_.path(), saved, appData, kRollBackTag);
-      const std::string name = saved.company == kTessalyCompany
-                                   ? std::string(kSetupClientProduct)
-                                   : std::string(kSetupClientProduct) + " (from " + saved.company + ")";
+      const std::string name =
+          saved.company == kTessalyCompany
+              ? std::string(kSetupClientProduct)
+              : std::string(kSetupClientProduct) + " (from " + saved.company + ")";
       if (!back) {
         PrimitiveLogger::Log(kRollBackTag,
                              "Unable to restore %s after its new installation failed; Error:  %lu",
                              name.c_str(), back.error());
         continue;
       }
-      PrimitiveLogger::Log(kRollBackTag, "%s restored to %s after its new installation failed: %s",
-                           name.c_str(),
-                           saved.version.empty() ? "its earlier version" : saved.version.c_str(),
-                           why.c_str());
+      PrimitiveLogger::Log(
+          kRollBackTag, "%s restored to %s after its new installation failed: %s", name.c_str(),
+          saved.version.empty() ? "its earlier version" : saved.version.c_str(), why.c_str());
       if (!restoredVersion || saved.company == kTessalyCompany) restoredVersion = saved.version;
     }
     if (restoredVersion) restored.push_back(RestoredText(kSetupClientProduct, *restoredVersion));
@@ -260,7 +261,7 @@ void RestorePoints::RollBackFailedInstalls(const std::string& appData,
   if (removingLauncher_ && launcher_ && !(launcher.succeeded && IsReadable(now.launcher))) {
     const std::string why =
         !launcher.succeeded ? launcher.why : std::string("it left no readable executable");
-    const Win32Result back = PutBackLauncher(folder_.path(), kRollBackTag);
+    const Win32Result back = PutBackLauncher(folder_.path(), environment, kRollBackTag);
     if (!back) {
       PrimitiveLogger::Log(kRollBackTag,
                            "Unable to restore %s after its new installation failed; Error:  %lu",
@@ -278,10 +279,9 @@ Win32Result PutBackSetupClient(const std::wstring& runFolder, const SavedSetupCl
   const std::wstring source = SavedFolder(runFolder, saved.index);
   std::vector<std::wstring> made;
   std::wstring target;
-  Win32Result back =
-      MakeFolderChain(AnsiToWide(appData),
-                      AnsiToWide(saved.company) + L"\\" + AnsiToWide(kSetupClientProduct), made,
-                      target, tag);
+  Win32Result back = MakeFolderChain(
+      AnsiToWide(appData), AnsiToWide(saved.company) + L"\\" + AnsiToWide(kSetupClientProduct),
+      made, target, tag);
   if (back) back = CopyTreeVerified(source + kSavedFilesFolderName, target, tag);
   if (!back) return back;
 
@@ -303,13 +303,14 @@ Win32Result PutBackSetupClient(const std::wstring& runFolder, const SavedSetupCl
   return ReplaceKey(HKEY_CURRENT_USER, std::wstring(kUninstallKey) + L"\\" + keyName, values, tag);
 }
 
-Win32Result PutBackLauncher(const std::wstring& runFolder, const char* tag) {
+Win32Result PutBackLauncher(const std::wstring& runFolder, const std::wstring& environment,
+                            const char* tag) {
   const std::optional<std::string> package = WideToAnsiExact(runFolder + kSavedPackageFileName);
   if (!package) return Win32Result::Failed(ERROR_NO_UNICODE_TRANSLATION);
   try {
     DWORD exitCode = STILL_ACTIVE;
     if (!RunMsiExec(BuildMsiInstallCommandLine(false, *package, kRestoreMsiLogName),
-                    kMsiexecInstallWaitMs, exitCode)) {
+                    kMsiexecInstallWaitMs, environment, exitCode)) {
       return Win32Result::Failed(exitCode == STILL_ACTIVE ? ERROR_TIMEOUT : exitCode);
     }
     for (const DWORD success : kMsiSuccessCodes) {

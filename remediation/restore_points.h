@@ -52,10 +52,11 @@ class RestorePoints {
 
   // Puts back each component this run removed that is not at a readable
   // version now (its setup did not start, failed, or left no readable
-  // executable); each one put back is added to `restored` as
-  // "<label> <version>".
-  void RollBackFailedInstalls(const std::string& appData, const InstallReport& setupClient,
-                              const InstallReport& launcher, std::vector<std::string>& restored);
+  // executable), msiexec running in `environment`; each one put back is
+  // added to `restored` as "<label> <version>".
+  void RollBackFailedInstalls(const std::string& appData, const std::wstring& environment,
+                              const InstallReport& setupClient, const InstallReport& launcher,
+                              std::vector<std::string>& restored);
 
  private:
   std::optional<std::string> problem_;
@@ -73,8 +74,10 @@ Win32Result PutBackSetupClient(const std::wstring& runFolder, const SavedSetupCl
                                const std::string& appData, const char* tag);
 
 // Installs the launcher again from the package saved in `runFolder`
-// (silent msiexec with its own log); fails with msiexec's exit code.
-Win32Result PutBackLauncher(const std::wstring& runFolder, const char* tag);
+// (silent msiexec with its own log, in `environment`: empty for this
+// process's); fails with msiexec's exit code.
+Win32Result PutBackLauncher(const std::wstring& runFolder, const std::wstring& environment,
+                            const char* tag);
 
 // The setup client folder of `company` under `appData`, ending in a
 // backslash.

@@ -31,8 +31,7 @@ bool StartsWithFolder(const std::wstring& path, const std::wstring& folder) {
 
 bool EndsWith(const std::wstring& text, const wchar_t* end) {
   const size_t length = wcslen(end);
-  return text.size() >= length &&
-         _wcsicmp(text.c_str() + text.size() - length, end) == 0;
+  return text.size() >= length && _wcsicmp(text.c_str() + text.size() - length, end) == 0;
 }
 
 // Where runs stage installers: the temporary folder, or the private staging
@@ -44,7 +43,7 @@ struct StagingPlaces {
 
 StagingPlaces CurrentStagingPlaces() {
   StagingPlaces places;
-  places.temp = UserTempFolder().value_or(L"");
+  (void)UserTempFolder(places.temp);  // none: nothing there is touched
   const std::string local = GetKnownFolderPath(KnownFolder::LocalAppData);
   if (!local.empty()) places.privateFolder = AnsiToWide(local + kPrivateStagingFolder) + L"\\";
   return places;
@@ -103,8 +102,7 @@ bool DeleteStaged(const JournalEntries& journal, const StagingPlaces& places) {
 // The private staging folder's own levels go only when empty; what a run
 // made below it (the programs' temporary folder) goes with its content.
 void RemoveMadeFolders(const JournalEntries& journal, const StagingPlaces& places) {
-  for (auto folder = journal.madeFolders.rbegin(); folder != journal.madeFolders.rend();
-       ++folder) {
+  for (auto folder = journal.madeFolders.rbegin(); folder != journal.madeFolders.rend(); ++folder) {
     const std::wstring path = *folder + (EndsWith(*folder, L"\\") ? L"" : L"\\");
     if (_wcsicmp(path.c_str(), places.privateFolder.c_str()) == 0) {
       RemoveDirectoryW(path.c_str());
@@ -135,7 +133,8 @@ void PutBack(const std::wstring& runFolder, const JournalEntries& journal) {
   }
   if (journal.removingLauncher && !journal.savedLaunchers.empty() && !IsReadable(now.launcher) &&
       InstalledLauncherProduct().empty()) {
-    const Win32Result back = PutBackLauncher(runFolder, kTag);
+    // Before this run stages anything: msiexec gets this process's TEMP.
+    const Win32Result back = PutBackLauncher(runFolder, std::wstring(), kTag);
     if (back) {
       PrimitiveLogger::Log(kTag, "%s restored to %s, which the stopped run had removed",
                            kLauncherProductName, journal.savedLaunchers.front().version.c_str());
@@ -170,24 +169,26 @@ void Recover(const std::wstring& path, const StagingPlaces& places) {
   if (!read) why = "it cannot be read (error " + std::to_string(read.error()) + ")";
   if (read && !ParseJournal(text, journal, why)) why = "it is not a run's journal: " + why;
   if (!why.empty()) {
-    PrimitiveLogger::Log(kTag, "The journal in %s is ignored, %s; nothing it names is touched, "
-                               "and the folder is removed",
+    PrimitiveLogger::Log(kTag,
+                         "The journal in %s is ignored, %s; nothing it names is touched, "
+                         "and the folder is removed",
                          shown.c_str(), why.c_str());
     return;
   }
-  PrimitiveLogger::Log(kTag,
-                       "An earlier run did not finish (%s): it staged %u installer(s), saved %u "
-                       "restore point(s) and was removing %u component folder(s)",
-                       shown.c_str(), static_cast<unsigned>(journal.staged.size()),
-                       static_cast<unsigned>(journal.savedSetupClients.size() +
-                                             journal.savedLaunchers.size()),
-                       static_cast<unsigned>(journal.removingSetupClients.size() +
-                                             (journal.removingLauncher ? 1 : 0)));
+  PrimitiveLogger::Log(
+      kTag,
+      "An earlier run did not finish (%s): it staged %u installer(s), saved %u "
+      "restore point(s) and was removing %u component folder(s)",
+      shown.c_str(), static_cast<unsigned>(journal.staged.size()),
+      static_cast<unsigned>(journal.savedSetupClients.size() + journal.savedLaunchers.size()),
+      static_cast<unsigned>(journal.removingSetupClients.size() +
+                            (journal.removingLauncher ? 1 : 0)));
   // An installer of the stopped run that still runs may still be changing
   // the component; what it leaves is judged by a later run.
   if (!DeleteStaged(journal, places)) {
-    PrimitiveLogger::Log(kTag, "A program the stopped run started still runs; %s is kept for a "
-                               "later run to finish",
+    PrimitiveLogger::Log(kTag,
+                         "A program the stopped run started still runs; %s is kept for a "
+                         "later run to finish",
                          shown.c_str());
     folder.Keep();
     return;

@@ -60,13 +60,13 @@ void WriteRunResultRecord(const ConfigDrivenState& state, const RunResult& runRe
       {kLastRunHelperVersionValue, REMEDION_BUILD_NUMBER},
       {kLastRunSummaryValue, summary},
   };
-  const unsigned long error = WriteTextValuesToReg(product_store_constants::kRemedionKey, record);
-  if (error == ERROR_SUCCESS) {
+  const Win32Result written = WriteTextValuesToReg(product_store_constants::kRemedionKey, record);
+  if (written) {
     PrimitiveLogger::Log(kTag, "Run result recorded in HKCU\\%s:  %s; %s; %s; %s",
                          product_store_constants::kRemedionKey, result, outcome,
                          runResult.versions.c_str(), summary.c_str());
   } else {
     PrimitiveLogger::Log(kTag, "Unable to record the run result in HKCU\\%s; Error:  %lu",
-                         product_store_constants::kRemedionKey, error);
+                         product_store_constants::kRemedionKey, written.error());
   }
 }

@@ -9,9 +9,10 @@
 #include "remediation/msi_command_line.h"
 #include "remediation/msiexec_run.h"
 #include "remediation/payload_constants.h"
+#include "remediation/remediation_run.h"
 #include "state/config_driven_state.h"
 #include "system/file_sys_utils.h"
-#include "system/msi_library.h"
+#include "system/library_calls.h"
 
 using namespace component_constants;
 
@@ -28,11 +29,12 @@ bool IsLauncherProductName(const char* name) {
                    kProductNameBufferSize) == 0;
 }
 
-bool RemoveLauncherProduct(ConfigDrivenState& state, const std::string& productCode) {
+bool RemoveLauncherProduct(ConfigDrivenState& state, const std::wstring& environment,
+                           const std::string& productCode) {
   DWORD exitCode = STILL_ACTIVE;
   if (!RunMsiExec(BuildMsiUninstallCommandLine(state.msiInteractive, productCode,
                                                payload_constants::kMsiLogName),
-                  kChildWaitMs, exitCode) ||
+                  kChildWaitMs, environment, exitCode) ||
       exitCode != kSetupSuccessCode) {
     PrimitiveLogger::Log(kProductTag, "UnInstallation of %s - status unknown",
                          kLauncherProductName);
@@ -64,16 +66,16 @@ std::string InstalledLauncherProduct() {
   }
 }
 
-bool UninstallProductByUpgradeCode(ConfigDrivenState& state,
+bool UninstallProductByUpgradeCode(ConfigDrivenState& state, RemediationRun& run,
                                    const std::function<bool(const std::string&)>& beforeRemoval) {
   PrimitiveLogger::Log(kProductTag, ">>>");
   const std::string productCode = InstalledLauncherProduct();
   if (productCode.empty()) return false;
   if (beforeRemoval && !beforeRemoval(productCode)) return false;
-  return RemoveLauncherProduct(state, productCode);
+  return RemoveLauncherProduct(state, run.ProgramsEnvironment(), productCode);
 }
 
-void CallUninstaller(ConfigDrivenState& state, DWORD jobWaitMs, const std::string& baseFolder,
+void CallUninstaller(ConfigDrivenState& state, RemediationRun& run, const std::string& baseFolder,
                      const std::string& product, const std::string& company) {
   PrimitiveLogger::Log(kUninstallerTag, ">>>");
   const std::string uninstallerPath =
@@ -86,12 +88,12 @@ void CallUninstaller(ConfigDrivenState& state, DWORD jobWaitMs, const std::strin
   PrimitiveLogger::Log(kUninstallerTag, "UnInstalling %s  (from %s)", product.c_str(),
                        company.c_str());
 
-  WinProcess uninstaller(uninstallerPath, kSilentSwitch);
+  WinProcess uninstaller(uninstallerPath, kSilentSwitch, run.ProgramsEnvironment());
   // The uninstaller re-launches a copy of itself and exits; inside a job the
   // wait covers that copy too. Where no job can be made, the same program
   // runs directly and is waited for within the usual limit.
   bool launched = uninstaller.Launch(WinProcess::LaunchForm::Job, kJobNamePrefix);
-  DWORD waitMs = jobWaitMs;
+  DWORD waitMs = run.limits().uninstallerJobMs;
   if (!launched) {
     launched = uninstaller.Launch(WinProcess::LaunchForm::CommandLine);
     waitMs = kChildWaitMs;

@@ -7,9 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "logging/once_guard.h"
 #include "logging/primitive_logger.h"
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "progress/qv_progress_message_box.h"
 #include "remediation/component_constants.h"
 #include "remediation/version_constants.h"
@@ -17,7 +16,7 @@
 #include "state/run_state_constants.h"
 #include "logging/environment_text.h"
 #include "system/file_sys_utils.h"
-#include "system/version_library.h"
+#include "system/library_calls.h"
 
 using namespace version_constants;
 
@@ -26,8 +25,6 @@ namespace {
 constexpr char kUpgradeTag[] = "isUpgradeRequired";
 constexpr char kFileVersionTag[] = "getFileVersion";
 constexpr char kCompareTag[] = "compareVersion";
-
-OnceGuard g_progress_start_once;
 
 // One component as the check finds it, logged under `tag`.
 ComponentReading ReadComponent(const std::string& path, const char* label, const char* tag) {
@@ -94,12 +91,13 @@ VersionRead ReadVersionResource(const char* path) {
     return Failure(ReadStep::Exists, kVersionStatusFileMissing, ERROR_FILE_NOT_FOUND);
   }
   DWORD handle = 0;
-  const DWORD infoSize = version_library::GetFileVersionInfoSizeA(path, &handle);
-  if (infoSize == 0) return CallFailure(path, ReadStep::InfoSize, GetLastError());
+  DWORD infoSize = 0;
+  const Win32Result sized = version_library::GetFileVersionInfoSizeA(path, infoSize, handle);
+  if (!sized) return CallFailure(path, ReadStep::InfoSize, sized.error());
   std::vector<unsigned char> block(infoSize, 0);
-  if (!version_library::GetFileVersionInfoA(path, handle, infoSize, block.data())) {
-    return CallFailure(path, ReadStep::Info, GetLastError());
-  }
+  const Win32Result filled =
+      version_library::GetFileVersionInfoA(path, handle, infoSize, block.data());
+  if (!filled) return CallFailure(path, ReadStep::Info, filled.error());
   void* record = nullptr;
   UINT recordLength = kFixedFileInfoSize;
   if (!version_library::VerQueryValueA(block.data(), "\\", &record, &recordLength) ||
@@ -193,8 +191,7 @@ int CompareWithServerVersion(const char* clientVersion, bool trace) {
 // when it cannot be (not logged: the quiet reads say nothing).
 std::string ExpandedComponentsFolder() {
   std::string folder;
-  DWORD error = ERROR_SUCCESS;
-  return ExpandEnvironmentText(kComponentsFolder, kExpandedFolderBufferSize, folder, error)
+  return ExpandEnvironmentText(kComponentsFolder, kExpandedFolderBufferSize, folder)
              ? folder
              : std::string();
 }
@@ -210,8 +207,11 @@ ComponentReadings ReadComponentVersions(const char* tag) {
   // A folder that does not fit the buffer, or holds letters the ANSI code
   // page lacks, would name other files than the components'.
   std::string folder;
-  if (!ExpandEnvironmentTextOrLog(kComponentsFolder, kExpandedFolderBufferSize, folder, tag,
-                                  "ExpandEnvironmentStrings failed with last error: %lu")) {
+  const Win32Result expanded =
+      ExpandEnvironmentText(kComponentsFolder, kExpandedFolderBufferSize, folder);
+  if (!expanded) {
+    PrimitiveLogger::Log(tag, "ExpandEnvironmentStrings failed with last error: %lu",
+                         expanded.error());
     return {};
   }
   ComponentReadings readings;
@@ -239,9 +239,9 @@ bool isUpgradeRequired(ConfigDrivenState& state, ComponentReadings& readings) {
   if (state.upgradeRequiredMask == run_state_constants::kLauncherUpgradeBit ||
       state.upgradeRequiredMask == run_state_constants::kSetupClientUpgradeBit ||
       state.upgradeRequiredMask == run_state_constants::kBothUpgradeBits) {
-    g_progress_start_once.Run([&state] {
-      if (state.ProgressBox) state.ProgressBox->start();
-    });
+    // The run's one box shows only its first start, however often the
+    // check runs.
+    if (state.ProgressBox) state.ProgressBox->start();
   }
   return true;
 }
@@ -284,7 +284,9 @@ uint32_t getFileVersion(const char* filePath, char* version, const uint32_t& ver
   return kVersionStatusSuccess;
 }
 
-int compareVersion(const char* clientVersion) { return CompareWithServerVersion(clientVersion, true); }
+int compareVersion(const char* clientVersion) {
+  return CompareWithServerVersion(clientVersion, true);
+}
 
 ComponentReading ReadComponentQuietly(const std::string& exePath) {
   const VersionRead read = ReadVersionResource(exePath.c_str());

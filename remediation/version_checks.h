@@ -40,8 +40,9 @@ ComponentReadings ReadComponentVersions(const char* tag);
 
 // Sets state.upgradeRequiredMask (0x200 launcher, 0x400 setup client) from
 // ReadComponentVersions, whose result goes to `readings`, and, when any
-// component needs work, starts the progress window once per process. False
-// only when the components' folder cannot be expanded.
+// component needs work, starts the run's progress window (a box starts only
+// once, however often the check runs). False only when the components'
+// folder cannot be expanded.
 bool isUpgradeRequired(ConfigDrivenState& state, ComponentReadings& readings);
 bool isUpgradeRequired(ConfigDrivenState& state);
 

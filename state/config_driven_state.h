@@ -1,5 +1,10 @@
-// The one record of a run: the command line, the machine probes, the
-// progress window, and the counters and name lists the passes fill in.
+// The run state: the record every pass reads and fills in, with the fields
+// the run's log dump shows — the command line's switches, the machine
+// probes, the progress window, the upgrade mask, and the counters and name
+// lists of what was stopped, removed and installed. What the run owns
+// besides (its staged installers, wait limits, staging and restore folders,
+// install reports, the versions it read) is its RemediationRun. One of each
+// per run, on the run driver's stack; nothing of either is process-wide.
 #pragma once
 
 #include <cstdint>

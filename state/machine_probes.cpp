@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "logging/primitive_logger.h"
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 
 namespace {
 
@@ -16,8 +16,6 @@ constexpr char kIntegrityTag[] = "GetCurrentProcessIntegrityLevel";
 // Messages logged from inside the one-time computation carry the
 // enclosing function's name and the compiler's designation of the lambda.
 constexpr char kIntegrityInnerTag[] = "GetCurrentProcessIntegrityLevel::<lambda()>";
-
-using UniqueLocalMemory = UniqueAny<NullableTraits<HLOCAL, LocalFree>>;
 
 int ReadIntegrityLevel() {
   UniqueHandle token;
@@ -59,8 +57,9 @@ int ReadIntegrityLevel() {
 }  // namespace
 
 bool ProbeIs64BitOS() {
-  // The size query succeeds without touching the last error, which must not
-  // be a stale 120 left by an earlier call.
+  // The probe reads the call's last error, and the size query succeeds
+  // without touching it: it is cleared first, so that a stale 120 left by
+  // an earlier call never reads as a 32-bit Windows.
   SetLastError(ERROR_SUCCESS);
   GetSystemWow64DirectoryA(nullptr, 0);
   return GetLastError() != ERROR_CALL_NOT_IMPLEMENTED;

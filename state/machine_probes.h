@@ -1,4 +1,6 @@
-// Facts about the machine and the process, probed once at start-up.
+// Facts about the machine and the process, probed at start-up. The
+// integrity level is computed once and kept for the process: it cannot
+// change while the process lives.
 #pragma once
 
 // False only on a 32-bit Windows, which has no WOW64 system folder.

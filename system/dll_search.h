@@ -1,6 +1,7 @@
 // Where the process looks for DLLs that are loaded by name: its own and
 // those the system components it uses load for it (COM servers' imports,
-// the shell's delay-loaded libraries, crypt providers).
+// the shell's delay-loaded libraries, crypt providers). A fact of the
+// process, set before any constructor runs and kept for it.
 #pragma once
 
 #include <windows.h>

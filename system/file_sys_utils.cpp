@@ -4,10 +4,9 @@
 #include <memory>
 
 #include "logging/primitive_logger.h"
-#include "logging/handle_traits.h"
-#include "logging/unique_any.h"
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "logging/ansi_text.h"
+#include "system/folder_tree.h"
 
 namespace {
 
@@ -37,7 +36,7 @@ bool IsNotFound(DWORD error) {
 // message with %1 and no arguments would otherwise read memory that is not
 // there.
 std::string SystemMessage(DWORD error) {
-  UniqueAny<NullableTraits<HLOCAL, LocalFree>> text;
+  UniqueLocalMemory text;
   const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, LANG_USER_DEFAULT, reinterpret_cast<char*>(text.put()), 0, nullptr);
@@ -53,62 +52,62 @@ bool IsFolder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY)
 // entry, which a removal must never reach.
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
-// The entry's own attributes (a link's, not its target's); throws for
-// `operation` when they cannot be read.
-DWORD AttributesOrThrow(const char* operation, const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    FileSysUtils::ThrowFileSystemError(operation, WideToAnsi(path), GetLastError());
-  }
-  return attributes;
+// "filesystem error: <operation> [<path>]: <system message>", the text the
+// log has always shown for these errors.
+std::string ErrorText(const std::string& operationAndPath, DWORD error) {
+  return "filesystem error: " + operationAndPath + ": " + SystemMessage(error);
+}
+
+// Where a removal failed: the entry, and the system's error.
+struct RemovalFailure {
+  std::wstring path;
+  DWORD error = ERROR_SUCCESS;
+};
+
+bool Failed(const std::wstring& path, DWORD error, RemovalFailure& failure) {
+  failure = {path, error};
+  return false;
 }
 
 // Removes one entry that has no content to walk: a file, an empty folder,
 // or a link itself (RemoveDirectoryW on a folder link or junction removes
 // the link and leaves its target alone; DeleteFileW on a file link likewise).
-void RemoveEntry(const char* operation, const std::wstring& path, DWORD attributes) {
+bool RemoveEntry(const std::wstring& path, DWORD attributes, RemovalFailure& failure) {
   const BOOL removed =
       IsFolder(attributes) ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
-  if (!removed) FileSysUtils::ThrowFileSystemError(operation, WideToAnsi(path), GetLastError());
+  return removed || Failed(path, GetLastError(), failure);
 }
 
-struct FindTraits : KernelHandleTraits {
-  static void Close(Value find) noexcept { FindClose(find); }
-};
-
-// Removes `path` and, for a real folder, everything in it; returns how
-// many entries went. Links are removed, never entered.
-uintmax_t RemoveTree(const std::wstring& path) {
-  constexpr char kOperation[] = "remove_all";
-  const DWORD attributes = AttributesOrThrow(kOperation, path);
-  uintmax_t removed = 0;
+// Removes `path` and, for a real folder, everything in it. Links are
+// removed, never entered.
+bool RemoveTree(const std::wstring& path, RemovalFailure& failure) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(path, GetLastError(), failure);
   if (IsFolder(attributes) && !IsLink(attributes)) {
-    WIN32_FIND_DATAW entry = {};
-    const std::wstring pattern = path + L"\\*";
-    UniqueAny<FindTraits> find(FindFirstFileW(pattern.c_str(), &entry));
-    if (!find) {
-      FileSysUtils::ThrowFileSystemError(kOperation, WideToAnsi(path), GetLastError());
-    }
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      removed += RemoveTree(path + L"\\" + name);
-    } while (FindNextFileW(find.get(), &entry));
-    const DWORD error = GetLastError();
-    if (error != ERROR_NO_MORE_FILES) {
-      FileSysUtils::ThrowFileSystemError(kOperation, WideToAnsi(path), error);
-    }
+    const Win32Result emptied = ForEachEntry(
+        path, nullptr, [&failure](const WIN32_FIND_DATAW&, const std::wstring& inside) {
+          return RemoveTree(inside, failure) ? Win32Result::Ok()
+                                             : Win32Result::Failed(failure.error);
+        });
+    // A failure below names its own entry; the listing's is the folder's.
+    if (!emptied) return failure.path.empty() ? Failed(path, emptied.error(), failure) : false;
   }
-  RemoveEntry(kOperation, path, attributes);
-  return removed + 1;
+  return RemoveEntry(path, attributes, failure);
 }
 
-// Runs a removal, turning what it throws into the log lines of the
-// file-system operations; false when it threw.
+// Removes what stands at `path` (when anything does) with `removal`, and
+// logs a failure, or what the existence test threw, as the file-system
+// operations always have. False when it failed.
 template <typename Removal>
-bool LoggedRemoval(Removal removal) {
+bool LoggedRemoval(const std::string& path, const char* operation, Removal removal) {
   try {
-    return removal();
+    if (!FileSysUtils::Exists(path)) return true;
+    RemovalFailure failure;
+    if (removal(failure)) return true;
+    const std::string text =
+        ErrorText(std::string(operation) + " [" + WideToAnsi(failure.path) + "]", failure.error);
+    PrimitiveLogger::Log(kDeleteTag, "FileSystem Error (%d) in FS op:  %s",
+                         static_cast<int>(failure.error), text.c_str());
   } catch (const std::exception& error) {
     FileSysUtils::LogFileSystemException(kDeleteTag, error);
   }
@@ -126,8 +125,7 @@ std::wstring WithoutTrailingSeparator(std::wstring path) {
 namespace FileSysUtils {
 
 FileSystemError::FileSystemError(const std::string& operationAndPath, DWORD error)
-    : std::runtime_error("filesystem error: " + operationAndPath + ": " + SystemMessage(error)),
-      code_(static_cast<int>(error)) {}
+    : std::runtime_error(ErrorText(operationAndPath, error)), code_(static_cast<int>(error)) {}
 
 void LogFileSystemException(const char* tag, const std::exception& error) {
   if (const auto* fileSystemError = dynamic_cast<const FileSystemError*>(&error)) {
@@ -138,47 +136,42 @@ void LogFileSystemException(const char* tag, const std::exception& error) {
   }
 }
 
-void ThrowFileSystemError(const char* operation, const std::string& path, DWORD error) {
-  // The narrow path goes into the message as it is, in the ANSI code page.
-  throw FileSystemError(std::string(operation) + " [" + path + "]", error);
-}
-
 bool Exists(const std::string& path) {
   if (path.empty()) return false;
   const std::wstring widePath = AnsiToWide(path);
   const DWORD attributes = GetFileAttributesW(widePath.c_str());
+  DWORD error = ERROR_SUCCESS;
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = GetLastError();
-    if (IsNotFound(error)) return false;
-    ThrowFileSystemError("exists", path, error);
+    error = GetLastError();
+  } else if (IsLink(attributes)) {
+    // A link at the end of the path counts by its target. Opening it
+    // without any access right follows it and conflicts with no other
+    // opener.
+    const UniqueHandle target(
+        CreateFileW(widePath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!target) error = GetLastError();
   }
-  if (!IsLink(attributes)) return true;
-
-  // A link at the end of the path counts by its target. Opening it without
-  // any access right follows it and conflicts with no other opener.
-  UniqueHandle target(CreateFileW(widePath.c_str(), 0,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (target) return true;
-  const DWORD error = GetLastError();
+  if (error == ERROR_SUCCESS) return true;
   if (IsNotFound(error)) return false;
-  ThrowFileSystemError("exists", path, error);
+  // The one failure that is thrown (the caller's flow catches it): an
+  // entry that may exist but cannot be seen must not read as missing.
+  throw FileSystemError("exists [" + path + "]", error);
 }
 
 bool DeleteIfExists(const std::string& path) {
   PrimitiveLogger::Log(kDeleteTag, ">>>");
-  return LoggedRemoval([&path] {
-    if (!Exists(path)) return true;
-    return RemoveTree(WithoutTrailingSeparator(AnsiToWide(path))) != 0;
+  return LoggedRemoval(path, "remove_all", [&path](RemovalFailure& failure) {
+    return RemoveTree(WithoutTrailingSeparator(AnsiToWide(path)), failure);
   });
 }
 
 bool DeleteFileOrEmptyFolder(const std::string& path) {
   PrimitiveLogger::Log(kDeleteTag, ">>>");
-  return LoggedRemoval([&path] {
-    if (!Exists(path)) return true;
+  return LoggedRemoval(path, "remove", [&path](RemovalFailure& failure) {
     const std::wstring widePath = WithoutTrailingSeparator(AnsiToWide(path));
-    const DWORD attributes = AttributesOrThrow("remove", widePath);
+    const DWORD attributes = GetFileAttributesW(widePath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(widePath, GetLastError(), failure);
     if (IsFolder(attributes) && !IsLink(attributes)) {
       // Removed only when empty; nothing inside a folder is ever touched.
       if (RemoveDirectoryW(widePath.c_str())) return true;
@@ -187,10 +180,9 @@ bool DeleteFileOrEmptyFolder(const std::string& path) {
         PrimitiveLogger::Log(kDeleteTag, "Refused to delete %s: a folder with content",
                              path.c_str());
       }
-      ThrowFileSystemError("remove", path, error);
+      return Failed(AnsiToWide(path), error, failure);
     }
-    RemoveEntry("remove", widePath, attributes);
-    return true;
+    return RemoveEntry(widePath, attributes, failure);
   });
 }
 

@@ -48,10 +48,6 @@ bool DeleteFileOrEmptyFolder(const std::string& path);
 // "Exception in FS op:  %s" for any other.
 void LogFileSystemException(const char* tag, const std::exception& error);
 
-// Throws FileSystemError for `operation` on `path` with the system error
-// code `error`.
-[[noreturn]] void ThrowFileSystemError(const char* operation, const std::string& path, DWORD error);
-
 }  // namespace FileSysUtils
 
 // Deletes an installer file a flow no longer needs and logs when that fails.

@@ -5,20 +5,11 @@
 
 #include "logging/ansi_text.h"
 #include "logging/primitive_logger.h"
-#include "logging/unique_any.h"
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 
 namespace {
 
 constexpr DWORD kCompareChunkBytes = 64 * 1024;
-
-// FindFirstFileW's "none" is INVALID_HANDLE_VALUE, not null.
-struct FindTraits {
-  using Value = HANDLE;
-  static Value Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static bool IsValid(Value value) noexcept { return value != INVALID_HANDLE_VALUE; }
-  static void Close(Value value) noexcept { FindClose(value); }
-};
 
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
@@ -33,16 +24,16 @@ std::wstring WithBackslash(std::wstring folder) {
 }
 
 Win32Result Logged(const char* tag, const char* what, const std::wstring& path, DWORD error) {
-  PrimitiveLogger::Log(tag, "%s %s:  %lu", what, WideToAnsi(path).c_str(), error);
+  if (tag != nullptr)
+    PrimitiveLogger::Log(tag, "%s %s:  %lu", what, WideToAnsi(path).c_str(), error);
   return Win32Result::Failed(error);
 }
 
-// Calls `visit(entry, path)` for every entry of `folder` (no dot entries);
-// stops at the first failure `visit` returns.
-template <typename Visit>
-Win32Result ForEachEntry(const std::wstring& folder, const char* tag, Visit visit) {
+}  // namespace
+
+Win32Result ForEachEntry(const std::wstring& folder, const char* tag, const EntryVisit& visit) {
   WIN32_FIND_DATAW entry = {};
-  UniqueAny<FindTraits> find(FindFirstFileW((WithBackslash(folder) + L"*").c_str(), &entry));
+  UniqueFind find(FindFirstFileW((WithBackslash(folder) + L"*").c_str(), &entry));
   if (!find) return Logged(tag, "Unable to list", folder, GetLastError());
   do {
     if (IsDotEntry(entry.cFileName)) continue;
@@ -53,8 +44,6 @@ Win32Result ForEachEntry(const std::wstring& folder, const char* tag, Visit visi
   if (error != ERROR_NO_MORE_FILES) return Logged(tag, "Unable to list", folder, error);
   return Win32Result::Ok();
 }
-
-}  // namespace
 
 bool IsRealFolder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -111,8 +100,8 @@ Win32Result CompareFiles(const std::wstring& first, const std::wstring& second, 
     if (!ReadFile(b.get(), right.data(), kCompareChunkBytes, &readRight, nullptr)) {
       return Logged(tag, "Unable to read", second, GetLastError());
     }
-    if (readLeft != readRight || std::char_traits<char>::compare(left.data(), right.data(),
-                                                                  readLeft) != 0) {
+    if (readLeft != readRight ||
+        std::char_traits<char>::compare(left.data(), right.data(), readLeft) != 0) {
       return Logged(tag, "The copy differs from its source:", second, ERROR_FILE_CORRUPT);
     }
     if (readLeft == 0) return Win32Result::Ok();
@@ -123,7 +112,8 @@ Win32Result CopyTreeVerified(const std::wstring& from, const std::wstring& to, c
   if (!CreateDirectoryW(to.c_str(), nullptr)) {
     const DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS) return Logged(tag, "Unable to make", to, error);
-    if (!IsRealFolder(to)) return Logged(tag, "Not a folder of its own, refused:", to, ERROR_DIRECTORY);
+    if (!IsRealFolder(to))
+      return Logged(tag, "Not a folder of its own, refused:", to, ERROR_DIRECTORY);
   }
   return ForEachEntry(from, tag, [&](const WIN32_FIND_DATAW& entry, const std::wstring& source) {
     const std::wstring target = WithBackslash(to) + entry.cFileName;
@@ -158,7 +148,8 @@ Win32Result RemoveTree(const std::wstring& path, const char* tag) {
         });
     if (!emptied) return emptied;
   }
-  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    SetFileAttributesW(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
   // RemoveDirectoryW on a folder link removes the link, DeleteFileW on a
   // file link likewise; neither touches the target.
   if (!(folder ? RemoveDirectoryW(entry.c_str()) : DeleteFileW(entry.c_str()))) {

@@ -1,11 +1,12 @@
 #include "system/free_space.h"
 
-std::optional<ULONGLONG> FreeBytesForUser(const std::wstring& folder, DWORD& error) {
-  error = ERROR_SUCCESS;
+Win32Result FreeBytesForUser(const std::wstring& folder, ULONGLONG& bytes) {
   // The first value counts what this user may write (quotas); the total
   // free bytes would promise room the user cannot have.
   ULARGE_INTEGER available{};
-  if (GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return available.QuadPart;
-  error = GetLastError();
-  return std::nullopt;
+  if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) {
+    return Win32Result::LastError();
+  }
+  bytes = available.QuadPart;
+  return Win32Result::Ok();
 }

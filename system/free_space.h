@@ -3,10 +3,10 @@
 
 #include <windows.h>
 
-#include <optional>
 #include <string>
 
+#include "logging/win32_result.h"
+
 // The bytes this user may still write on the volume that holds `folder`
-// (an existing folder), quotas included; nothing, with the Win32 error in
-// `error`, when that cannot be read. Never throws.
-std::optional<ULONGLONG> FreeBytesForUser(const std::wstring& folder, DWORD& error);
+// (an existing folder), quotas included. Logs nothing; never throws.
+Win32Result FreeBytesForUser(const std::wstring& folder, ULONGLONG& bytes);

@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "logging/primitive_logger.h"
-#include "logging/unique_any.h"
+#include "logging/owners.h"
 #include "logging/ansi_text.h"
 
 namespace {
@@ -42,8 +42,6 @@ const FolderSource* FindFolderSource(KnownFolder folder) {
   }
   return nullptr;
 }
-
-using UniqueShellText = UniqueAny<NullableTraits<wchar_t*, CoTaskMemFree>>;
 
 // A folder whose name the ANSI code page cannot hold is unavailable: its
 // narrow form ('?' or a best-fit look-alike) would name another folder.

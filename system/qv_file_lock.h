@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 
 namespace qv_file_lock_detail {
 inline constexpr char kReleaseTag[] = "QVFileLock::~QVFileLock";
@@ -27,7 +27,5 @@ class QVFileLock {
  private:
   // The lock is the handle's one owner; its own close message is part of
   // the log's record of the install. Released on destruction; never throws.
-  UniqueAny<
-      OwnWordsHandleTraits<qv_file_lock_detail::kReleaseTag, qv_file_lock_detail::kReleaseFailed>>
-      handle_;
+  OwnWordsHandle<qv_file_lock_detail::kReleaseTag, qv_file_lock_detail::kReleaseFailed> handle_;
 };

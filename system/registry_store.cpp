@@ -8,14 +8,12 @@
 
 #include "logging/log_text.h"
 #include "logging/primitive_logger.h"
-#include "logging/unique_any.h"
+#include "logging/owners.h"
 #include "system/system_constants.h"
 
 using namespace system_constants;
 
 namespace {
-
-using UniqueRegKey = UniqueAny<NullableTraits<HKEY, RegCloseKey>>;
 
 // The root key of a hive number; null for any other number.
 HKEY HiveRoot(int hive) {
@@ -42,25 +40,27 @@ UniqueRegKey OpenForRead(HKEY root, const std::string& subKey) {
   return UniqueRegKey(key);
 }
 
+// Registry calls return their error rather than set the thread's.
+Win32Result RegistryResult(LSTATUS status) {
+  return status == ERROR_SUCCESS ? Win32Result::Ok() : Win32Result::Failed(status);
+}
+
 // Opens `subKey` of HKEY_CURRENT_USER for writing, creating it and its
-// missing parents when it does not exist. Null with the error in
-// GetLastError when neither works.
-UniqueRegKey OpenOrCreateForWrite(const std::string& subKey) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, KEY_WRITE | kRegistryView, &key) ==
+// missing parents when it does not exist.
+Win32Result OpenOrCreateForWrite(const std::string& subKey, UniqueRegKey& key) {
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, KEY_WRITE | kRegistryView, key.put()) ==
       ERROR_SUCCESS) {
-    return UniqueRegKey(key);
+    return Win32Result::Ok();
   }
-  const LSTATUS created =
-      RegCreateKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_WRITE | kRegistryView, nullptr, &key, nullptr);
-  if (created != ERROR_SUCCESS) {
-    // Registry calls return their error rather than setting the thread's;
-    // the write's outcome line reports it through GetLastError.
-    SetLastError(static_cast<DWORD>(created));
-    return UniqueRegKey();
-  }
-  return UniqueRegKey(key);
+  return RegistryResult(RegCreateKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr,
+                                        REG_OPTION_NON_VOLATILE, KEY_WRITE | kRegistryView, nullptr,
+                                        key.put(), nullptr));
+}
+
+Win32Result SetText(HKEY key, const std::string& name, const std::string& text) {
+  return RegistryResult(RegSetValueExA(key, name.c_str(), 0, REG_SZ,
+                                       reinterpret_cast<const BYTE*>(text.c_str()),
+                                       static_cast<DWORD>(text.size() + 1)));
 }
 
 }  // namespace
@@ -71,8 +71,9 @@ std::string GetStringFromReg(int hive, const std::string& valueName, const std::
   if (const UniqueRegKey key = OpenForRead(HiveRoot(hive), subKey)) {
     char buffer[kRegValueBufferSize] = {};
     DWORD size = kRegValueBufferSize;
-    // Data longer than the buffer fails with ERROR_MORE_DATA and gives the
-    // default; any type is taken as text up to its first NUL.
+    // The store's fixed 512 bytes are kept, not grown: a longer value has
+    // always read as the default (ERROR_MORE_DATA). Any type is taken as
+    // text up to its first NUL.
     if (RegQueryValueExA(key.get(), valueName.c_str(), nullptr, nullptr,
                          reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS) {
       result.assign(buffer, strnlen(buffer, sizeof(buffer)));
@@ -89,32 +90,23 @@ bool WriteValToReg(const std::string& valueName, const std::string& valueText,
   constexpr char kTag[] = "WriteValToReg";
   PrimitiveLogger::Log(kTag, ">>>  Writing %s with value %s to reg", valueName.c_str(),
                        valueText.c_str());
-  const UniqueRegKey key = OpenOrCreateForWrite(subKey);
-  bool stored = false;
-  if (key) {
-    const LSTATUS status = RegSetValueExA(key.get(), valueName.c_str(), 0, REG_SZ,
-                                          reinterpret_cast<const BYTE*>(valueText.c_str()),
-                                          static_cast<DWORD>(valueText.size() + 1));
-    stored = status == ERROR_SUCCESS;
-    // Registry calls return their error rather than set the thread's: the
-    // outcome line would otherwise show an earlier call's error, also after
-    // a successful write.
-    SetLastError(static_cast<DWORD>(status));
-  }
+  UniqueRegKey key;
+  Win32Result stored = OpenOrCreateForWrite(subKey, key);
+  if (stored) stored = SetText(key.get(), valueName, valueText);
+  // The outcome line's "LastError" is the registry's own result: registry
+  // calls leave the thread's last error alone, so that would name an
+  // earlier call's error, also after a successful write.
   PrimitiveLogger::Log(kTag, "<<<  Reg Write %s with value %s to reg:  %s; LastError:  %lu",
-                       valueName.c_str(), valueText.c_str(), BoolText(stored), GetLastError());
-  return stored;
+                       valueName.c_str(), valueText.c_str(), BoolText(stored.ok()), stored.error());
+  return stored.ok();
 }
 
-unsigned long WriteTextValuesToReg(const std::string& subKey,
-                                   const std::vector<std::pair<std::string, std::string>>& values) {
-  const UniqueRegKey key = OpenOrCreateForWrite(subKey);
-  if (!key) return GetLastError();
-  for (const auto& [name, text] : values) {
-    const LSTATUS status = RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ,
-                                          reinterpret_cast<const BYTE*>(text.c_str()),
-                                          static_cast<DWORD>(text.size() + 1));
-    if (status != ERROR_SUCCESS) return static_cast<unsigned long>(status);
+Win32Result WriteTextValuesToReg(const std::string& subKey,
+                                 const std::vector<std::pair<std::string, std::string>>& values) {
+  UniqueRegKey key;
+  Win32Result written = OpenOrCreateForWrite(subKey, key);
+  for (auto value = values.begin(); written && value != values.end(); ++value) {
+    written = SetText(key.get(), value->first, value->second);
   }
-  return ERROR_SUCCESS;
+  return written;
 }

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "logging/win32_result.h"
+
 // The text of `valueName` under `subKey` of the hive chosen by `hive`
 // (0 HKEY_CURRENT_USER, 1 HKEY_LOCAL_MACHINE, 2 HKEY_CLASSES_ROOT), read as
 // text whatever its type; `defaultText` when the key or value is missing or
@@ -21,7 +23,7 @@ bool WriteValToReg(const std::string& valueName, const std::string& valueText,
 
 // Stores each (name, text) pair as REG_SZ under HKEY_CURRENT_USER\`subKey`
 // (created when missing) through one open key. Logs nothing: the caller
-// reports the outcome. ERROR_SUCCESS, or the first failure's error code (the
-// values before it are stored).
-unsigned long WriteTextValuesToReg(const std::string& subKey,
-                                   const std::vector<std::pair<std::string, std::string>>& values);
+// reports the outcome. A failure is the first one's (the values before it
+// are stored).
+Win32Result WriteTextValuesToReg(const std::string& subKey,
+                                 const std::vector<std::pair<std::string, std::string>>& values);

@@ -5,11 +5,9 @@
 
 #include "logging/ansi_text.h"
 #include "logging/primitive_logger.h"
-#include "logging/unique_any.h"
+#include "logging/owners.h"
 
 namespace {
-
-using UniqueRegKey = UniqueAny<NullableTraits<HKEY, RegCloseKey>>;
 
 // Registry limits: a value name has at most 16,383 characters.
 constexpr DWORD kMaxValueNameChars = 16384;
@@ -84,8 +82,8 @@ Win32Result ReplaceKey(HKEY root, const std::wstring& subKey,
     return Logged(tag, "Unable to clear", subKey, removed);
   }
   UniqueRegKey key;
-  const LSTATUS created = RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                                          key.put(), nullptr);
+  const LSTATUS created =
+      RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
   if (created != ERROR_SUCCESS) return Logged(tag, "Unable to make", subKey, created);
   for (const RegistryValue& value : values) {
     const LSTATUS set = RegSetValueExW(key.get(), value.name.c_str(), 0, value.type,

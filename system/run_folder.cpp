@@ -15,13 +15,6 @@ constexpr char kRemoveTag[] = "RunFolder";
 // process of the same second and id (a reused id) is made anew.
 constexpr int kNameAttempts = 5;
 
-struct FindTraits {
-  using Value = HANDLE;
-  static Value Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static bool IsValid(Value value) noexcept { return value != INVALID_HANDLE_VALUE; }
-  static void Close(Value value) noexcept { FindClose(value); }
-};
-
 std::wstring RootFolder(const std::wstring& root) {
   const std::string base = GetKnownFolderPath(KnownFolder::LocalAppData);
   return base.empty() ? std::wstring() : AnsiToWide(base) + root + L"\\";
@@ -32,8 +25,8 @@ std::wstring FolderName(int attempt) {
   SYSTEMTIME now = {};
   GetSystemTime(&now);
   char name[64] = {};
-  snprintf(name, sizeof(name), "%04u%02u%02uT%02u%02u%02uZ-%lu-%d", now.wYear, now.wMonth,
-           now.wDay, now.wHour, now.wMinute, now.wSecond, GetCurrentProcessId(), attempt);
+  snprintf(name, sizeof(name), "%04u%02u%02uT%02u%02u%02uZ-%lu-%d", now.wYear, now.wMonth, now.wDay,
+           now.wHour, now.wMinute, now.wSecond, GetCurrentProcessId(), attempt);
   return AnsiToWide(name);
 }
 
@@ -124,8 +117,7 @@ Win32Result RunFolder::Make(const std::wstring& root, const wchar_t* lockName, R
     folder = std::move(fresh);
     return Win32Result::Ok();
   }
-  PrimitiveLogger::Log(tag, "No fresh run folder could be named in %s",
-                       WideToAnsi(parent).c_str());
+  PrimitiveLogger::Log(tag, "No fresh run folder could be named in %s", WideToAnsi(parent).c_str());
   return Win32Result::Failed(ERROR_ALREADY_EXISTS);
 }
 
@@ -150,16 +142,13 @@ std::vector<std::wstring> RunFolder::Existing(const std::wstring& root,
   std::vector<std::wstring> folders;
   const std::wstring parent = RootFolder(root);
   if (parent.empty() || !IsRealFolder(parent)) return folders;
-  WIN32_FIND_DATAW entry = {};
-  UniqueAny<FindTraits> find(FindFirstFileW((parent + L"*").c_str(), &entry));
-  if (!find) return folders;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name == L"." || name == L"..") continue;
+  // A folder that cannot be listed holds no run folder this run can take.
+  (void)ForEachEntry(parent, nullptr, [&](const WIN32_FIND_DATAW& entry, const std::wstring& path) {
     const bool realFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                             (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-    (realFolder ? folders : refused).push_back(parent + name + (realFolder ? L"\\" : L""));
-  } while (FindNextFileW(find.get(), &entry));
+    (realFolder ? folders : refused).push_back(path + (realFolder ? L"\\" : L""));
+    return Win32Result::Ok();
+  });
   return folders;
 }
 

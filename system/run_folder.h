@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "logging/win32_result.h"
 
 class RunFolder {
@@ -35,8 +35,8 @@ class RunFolder {
   // Takes over an earlier run's folder `path` (ending in a backslash) when
   // its owner is gone: ERROR_SHARING_VIOLATION while the owner still holds
   // its lock.
-  static Win32Result TakeOver(const std::wstring& path, const wchar_t* lockName,
-                              RunFolder& folder, const char* tag);
+  static Win32Result TakeOver(const std::wstring& path, const wchar_t* lockName, RunFolder& folder,
+                              const char* tag);
 
   // The folders below <LocalAppData>\<root>\, each ending in a backslash;
   // entries that are no real folders (a file, a link) are named in

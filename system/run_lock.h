@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 
 class RunLock {
  public:

@@ -11,8 +11,8 @@
 
 #include "logging/primitive_logger.h"
 #include "logging/ansi_text.h"
-#include "logging/unique_any.h"
-#include "system/crypt_library.h"
+#include "logging/owners.h"
+#include "system/library_calls.h"
 #include "system/signature_constants.h"
 #include "system/system_library.h"
 #include "system/wintrust_data.h"
@@ -30,42 +30,23 @@ using AcceptedNames = std::array<std::string, 3>;
 void CloseCertStore(HCERTSTORE store) {
   crypt_library::CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG);
 }
-void CloseCryptMsg(HCRYPTMSG message) { crypt_library::CryptMsgClose(message); }
-void FreeCertContext(PCCERT_CONTEXT context) { crypt_library::CertFreeCertificateContext(context); }
-using UniqueCertStore = UniqueAny<NullableTraits<HCERTSTORE, CloseCertStore>>;
-using UniqueCryptMsg = UniqueAny<NullableTraits<HCRYPTMSG, CloseCryptMsg>>;
-using UniqueCertContext = UniqueAny<NullableTraits<PCCERT_CONTEXT, FreeCertContext>>;
-
-using WinVerifyTrustFunction = decltype(&::WinVerifyTrust);
-
-// The error of a platform call that has just failed. A call that failed
-// without naming an error must still not read as an accepted file.
-DWORD LastErrorOr(DWORD fallback) {
-  const DWORD error = GetLastError();
-  return error != 0 ? error : fallback;
-}
 
 // The signature's certificate store and signed message, closed in this
 // order's reverse: the message first, then the store.
 struct EmbeddedSignature {
-  UniqueCertStore store;
-  UniqueCryptMsg message;
+  UniqueLoaded<HCERTSTORE, CloseCertStore> store;
+  UniqueLoaded<HCRYPTMSG, crypt_library::CryptMsgClose> message;
 };
 
 DWORD OpenEmbeddedSignature(const std::wstring& path, EmbeddedSignature& signature) {
   DWORD contentType = 0;
-  HCERTSTORE store = nullptr;
-  HCRYPTMSG message = nullptr;
-  const BOOL opened = crypt_library::CryptQueryObject(
-      kQueryObjectType, path.c_str(), kQueryExpectedContent, kQueryExpectedFormat, 0, nullptr,
-      &contentType, nullptr, &store, &message, nullptr);
-  const DWORD error = opened ? 0 : LastErrorOr(kStatusNotFound);
-  signature.store.reset(store);
-  signature.message.reset(message);
+  const Win32Result opened = crypt_library::CryptQueryObject(
+      kQueryObjectType, path.c_str(), kQueryExpectedContent, kQueryExpectedFormat, &contentType,
+      signature.store.put(), signature.message.put());
   if (!opened) {
     PrimitiveLogger::Log(kTag, "qvVerifySignature;  CryptQueryObject() failed, error: 0x%x",
-                         static_cast<unsigned>(error));
-    return error;
+                         static_cast<unsigned>(opened.error()));
+    return opened.error();
   }
   // A detached or catalog signature says nothing about this file's bytes.
   if (contentType != kEmbeddedSignatureContent) {
@@ -75,56 +56,54 @@ DWORD OpenEmbeddedSignature(const std::wstring& path, EmbeddedSignature& signatu
   return kStatusAccepted;
 }
 
-DWORD LogSignerInfoFailure() {
-  const DWORD error = LastErrorOr(kStatusNotFound);
+DWORD LogSignerInfoFailure(const Win32Result& failure) {
   PrimitiveLogger::Log(kTag, "qvVerifySignature;  CryptMsgGetParam() failed, error: 0x%x",
-                       static_cast<unsigned>(error));
-  return error;
+                       static_cast<unsigned>(failure.error()));
+  return failure.error();
 }
 
 // The first signer's information (a CMSG_SIGNER_INFO and the data it points
 // into), in one buffer.
 DWORD ReadFirstSigner(HCRYPTMSG message, std::unique_ptr<BYTE[]>& signerInfo) {
   DWORD size = 0;
-  if (!crypt_library::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, kFirstSignerIndex, nullptr,
-                                       &size)) {
-    return LogSignerInfoFailure();
-  }
+  const Win32Result sized = crypt_library::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM,
+                                                            kFirstSignerIndex, nullptr, &size);
+  if (!sized) return LogSignerInfoFailure(sized);
   signerInfo.reset(new (std::nothrow) BYTE[size]);
   if (!signerInfo) {
     PrimitiveLogger::Log(kTag, "qvVerifySignature;  malloc( %d ) failed", static_cast<int>(size));
     return kStatusOutOfMemory;
   }
-  if (!crypt_library::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, kFirstSignerIndex,
-                                       signerInfo.get(), &size)) {
-    const DWORD error = LogSignerInfoFailure();
+  const Win32Result read = crypt_library::CryptMsgGetParam(
+      message, CMSG_SIGNER_INFO_PARAM, kFirstSignerIndex, signerInfo.get(), &size);
+  if (!read) {
     signerInfo.reset();
-    return error;
+    return LogSignerInfoFailure(read);
   }
   return kStatusAccepted;
 }
 
-DWORD FindSignerCertificate(HCERTSTORE store, const CMSG_SIGNER_INFO& signer,
-                            UniqueCertContext& certificate) {
+DWORD FindSignerCertificate(
+    HCERTSTORE store, const CMSG_SIGNER_INFO& signer,
+    UniqueLoaded<PCCERT_CONTEXT, crypt_library::CertFreeCertificateContext>& certificate) {
   CERT_INFO wanted = {};
   wanted.Issuer = signer.Issuer;
   wanted.SerialNumber = signer.SerialNumber;
-  certificate.reset(crypt_library::CertFindCertificateInStore(
-      store, kCertificateEncoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
-  if (!certificate) {
-    const DWORD error = LastErrorOr(kStatusNotFound);
+  const Win32Result found = crypt_library::CertFindCertificateInStore(
+      store, kCertificateEncoding, CERT_FIND_SUBJECT_CERT, &wanted, certificate.put());
+  if (!found) {
     PrimitiveLogger::Log(kTag,
                          "qvVerifySignature;  CertFindCertificateInStore() failed, error: 0x%x",
-                         static_cast<unsigned>(error));
-    return error;
+                         static_cast<unsigned>(found.error()));
+    return found.error();
   }
   return kStatusAccepted;
 }
 
 DWORD ReadSimpleDisplayName(PCCERT_CONTEXT certificate, std::string& name) {
-  const DWORD length = crypt_library::CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE,
-                                                         0, nullptr, nullptr, 0);
-  if (length == 0) {
+  DWORD length = 0;
+  if (!crypt_library::CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, nullptr, 0,
+                                         &length)) {
     PrimitiveLogger::Log(kTag, "qvVerifySignature;  CertGetNameString() failed, error: 0x%x",
                          static_cast<unsigned>(kStatusNotFound));
     return kStatusNotFound;
@@ -135,10 +114,11 @@ DWORD ReadSimpleDisplayName(PCCERT_CONTEXT certificate, std::string& name) {
                          static_cast<int>(length));
     return kStatusOutOfMemory;
   }
-  if (crypt_library::CertGetNameStringA(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
-                                        buffer.get(), length) == 0) {
+  const Win32Result read = crypt_library::CertGetNameStringA(
+      certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, buffer.get(), length, nullptr);
+  if (!read) {
     PrimitiveLogger::Log(kTag, "qvVerifySignature;  CertGetNameString() failed, error: 0x%x",
-                         static_cast<unsigned>(GetLastError()));
+                         static_cast<unsigned>(read.error()));
     return kStatusNotFound;
   }
   name = buffer.get();
@@ -181,8 +161,8 @@ SystemLibrary LoadTrustLibrary() {
 DWORD CheckTrust(const std::wstring& path) {
   const SystemLibrary library = LoadTrustLibrary();
   if (!library) return kStatusNoTrustedSigner;
-  WinVerifyTrustFunction verifyTrust = nullptr;
-  FindSystemFunction(library, kTrustFunctionName, verifyTrust);
+  const auto verifyTrust =
+      AsFunction<decltype(&::WinVerifyTrust)>(library.Find({kTrustFunctionName, 0}));
   if (verifyTrust == nullptr) return kStatusNoTrustedSigner;
 
   WINTRUST_FILE_INFO file = {};
@@ -221,7 +201,7 @@ DWORD VerifyEmbeddedSignature(const std::string& filePath, const AcceptedNames& 
   status = ReadFirstSigner(signature.message.get(), signerInfo);
   if (status != kStatusAccepted) return status;
 
-  UniqueCertContext certificate;
+  UniqueLoaded<PCCERT_CONTEXT, crypt_library::CertFreeCertificateContext> certificate;
   status = FindSignerCertificate(signature.store.get(),
                                  *reinterpret_cast<const CMSG_SIGNER_INFO*>(signerInfo.get()),
                                  certificate);

@@ -2,7 +2,7 @@
 
 #include "logging/ansi_text.h"
 #include "logging/primitive_logger.h"
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "system/folder_tree.h"
 
 namespace {
@@ -23,8 +23,7 @@ Win32Result WriteFileWhole(const std::wstring& path, const std::string& bytes, c
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return Logged(tag, "Unable to write", fresh, GetLastError());
     DWORD written = 0;
-    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                   nullptr) ||
+    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size() || !FlushFileBuffers(file.get())) {
       const DWORD error = GetLastError();
       file.reset();
@@ -46,8 +45,8 @@ Win32Result ReadSmallFile(const std::wstring& path, DWORD limitBytes, std::strin
   bytes.clear();
   // Opened as what stands at the name: a link is not followed, and is then
   // seen in the attributes below.
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return Logged(tag, "Unable to open", path, GetLastError());
   BY_HANDLE_FILE_INFORMATION info = {};
   if (!GetFileInformationByHandle(file.get(), &info)) {

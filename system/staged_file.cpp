@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "logging/primitive_logger.h"
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "system/file_sys_utils.h"
 #include "system/system_constants.h"
 #include "system/temp_installer_path.h"
@@ -15,20 +15,21 @@ constexpr char kTag[] = "StagedFile::Create";
 
 // A new file of a fresh name in `folder`, open for writing and shared with
 // nobody. CREATE_NEW never opens what another program put there first.
-UniqueHandle CreateNewFile(const std::string& folder, const std::string& prefix,
-                           const std::string& extension, std::string& path, DWORD& error) {
+Win32Result CreateNewFile(const std::string& folder, const std::string& prefix,
+                          const std::string& extension, std::string& path, UniqueHandle& file) {
+  Win32Result created = Win32Result::Ok();
   for (int attempt = 0; attempt < system_constants::kStagedNameAttempts; ++attempt) {
-    path = UniqueInstallerName(folder, prefix, extension, error);
-    if (path.empty()) return UniqueHandle();
-    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) return file;
-    error = GetLastError();
-    PrimitiveLogger::Log(kTag, "Unable to create %s:  %lu", path.c_str(), error);
-    if (error != ERROR_FILE_EXISTS) break;
+    created = UniqueInstallerName(folder, prefix, extension, path);
+    if (!created) return created;
+    file.reset(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return Win32Result::Ok();
+    created = Win32Result::LastError();
+    PrimitiveLogger::Log(kTag, "Unable to create %s:  %lu", path.c_str(), created.error());
+    if (created.error() != ERROR_FILE_EXISTS) break;
   }
   path.clear();
-  return UniqueHandle();
+  return created;
 }
 
 // What a failed write left behind goes at once: a partial installer is of
@@ -42,27 +43,25 @@ void RemovePartialFile(const std::string& path) {
 
 }  // namespace
 
-std::optional<StagedFile> StagedFile::Create(const std::string& folder, const std::string& prefix,
-                                             const std::string& extension, const Writer& write,
-                                             DWORD& error) {
-  error = ERROR_SUCCESS;
+Win32Result StagedFile::Create(const std::string& folder, const std::string& prefix,
+                               const std::string& extension, const Writer& write,
+                               std::optional<StagedFile>& staged) {
+  staged.reset();
   std::string path;
   LARGE_INTEGER size{};
   {
-    UniqueHandle file = CreateNewFile(folder, prefix, extension, path, error);
-    if (!file) return std::nullopt;
-    bool written = false;
+    UniqueHandle file;
+    const Win32Result created = CreateNewFile(folder, prefix, extension, path, file);
+    if (!created) return created;
+    Win32Result written = Win32Result::Failed(ERROR_WRITE_FAULT);
     try {
       written = write(file.get(), path);
-      if (!written) error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_WRITE_FAULT;
     } catch (const std::exception& thrown) {
       PrimitiveLogger::Log(kTag, "Exception while writing %s:  %s", path.c_str(), thrown.what());
-      error = ERROR_WRITE_FAULT;
     }
     if (written && !FlushFileBuffers(file.get())) {
-      error = GetLastError();
-      PrimitiveLogger::Log(kTag, "Unable to flush %s:  %lu", path.c_str(), error);
-      written = false;
+      written = Win32Result::LastError();
+      PrimitiveLogger::Log(kTag, "Unable to flush %s:  %lu", path.c_str(), written.error());
     }
     if (written && !GetFileSizeEx(file.get(), &size)) {
       PrimitiveLogger::Log(kTag, "Unable to read the size of %s:  %lu", path.c_str(),
@@ -72,21 +71,25 @@ std::optional<StagedFile> StagedFile::Create(const std::string& folder, const st
     file.reset();
     if (!written) {
       RemovePartialFile(path);
-      return std::nullopt;
+      return written;
     }
   }
 
   // The writer's handle is gone before the hold is taken, since the hold
   // shares reading only. What is checked and run later is what this hold
-  // keeps unchanged from here on.
+  // keeps unchanged from here on. The hold's construction throws (its
+  // contract), with its failure logged.
   try {
     QVFileLock hold(path);
-    return StagedFile(std::move(path), static_cast<ULONGLONG>(size.QuadPart), std::move(hold));
+    staged.emplace(
+        StagedFile(std::move(path), static_cast<ULONGLONG>(size.QuadPart), std::move(hold)));
+    return Win32Result::Ok();
   } catch (const std::exception&) {
-    error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_SHARING_VIOLATION;
   }
+  const Win32Result held = Win32Result::Failed(
+      GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_SHARING_VIOLATION);
   CleanUpFile(path);
-  return std::nullopt;
+  return held;
 }
 
 StagedFile::StagedFile(std::string path, ULONGLONG size, QVFileLock hold)

@@ -9,23 +9,23 @@
 #include <optional>
 #include <string>
 
+#include "logging/win32_result.h"
 #include "system/qv_file_lock.h"
 
 class StagedFile {
  public:
   // Fills the new file through `file` (opened for writing, shared with
-  // nobody); `path` is for the log. False on a failed write, with the
-  // thread's last error set to the write's.
-  using Writer = std::function<bool(HANDLE file, const std::string& path)>;
+  // nobody); `path` is for the log.
+  using Writer = std::function<Win32Result(HANDLE file, const std::string& path)>;
 
   // Names a new file in `folder` (narrow, ending in a backslash) after
   // `prefix` and `extension`, creates it (never opening an existing one),
-  // lets `write` fill it, closes it and holds it (QVFileLock). Nothing, with
-  // the Win32 error in `error`, when a step fails (each logs its failure);
-  // a partly written file is deleted again. Never throws.
-  static std::optional<StagedFile> Create(const std::string& folder, const std::string& prefix,
-                                          const std::string& extension, const Writer& write,
-                                          DWORD& error);
+  // lets `write` fill it, closes it and holds it (QVFileLock) in `staged`.
+  // Each step logs its own failure; a partly written file is deleted again.
+  // Never throws.
+  static Win32Result Create(const std::string& folder, const std::string& prefix,
+                            const std::string& extension, const Writer& write,
+                            std::optional<StagedFile>& staged);
 
   // Releases the hold and deletes the file, unless it is kept. Never throws.
   ~StagedFile();

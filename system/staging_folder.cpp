@@ -1,11 +1,11 @@
 #include "system/staging_folder.h"
 
-#include <optional>
 #include <utility>
 
 #include "logging/ansi_text.h"
 #include "logging/primitive_logger.h"
 #include "system/file_sys_utils.h"
+#include "system/folder_tree.h"
 #include "system/known_folders.h"
 #include "system/system_constants.h"
 #include "system/temp_installer_path.h"
@@ -30,32 +30,6 @@ bool IsNotWritable(DWORD error) {
   }
 }
 
-// A variable of this process's environment; nothing when it is unset.
-std::optional<std::wstring> ReadVariable(const wchar_t* name) {
-  std::wstring value(MAX_PATH, L'\0');
-  for (;;) {
-    SetLastError(ERROR_SUCCESS);
-    const DWORD length =
-        GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    if (length == 0) {
-      if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-      return std::wstring();
-    }
-    if (length < value.size()) {
-      value.resize(length);
-      return value;
-    }
-    value.resize(length);
-  }
-}
-
-void RestoreVariable(const wchar_t* name, const std::optional<std::wstring>& value) {
-  if (!SetEnvironmentVariableW(name, value ? value->c_str() : nullptr)) {
-    PrimitiveLogger::Log(kTag, "Unable to restore %s:  %lu", WideToAnsi(name).c_str(),
-                         GetLastError());
-  }
-}
-
 }  // namespace
 
 StagingFolder::StagingFolder(std::string privateFolder)
@@ -63,7 +37,10 @@ StagingFolder::StagingFolder(std::string privateFolder)
 
 StagingFolder::~StagingFolder() {
   try {
-    TakeBackTempFolder();
+    // What the programs left there (an uninstaller's copy of itself, a
+    // setup log) is theirs from this run; a folder link in it is removed,
+    // never followed.
+    if (!programsTemp_.empty()) FileSysUtils::DeleteIfExists(WideToAnsi(programsTemp_));
     for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder) {
       // Only an empty folder goes: what is still in it was not the run's to
       // remove, or is still in use.
@@ -86,15 +63,15 @@ const std::string& StagingFolder::Path() {
 }
 
 void StagingFolder::Choose() {
-  const std::optional<std::wstring> temp = UserTempFolder();
-  if (!temp) {
+  std::wstring temp;
+  if (!UserTempFolder(temp)) {
     UsePrivateFolder("(none)", "cannot be read");
     return;
   }
   std::string narrow;
-  const std::string problem = InstallerFolderProblem(*temp, narrow);
+  const std::string problem = InstallerFolderProblem(temp, narrow);
   if (!problem.empty()) {
-    UsePrivateFolder(WideToAnsi(*temp), problem);
+    UsePrivateFolder(WideToAnsi(temp), problem);
     return;
   }
   path_ = narrow;
@@ -127,12 +104,12 @@ void StagingFolder::UsePrivateFolder(const std::string& tempFolder, const std::s
   }
   PrimitiveLogger::Log(kTag, "The temporary folder %s %s; installers are staged in %s instead",
                        tempFolder.c_str(), why.c_str(), path_.c_str());
-  LendTempFolderToPrograms();
+  MakeTempFolderForPrograms();
 }
 
-// The uninstallers, the setup program and msiexec take TEMP from this
-// process; the one they would find cannot be used.
-void StagingFolder::LendTempFolderToPrograms() {
+// The uninstallers, the setup program and msiexec would inherit the TEMP
+// that cannot be used.
+void StagingFolder::MakeTempFolderForPrograms() {
   const std::wstring folder = AnsiToWide(path_) + system_constants::kProgramsTempFolderName + L"\\";
   if (!CreateDirectoryW(folder.c_str(), nullptr)) {
     PrimitiveLogger::Log(kTag,
@@ -142,27 +119,8 @@ void StagingFolder::LendTempFolderToPrograms() {
     return;
   }
   programsTemp_ = folder;
-  previousTemp_ = ReadVariable(L"TEMP");
-  previousTmp_ = ReadVariable(L"TMP");
-  if (!SetEnvironmentVariableW(L"TEMP", folder.c_str()) ||
-      !SetEnvironmentVariableW(L"TMP", folder.c_str())) {
-    PrimitiveLogger::Log(kTag, "Unable to set TEMP and TMP to %s:  %lu", WideToAnsi(folder).c_str(),
-                         GetLastError());
-    return;
-  }
   PrimitiveLogger::Log(kTag, "The programs this run starts use %s as their temporary folder",
                        WideToAnsi(folder).c_str());
-}
-
-void StagingFolder::TakeBackTempFolder() {
-  if (programsTemp_.empty()) return;
-  RestoreVariable(L"TEMP", previousTemp_);
-  RestoreVariable(L"TMP", previousTmp_);
-  // What the programs left there (an uninstaller's copy of itself, a
-  // setup log) is theirs from this run; a folder link in it is removed,
-  // never followed.
-  FileSysUtils::DeleteIfExists(WideToAnsi(programsTemp_));
-  programsTemp_.clear();
 }
 
 // The private folder under the local application-data folder, each level
@@ -175,25 +133,12 @@ bool StagingFolder::MakePrivateFolder(std::string& why) {
     why = "has no local application-data folder to live in";
     return false;
   }
-  std::wstring folder = AnsiToWide(base);
-  std::wstring rest = AnsiToWide(privateFolder_);
-  while (!rest.empty()) {
-    const size_t separator = rest.find(L'\\');
-    folder += rest.substr(0, separator) + L"\\";
-    rest = separator == std::wstring::npos ? std::wstring() : rest.substr(separator + 1);
-    if (CreateDirectoryW(folder.c_str(), nullptr)) {
-      made_.push_back(folder);
-      continue;
-    }
-    const DWORD error = GetLastError();
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (error != ERROR_ALREADY_EXISTS || attributes == INVALID_FILE_ATTRIBUTES ||
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      why = WideToAnsi(folder) + " cannot be made (error " +
-            std::to_string(error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error) + ")";
-      return false;
-    }
+  std::wstring folder;
+  const Win32Result made =
+      MakeFolderChain(AnsiToWide(base), AnsiToWide(privateFolder_), made_, folder, nullptr);
+  if (!made) {
+    why = WideToAnsi(folder) + " cannot be made (error " + std::to_string(made.error()) + ")";
+    return false;
   }
   std::string narrow;
   const std::string problem = InstallerFolderProblem(folder, narrow);

@@ -2,14 +2,14 @@
 // temporary folder when it can take them, otherwise a private folder under
 // the user's local application-data folder, which the run makes and
 // removes again. The programs the run starts then get a temporary folder
-// inside the private one (TEMP and TMP of this process, for as long as the
-// object lives): the installers do their own work there, and msiexec fails
-// without a usable one.
+// inside the private one as their TEMP and TMP (through the environment
+// block they are started with; this process's own stays as it is): the
+// installers do their own work there, and msiexec fails without a usable
+// one.
 #pragma once
 
 #include <windows.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,9 +18,8 @@ class StagingFolder {
   // `privateFolder`: the fallback's path below the local application-data
   // folder, e.g. "Maker\\Staging".
   explicit StagingFolder(std::string privateFolder);
-  // Gives TEMP and TMP their former values, removes the programs'
-  // temporary folder with what they left in it, then the folders this
-  // object made, when they are empty. Never throws.
+  // Removes the programs' temporary folder with what they left in it, then
+  // the folders this object made, when they are empty. Never throws.
   ~StagingFolder();
   StagingFolder(const StagingFolder&) = delete;
   StagingFolder& operator=(const StagingFolder&) = delete;
@@ -34,6 +33,11 @@ class StagingFolder {
   // levels, the programs' temporary folder), outermost first.
   std::vector<std::wstring> FoldersMade() const;
 
+  // The temporary folder the programs the run starts are to get as TEMP
+  // and TMP (ending in a backslash); empty when they keep the one they
+  // inherit.
+  const std::wstring& ProgramsTempFolder() const { return programsTemp_; }
+
   // The folder in use refused a file with `error`: when that says it cannot
   // be written to and it is the temporary folder, moves to the private one.
   // True when there is a new folder to try.
@@ -43,8 +47,7 @@ class StagingFolder {
   void Choose();
   void UsePrivateFolder(const std::string& tempFolder, const std::string& why);
   bool MakePrivateFolder(std::string& why);
-  void LendTempFolderToPrograms();
-  void TakeBackTempFolder();
+  void MakeTempFolderForPrograms();
 
   std::string privateFolder_;
   bool chosen_ = false;
@@ -52,9 +55,5 @@ class StagingFolder {
   std::string path_;
   // Made by this run, innermost last.
   std::vector<std::wstring> made_;
-  // The programs' temporary folder, and TEMP and TMP as they were before
-  // it was lent (nothing: unset).
   std::wstring programsTemp_;
-  std::optional<std::wstring> previousTemp_;
-  std::optional<std::wstring> previousTmp_;
 };

@@ -43,12 +43,11 @@ constexpr DWORD kIniBufferSize = 1024;
 
 // System libraries loaded at run time from the system folder (they are not
 // KnownDLLs, so the import table must not name them).
-constexpr size_t kSystemLibraryPathSize = MAX_PATH;
 constexpr char kVersionLibraryName[] = "version.dll";
 constexpr char kMsiLibraryName[] = "msi.dll";
 constexpr char kCryptLibraryName[] = "crypt32.dll";
 // The ordinals under which msi.dll exports the two Windows Installer queries
-// the helper binds by ordinal (see msi_library.cpp).
+// the helper binds by ordinal (see library_calls.cpp).
 constexpr WORD kMsiEnumRelatedProductsAOrdinal = 204;
 constexpr WORD kMsiGetProductInfoAOrdinal = 67;
 

@@ -1,39 +1,9 @@
 #include "system/system_library.h"
 
 #include <cstring>
+#include <string>
 
 #include "logging/primitive_logger.h"
-#include "system/system_constants.h"
-
-using namespace system_constants;
-
-namespace {
-
-constexpr char kFreeTag[] = "SystemLibrary::Free";
-
-// `fileName` in the system folder, written into `path`; false (with the error
-// set) when the folder cannot be read or the whole path does not fit.
-bool SystemFolderFile(const char* fileName, char (&path)[kSystemLibraryPathSize]) {
-  const UINT length = GetSystemDirectoryA(path, kSystemLibraryPathSize);
-  if (length == 0) return false;
-  const size_t nameLength = std::strlen(fileName);
-  if (length + 1 + nameLength >= kSystemLibraryPathSize) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return false;
-  }
-  path[length] = '\\';
-  std::memcpy(path + length + 1, fileName, nameLength + 1);
-  return true;
-}
-
-}  // namespace
-
-void SystemLibrary::LibraryTraits::Close(HMODULE module) noexcept {
-  if (!FreeLibrary(module)) {
-    PrimitiveLogger::Log(kFreeTag, "FreeLibrary() failed, error: 0x%x",
-                         static_cast<unsigned>(GetLastError()));
-  }
-}
 
 SystemLibrary SystemLibrary::Load(const char* fileName, LogSite site) noexcept {
   SystemLibrary library;
@@ -47,9 +17,11 @@ SystemLibrary SystemLibrary::Load(const char* fileName, LogSite site) noexcept {
     // (ERROR_INVALID_PARAMETER), and only there is the library loaded
     // another way: by its full path, since the bare name would search the
     // program's own folder first. Any other failure is the answer.
-    char path[kSystemLibraryPathSize] = {};
-    if (error == ERROR_INVALID_PARAMETER && SystemFolderFile(fileName, path)) {
-      module = LoadLibraryA(path);
+    char folder[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    if (error == ERROR_INVALID_PARAMETER && length > 0 &&
+        length + 1 + std::strlen(fileName) < MAX_PATH) {
+      module = LoadLibraryA((std::string(folder, length) + "\\" + fileName).c_str());
       if (module == nullptr) {
         error = GetLastError();
         PrimitiveLogger::Log(site.tag, "%sLoadLibrary(\"%s\") failed, error: 0x%x", site.prefix,
@@ -63,23 +35,18 @@ SystemLibrary SystemLibrary::Load(const char* fileName, LogSite site) noexcept {
   return library;
 }
 
-FARPROC SystemLibrary::Find(const char* functionName) const noexcept {
+FARPROC SystemLibrary::Find(const Export& which) const noexcept {
   if (!module_) return nullptr;
-  const FARPROC function = GetProcAddress(module_.get(), functionName);
-  if (function == nullptr) {
+  const FARPROC function = GetProcAddress(
+      module_.get(), which.name != nullptr ? which.name : MAKEINTRESOURCEA(which.ordinal));
+  if (function != nullptr) return function;
+  if (which.name != nullptr) {
     PrimitiveLogger::Log(site_.tag, "%sGetProcAddress(hInst, \"%s\") failed, error: 0x%x",
-                         site_.prefix, functionName, static_cast<unsigned>(GetLastError()));
-  }
-  return function;
-}
-
-FARPROC SystemLibrary::Find(WORD ordinal) const noexcept {
-  if (!module_) return nullptr;
-  const FARPROC function = GetProcAddress(module_.get(), MAKEINTRESOURCEA(ordinal));
-  if (function == nullptr) {
+                         site_.prefix, which.name, static_cast<unsigned>(GetLastError()));
+  } else {
     PrimitiveLogger::Log(
         site_.tag, "%sGetProcAddress(hInst, MAKEINTRESOURCE(%u)) failed, error: 0x%x", site_.prefix,
-        static_cast<unsigned>(ordinal), static_cast<unsigned>(GetLastError()));
+        static_cast<unsigned>(which.ordinal), static_cast<unsigned>(GetLastError()));
   }
   return function;
 }

@@ -1,4 +1,6 @@
-// Owner of a DLL loaded from the Windows system folder and nowhere else.
+// The one loader of the system libraries the helper uses at run time: a DLL
+// from the Windows system folder and nowhere else, its exports found by name
+// or by ordinal.
 //
 // Windows looks for a DLL that is not a KnownDLL in the program's own folder
 // first, both for the import table and for LoadLibrary with a bare name. The
@@ -12,7 +14,11 @@
 
 #include <windows.h>
 
-#include "logging/unique_any.h"
+#include <cstddef>
+#include <type_traits>
+
+#include "logging/owners.h"
+#include "logging/win32_result.h"
 
 class SystemLibrary {
  public:
@@ -22,10 +28,13 @@ class SystemLibrary {
     const char* tag;
     const char* prefix;
   };
+  // An export by name, or by ordinal when the name is null.
+  struct Export {
+    const char* name;
+    WORD ordinal;
+  };
 
   SystemLibrary() = default;
-  SystemLibrary(SystemLibrary&&) noexcept = default;
-  SystemLibrary& operator=(SystemLibrary&&) noexcept = default;
 
   // `fileName` (a bare name such as "version.dll") from the system folder.
   // Each failed attempt is logged at `site`; a library that cannot be loaded
@@ -33,68 +42,67 @@ class SystemLibrary {
   static SystemLibrary Load(const char* fileName, LogSite site) noexcept;
 
   explicit operator bool() const { return module_.valid(); }
-  HMODULE get() const { return module_.get(); }
-  // The loader's error when the library could not be loaded, otherwise 0.
+  // Why the library could not be loaded; 0 when it was.
   DWORD error() const { return error_; }
-  // What a call reports in place of a function that could not be found: the
-  // load's error, or ERROR_PROC_NOT_FOUND when the library itself loaded.
-  DWORD UnavailableError() const { return module_ ? ERROR_PROC_NOT_FOUND : error_; }
 
-  // An exported function by name or by ordinal, or null (logged at the load's
-  // site) when the library is missing or does not export it.
-  FARPROC Find(const char* functionName) const noexcept;
-  FARPROC Find(WORD ordinal) const noexcept;
+  // The export, or null (logged at the load's site) when the library is
+  // missing or does not export it.
+  FARPROC Find(const Export& which) const noexcept;
 
  private:
-  // A library whose release fails is logged and let go.
-  struct LibraryTraits {
-    using Value = HMODULE;
-    static Value Invalid() noexcept { return nullptr; }
-    static bool IsValid(Value module) noexcept { return module != nullptr; }
-    static void Close(Value module) noexcept;
-  };
-
-  UniqueAny<LibraryTraits> module_;
+  UniqueLibrary module_;
   DWORD error_ = 0;
   LogSite site_ = {"", ""};
 };
 
-// Sets `function` to an export of `library`, found by name or by ordinal, or
-// to null when it cannot be found. The pointer's type is the one its system
-// header declares (for example decltype(&::VerQueryValueA)), so that the
-// calling convention comes from there. The address passes through the
-// generic function type, which the compiler lets any function pointer pass
-// through.
-template <typename NameOrOrdinal, typename FunctionPointer>
-void FindSystemFunction(const SystemLibrary& library, NameOrOrdinal nameOrOrdinal,
-                        FunctionPointer& function) {
-  function =
-      reinterpret_cast<FunctionPointer>(reinterpret_cast<void (*)()>(library.Find(nameOrOrdinal)));
+// An export's address as the pointer type its system header declares (for
+// example decltype(&::VerQueryValueA)), so that the calling convention comes
+// from there. The address passes through the generic function type, which
+// the compiler lets any function pointer pass through.
+template <typename Function>
+Function AsFunction(FARPROC address) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
 }
 
-// The failure a wrapped call returns when its function is unavailable, with
-// the reason as the thread's last error, as the call itself would leave it.
-template <typename Result>
-Result FailUnavailable(const SystemLibrary& library, Result failure) {
-  SetLastError(library.UnavailableError());
-  return failure;
-}
+// A system library and the exports the helper calls in it, loaded and
+// looked up together on first use and kept while the process runs: which
+// libraries the system has is a fact of the process, so a failed load is
+// not retried and every later call fails the same way.
+template <size_t Count>
+class SystemExports {
+ public:
+  SystemExports(const char* fileName, const char* tag,
+                const SystemLibrary::Export (&exports)[Count])
+      : library_(SystemLibrary::Load(fileName, {tag, ""})) {
+    for (size_t i = 0; i < Count; ++i) functions_[i] = library_.Find(exports[i]);
+  }
 
-// Calls `function` with `arguments`; when the function could not be found,
-// fails as the call itself would: `failure`, with the reason as the last
-// error.
-template <typename Function, typename Result, typename... Arguments>
-Result CallSystemFunction(const SystemLibrary& library, Function function, Result failure,
-                          Arguments... arguments) {
-  if (function == nullptr) return FailUnavailable<Result>(library, failure);
-  return function(arguments...);
-}
+  // Export `index` (of the table given at construction) as `Function`, or
+  // null.
+  template <typename Function>
+  Function Get(size_t index) const {
+    return AsFunction<Function>(functions_[index]);
+  }
 
-// A library's functions, loaded by the first call (from any thread) and kept
-// while the process runs. The loader cannot throw, so a failed load is not
-// retried: every later call fails the same way.
-template <typename Functions, Functions (*Load)() noexcept>
-const Functions& LoadedOnce() {
-  static const Functions functions = Load();
-  return functions;
-}
+  // What a call reports in place of a function that could not be found: the
+  // load's error, or ERROR_PROC_NOT_FOUND when the library itself loaded.
+  DWORD UnavailableError() const { return library_ ? ERROR_PROC_NOT_FOUND : library_.error(); }
+
+  // Calls export `index` for a function that answers failure with 0 (FALSE,
+  // no handle, no length) and the reason in the thread's last error: Ok, or
+  // that error read at once, or why the export is unavailable. What it
+  // returned goes to `returned` when given.
+  template <typename Function, typename... Arguments>
+  Win32Result Call(size_t index, std::invoke_result_t<Function, Arguments...>* returned,
+                   Arguments... arguments) const {
+    const Function function = Get<Function>(index);
+    if (function == nullptr) return Win32Result::Failed(UnavailableError());
+    const auto result = function(arguments...);
+    if (returned != nullptr) *returned = result;
+    return result ? Win32Result::Ok() : Win32Result::LastError();
+  }
+
+ private:
+  SystemLibrary library_;
+  FARPROC functions_[Count] = {};
+};

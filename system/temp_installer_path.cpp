@@ -35,21 +35,22 @@ bool HoldsUnexpandedVariable(const std::wstring& folder) {
 
 }  // namespace
 
-std::optional<std::wstring> UserTempFolder() {
-  wchar_t folder[kTempPathBufferSize] = {};
-  const DWORD length = GetTempPathW(kTempPathBufferSize, folder);
-  if (length == 0) {
-    PrimitiveLogger::Log(kTag, "Failed to get temp dir:  %lu", GetLastError());
-    return std::nullopt;
-  }
+Win32Result UserTempFolder(std::wstring& folder) {
+  folder.clear();
+  wchar_t buffer[kTempPathBufferSize] = {};
+  const DWORD length = GetTempPathW(kTempPathBufferSize, buffer);
   // A folder that does not fit is not copied; an empty folder would put the
   // installer into the current directory instead.
-  if (length >= kTempPathBufferSize) {
-    PrimitiveLogger::Log(kTag, "Failed to get temp dir:  %lu",
-                         static_cast<unsigned long>(ERROR_INSUFFICIENT_BUFFER));
-    return std::nullopt;
+  const Win32Result read = length == 0 ? Win32Result::LastError()
+                           : length >= kTempPathBufferSize
+                               ? Win32Result::Failed(ERROR_INSUFFICIENT_BUFFER)
+                               : Win32Result::Ok();
+  if (!read) {
+    PrimitiveLogger::Log(kTag, "Failed to get temp dir:  %lu", read.error());
+    return read;
   }
-  return std::wstring(folder, length);
+  folder.assign(buffer, length);
+  return read;
 }
 
 std::string InstallerFolderProblem(const std::wstring& folder, std::string& narrow) {
@@ -75,23 +76,25 @@ std::string InstallerFolderProblem(const std::wstring& folder, std::string& narr
   return {};
 }
 
-std::string UniqueInstallerName(const std::string& folder, const std::string& prefix,
-                                const std::string& extension, DWORD& error) {
-  error = ERROR_SUCCESS;
+Win32Result UniqueInstallerName(const std::string& folder, const std::string& prefix,
+                                const std::string& extension, std::string& name) {
+  name.clear();
   // GetTempFileNameA returns the number it put into the name, and any number
   // but 0 is a valid one; it creates an empty placeholder file of that name.
   char placeholder[kTempPathBufferSize] = {};
   const std::string namePrefix = prefix.substr(0, kTempPrefixLength);
   if (GetTempFileNameA(folder.c_str(), namePrefix.c_str(), kTempUniqueSystemPicked, placeholder) ==
       0) {
-    error = GetLastError();
-    PrimitiveLogger::Log(kTag, "Failed to get temp file name:  %lu", error);
-    return {};
+    const Win32Result failed = Win32Result::LastError();
+    PrimitiveLogger::Log(kTag, "Failed to get temp file name:  %lu", failed.error());
+    return failed;
   }
   if (!DeleteFileA(placeholder) && GetLastError() != ERROR_FILE_NOT_FOUND) {
-    error = GetLastError();
-    PrimitiveLogger::Log(kTag, "Unable to remove the placeholder %s:  %lu", placeholder, error);
-    return {};
+    const Win32Result failed = Win32Result::LastError();
+    PrimitiveLogger::Log(kTag, "Unable to remove the placeholder %s:  %lu", placeholder,
+                         failed.error());
+    return failed;
   }
-  return WithExtension(placeholder, extension);
+  name = WithExtension(placeholder, extension);
+  return Win32Result::Ok();
 }

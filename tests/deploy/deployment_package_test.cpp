@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "system/ascii_text.h"
 #include "tests/support/component_profile.h"
 #include "tests/support/stand_in_programs.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "logging/ansi_text.h"
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 
 #include "tests/support/component_profile.h"
 #include "tests/support/scenario_checks.h"
@@ -230,13 +230,15 @@ TEST_F(FleetScenario, TwoRunsAtOnceTakeTurnsAndBothReport) {
   ASSERT_NE(first.Has(waiting), later.Has(waiting)) << "not exactly one run waited";
   const LoggedRun& repairing = first.Has(waiting) ? later : first;
   const LoggedRun& waited = first.Has(waiting) ? first : later;
-  EXPECT_TRUE(waited.HasPrefix("(RunLock::Acquire)  Local\\Orvane.UpgradeHelper.Run became free after "));
+  EXPECT_TRUE(
+      waited.HasPrefix("(RunLock::Acquire)  Local\\Orvane.UpgradeHelper.Run became free after "));
   for (const LoggedRun* run : {&repairing, &waited}) {
     ASSERT_TRUE(run->child.finished) << "a run did not end in time";
     EXPECT_EQ(run->child.exitCode, 0u);
     EXPECT_TRUE(run->Has(FinalResultLine("Success"))) << run->logPath;
   }
-  EXPECT_TRUE(repairing.HasPrefix("(HandlePostRunActivities)  Verified outcome of this run:  Repaired"));
+  EXPECT_TRUE(
+      repairing.HasPrefix("(HandlePostRunActivities)  Verified outcome of this run:  Repaired"));
   // The run that ended last wrote the record, and found the repair done.
   ExpectCompleteRun(waited, "AlreadyCurrent");
   ExpectCurrentComponents("22.7.3.0");
@@ -313,8 +315,9 @@ void ExpectRunPastAStalledDialog(const std::string& stall) {
   EXPECT_EQ(run.Has("(QVProgressMessageBox::start::<lambda()>)  Progress window did not start "
                     "within 10000 ms; going on without it"),
             stall == "start");
-  EXPECT_TRUE(run.Has("(QVProgressMessageBox::~QVProgressMessageBox)  Progress window did not end "
-                      "within 10000 ms; going on without it"));
+  EXPECT_TRUE(
+      run.Has("(QVProgressMessageBox::~QVProgressMessageBox)  Progress window did not end "
+              "within 10000 ms; going on without it"));
   ExpectCurrentComponents("22.7.3.0");
 }
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 
 #include "tests/support/component_profile.h"
 #include "tests/support/scenario_checks.h"

@@ -8,7 +8,7 @@
 
 #include "logging/primitive_logger.h"
 #include "logging/safe_close_handle.h"
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "tests/support/handle_count.h"
 
 namespace {

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "logging/log_text.h"
-#include "logging/once_guard.h"
 #include "tests/support/test_support.h"
 
 using namespace test_support;
@@ -245,21 +244,6 @@ TEST(SafeCloseHandle, AnOwnerTriesOneCloseAndGivesUpTheValueWhenItFails) {
   EXPECT_EQ(Messages(run.log, "SafeCloseHandle"),
             (std::vector<std::string>{"Unable to close handle (0x" + refused + "); Error:  6",
                                       "Unable to get handle info (0x" + stale + "); Error:  6"}));
-}
-
-// One-time work that threw is not done: the next call runs it again (a
-// version check that failed must not hang or be skipped by the next pass).
-TEST(OnceGuard, WorkThatThrewRunsAgainAndWorkThatReturnedDoesNot) {
-  OnceGuard guard;
-  int runs = 0;
-  EXPECT_THROW(guard.Run([&runs] {
-    ++runs;
-    throw std::runtime_error("first attempt");
-  }),
-               std::runtime_error);
-  guard.Run([&runs] { ++runs; });
-  guard.Run([&runs] { ++runs; });
-  EXPECT_EQ(runs, 2);
 }
 
 // The file name that the log shows for the program, and that the

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "logging/primitive_logger.h"
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "process/job_names.h"
 #include "process/win_process.h"
 #include "tests/support/handle_count.h"

@@ -3,6 +3,8 @@
 //   process_test_child spawn <delay ms>         starts "exit 0 <delay ms>" as a
 //                                               grandchild and exits at once with
 //                                               the grandchild's process id
+//   process_test_child env-is <name> <value>    exits with 0 when the variable
+//                                               holds the value, else 1
 #include <windows.h>
 
 #include <cstdlib>
@@ -41,6 +43,11 @@ int main(int argc, char* argv[]) {
       return std::atoi(argv[i + 1]);
     }
     if (mode == "spawn" && i + 1 < argc) return SpawnGrandchild(argv[i + 1]);
+    if (mode == "env-is" && i + 2 < argc) {
+      char value[MAX_PATH] = {};
+      const DWORD length = GetEnvironmentVariableA(argv[i + 1], value, MAX_PATH);
+      return length < MAX_PATH && std::string(value, length) == argv[i + 2] ? 0 : 1;
+    }
   }
   return kUsageError;
 }

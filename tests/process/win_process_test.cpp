@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "logging/ansi_text.h"
 #include "process/job_names.h"
 #include "process/win_process.h"
 #include "tests/support/stand_in_programs.h"
@@ -47,7 +48,52 @@ DWORD RunToExit(WinProcess& process, DWORD timeLimitMs = 10000) {
   return waited && read ? exitCode : 0xDEAD;
 }
 
+std::string Variable(const char* name) {
+  char value[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableA(name, value, MAX_PATH);
+  return length < MAX_PATH ? std::string(value, length) : "(too long)";
+}
+
 }  // namespace
+
+// A child started with an environment block gets its TEMP and TMP from it,
+// in either form, and every other variable as this process has it; this
+// process's own environment stays as it was.
+TEST(WinProcess, AChildGetsTheTemporaryFolderOfItsEnvironmentBlock) {
+  ScopedTempDir temp;
+  const std::string folder = temp.path() + "\\";
+  const ScopedEnvVar mark("REMEDION_ENVIRONMENT_MARK", "kept");
+  const std::string ownTmp = Variable("TMP");
+  ASSERT_NE(ownTmp, folder);
+  // Names are replaced without regard to case, as Windows looks them up.
+  const std::wstring block =
+      EnvironmentBlockWith({{L"TEMP", AnsiToWide(folder)}, {L"tmp", AnsiToWide(folder)}});
+  ASSERT_FALSE(block.empty());
+  for (const Form form : {Form::CommandLine, Form::Job}) {
+    for (const std::string& check :
+         {"TEMP " + folder, "TMP " + folder, std::string("REMEDION_ENVIRONMENT_MARK kept")}) {
+      WinProcess child(ChildPath(), "env-is " + check, block);
+      DWORD exitCode = 0xDEAD;
+      ASSERT_TRUE(child.Launch(form, "Local\\RemedionEnvironmentTest_"));
+      ASSERT_TRUE(child.WaitForExitCode(10000, exitCode));
+      EXPECT_EQ(exitCode, 0u) << check << (form == Form::Job ? " (job)" : "");
+    }
+  }
+  EXPECT_EQ(Variable("TMP"), ownTmp);
+
+  // CreateProcess asks for the block sorted by name, without regard to
+  // case, each variable once.
+  std::vector<std::wstring> names;
+  for (const wchar_t* entry = block.c_str(); *entry != L'\0'; entry += wcslen(entry) + 1) {
+    const std::wstring text = entry;
+    names.push_back(text.substr(0, text.find(L'=', 1)));
+  }
+  for (size_t i = 1; i < names.size(); ++i) {
+    EXPECT_EQ(CompareStringOrdinal(names[i - 1].c_str(), -1, names[i].c_str(), -1, TRUE),
+              CSTR_LESS_THAN)
+        << WideToAnsi(names[i - 1]) << " before " << WideToAnsi(names[i]);
+  }
+}
 
 TEST(WinProcess, RefusesPairsThatCannotBeLaunched) {
   try {

@@ -46,7 +46,7 @@ TEST(MsiCommandLine, ALinkPlantedAtTheSharedLogSendsTheLogToTheUsersOwnFolder) {
   const std::string own = localFolder.path() + "\\Tessaly\\Logging\\KVAL.log";
   const std::string victim = elsewhere.path() + "\\victim.txt";
   ASSERT_TRUE(WriteFileBytes(victim, "victim"));
-  ASSERT_EQ(CreateLogFolder(publicFolder.path() + "\\Tessaly\\Logging\\"), 0u);
+  ASSERT_TRUE(CreateLogFolder(publicFolder.path() + "\\Tessaly\\Logging\\"));
   CreateHardLinkA(shared.c_str(), victim.c_str(), nullptr);
   ASSERT_EQ(LinkCount(victim), 2u) << "no hard link planted";
 

@@ -101,7 +101,8 @@ int Run(const std::string& step, int argc, char* argv[]) {
   {
     if (step == "remove-launcher") {
       ConfigDrivenState state = StateFrom(argc, argv, 2);
-      result = UninstallProductByUpgradeCode(state) ? 1 : 0;
+      RemediationRun run;
+      result = UninstallProductByUpgradeCode(state, run) ? 1 : 0;
     } else if (step == "uninstall-pass" && argc > 2) {
       ConfigDrivenState state = StateFrom(argc, argv, 3);
       state.upgradeRequiredMask = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0));

@@ -28,25 +28,27 @@ class ScriptedProcessSource final : public ProcessSource {
     for (const Process& process : processes_) byId_[process.id] = process;
   }
 
-  DWORD ListIds(DWORD* ids, DWORD capacityBytes, DWORD& bytesFilled) override {
+  Win32Result ListIds(DWORD* ids, DWORD capacityBytes, DWORD& bytesFilled) override {
     listRooms.push_back(capacityBytes);
     const size_t room = capacityBytes / sizeof(DWORD);
     const size_t listed = endless_ ? room : std::min(room, processes_.size());
     for (size_t i = 0; i < listed; ++i) ids[i] = processes_[endless_ ? 0 : i].id;
     bytesFilled = static_cast<DWORD>(listed * sizeof(DWORD));
-    return ERROR_SUCCESS;
+    return Win32Result::Ok();
   }
 
-  DWORD SessionOf(DWORD processId, DWORD& sessionId) override {
+  Win32Result SessionOf(DWORD processId, DWORD& sessionId) override {
     if (processId == GetCurrentProcessId()) {
       sessionId = ownSession_;
-      return ERROR_SUCCESS;
+      return Win32Result::Ok();
     }
     const auto found = byId_.find(processId);
-    if (found == byId_.end()) return ERROR_INVALID_PARAMETER;
-    if (found->second.sessionError != ERROR_SUCCESS) return found->second.sessionError;
+    if (found == byId_.end()) return Win32Result::Failed(ERROR_INVALID_PARAMETER);
+    if (found->second.sessionError != ERROR_SUCCESS) {
+      return Win32Result::Failed(found->second.sessionError);
+    }
     sessionId = found->second.session;
-    return ERROR_SUCCESS;
+    return Win32Result::Ok();
   }
 
   UniqueHandle Open(DWORD processId, DWORD access) override {

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "system/ascii_text.h"
 #include "tests/support/stand_in_programs.h"
 #include "tests/support/test_support.h"
@@ -28,8 +28,11 @@ const char* const kRunRecordValues[] = {"LastRunResult",        "LastRunTime",  
 constexpr DWORD kInstallerTimeoutMs = 120000;
 // The client programs, and uninstallers a stopped run of the helper may
 // have left behind (the setup client's and its copy of itself).
-const char* const kClientPrograms[] = {"KelvoSetupClient.exe", "KelvoApplicationLauncher.exe",
-                                       "QuarnelSetupClient.exe", "uninstall.exe", "Au_.exe",
+const char* const kClientPrograms[] = {"KelvoSetupClient.exe",
+                                       "KelvoApplicationLauncher.exe",
+                                       "QuarnelSetupClient.exe",
+                                       "uninstall.exe",
+                                       "Au_.exe",
                                        "UninstallSurvey.exe"};
 
 void RemoveTree(const std::string& path) {
@@ -125,9 +128,8 @@ std::vector<DWORD> RunningProcessesNamed(const std::string& exeName) {
 }
 
 std::vector<DWORD> RunningProcessesNamedLike(const std::string& prefix) {
-  return RunningProcessesWhere([&prefix](const char* name) {
-    return _strnicmp(name, prefix.c_str(), prefix.size()) == 0;
-  });
+  return RunningProcessesWhere(
+      [&prefix](const char* name) { return _strnicmp(name, prefix.c_str(), prefix.size()) == 0; });
 }
 
 DWORD RunSetupProgram(const std::string& path) {
@@ -238,8 +240,8 @@ void ResetProfile() {
   // The setup client's registrations in Programs and Features, and what
   // runs of the helper that were stopped left.
   for (const char* company : {"Tessaly", "Quarnel Networks"}) {
-    RegDeleteTreeA(HKEY_CURRENT_USER, (std::string(kSetupClientRegistrationKey) + " (" + company +
-                                       ")").c_str());
+    RegDeleteTreeA(HKEY_CURRENT_USER,
+                   (std::string(kSetupClientRegistrationKey) + " (" + company + ")").c_str());
   }
   RemoveTree(ExpandedText("%LOCALAPPDATA%\\Tessaly\\Restore"));
   // Installers a stopped run staged in the temporary folder.

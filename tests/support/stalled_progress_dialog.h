@@ -44,6 +44,8 @@ class StalledProgressDialogClass final : public IClassFactory {
   void ReleaseStalledCalls() const { SetEvent(released_); }
   // How many dialogs it made that are not released yet.
   LONG liveDialogs() const { return live_.load(); }
+  // How many times one of its dialogs was shown.
+  LONG starts() const { return starts_.load(); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_IClassFactory) {
@@ -88,6 +90,7 @@ class StalledProgressDialogClass final : public IClassFactory {
       return left;
     }
     HRESULT STDMETHODCALLTYPE StartProgressDialog(HWND, IUnknown*, DWORD, LPCVOID) override {
+      ++owner_.starts_;
       if (owner_.stall_ == DialogStall::Start) StallUntilReleased();
       return S_OK;
     }
@@ -118,6 +121,7 @@ class StalledProgressDialogClass final : public IClassFactory {
   const HANDLE stalled_;
   const HANDLE released_;
   mutable std::atomic<LONG> live_{0};
+  mutable std::atomic<LONG> starts_{0};
 };
 
 }  // namespace test_support

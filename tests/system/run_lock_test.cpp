@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "logging/primitive_logger.h"
-#include "logging/unique_handle.h"
+#include "logging/owners.h"
 #include "system/run_lock.h"
 #include "tests/support/handle_count.h"
 

@@ -25,10 +25,12 @@ bool IsFolderEmpty(const std::string& folder) {
   return std::filesystem::is_empty(std::filesystem::path(folder));
 }
 
-bool WriteText(HANDLE file, const std::string& text) {
+Win32Result WriteText(HANDLE file, const std::string& text) {
   DWORD written = 0;
   return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-         written == text.size();
+                 written == text.size()
+             ? Win32Result::Ok()
+             : Win32Result::LastError();
 }
 
 // Whether another opener gets `access` to the file, sharing everything.
@@ -41,8 +43,7 @@ bool CanOpen(const std::string& path, DWORD access) {
   return true;
 }
 
-// This process's value of an environment variable (the C runtime's copy
-// does not see SetEnvironmentVariable).
+// This process's value of an environment variable.
 std::string Variable(const char* name) {
   char value[MAX_PATH] = {};
   const DWORD length = GetEnvironmentVariableA(name, value, MAX_PATH);
@@ -54,11 +55,10 @@ std::string Variable(const char* name) {
 TEST(TempInstallerName, NamesAFreeFileWithThreePrefixCharactersAndTheExtension) {
   ScopedTempDir temp;
   const std::string folder = temp.path() + "\\";
-  DWORD error = 1;
-  const std::string first = UniqueInstallerName(folder, "KSC", "exe", error);
-  EXPECT_EQ(error, 0u);
-  const std::string second = UniqueInstallerName(folder, "KSCZ_LONGER", "exe", error);
-  const std::string dotted = UniqueInstallerName(folder, "KSL", ".msi", error);
+  std::string first, second, dotted;
+  EXPECT_TRUE(UniqueInstallerName(folder, "KSC", "exe", first));
+  EXPECT_TRUE(UniqueInstallerName(folder, "KSCZ_LONGER", "exe", second));
+  EXPECT_TRUE(UniqueInstallerName(folder, "KSL", ".msi", dotted));
   EXPECT_NE(first, second);
   for (const auto& [name, pattern] :
        {std::pair{first, R"(KSC[0-9A-Fa-f]+\.exe)"}, std::pair{second, R"(KSC[0-9A-Fa-f]+\.exe)"},
@@ -69,8 +69,9 @@ TEST(TempInstallerName, NamesAFreeFileWithThreePrefixCharactersAndTheExtension) 
   // Neither the names nor the system's placeholder files stay behind.
   EXPECT_TRUE(IsFolderEmpty(temp.path()));
 
-  EXPECT_EQ(UniqueInstallerName(folder + "gone\\", "KSC", "exe", error), "");
-  EXPECT_NE(error, 0u);
+  std::string none = "unset";
+  EXPECT_FALSE(UniqueInstallerName(folder + "gone\\", "KSC", "exe", none));
+  EXPECT_EQ(none, "");
 }
 
 TEST(TempInstallerName, AFolderIsRefusedBeforeAnyFileCallCouldMisreadIt) {
@@ -105,12 +106,11 @@ TEST(StagedFile, IsWrittenOnceHeldAgainstChangeAndDeletedByItsOwner) {
   const DWORD handlesBefore = OwnHandleCount();
   std::string path;
   {
-    DWORD error = 1;
-    std::optional<StagedFile> staged = StagedFile::Create(
+    std::optional<StagedFile> staged;
+    EXPECT_TRUE(StagedFile::Create(
         folder, "KSC", "exe",
-        [](HANDLE file, const std::string&) { return WriteText(file, "MZ payload"); }, error);
+        [](HANDLE file, const std::string&) { return WriteText(file, "MZ payload"); }, staged));
     ASSERT_TRUE(staged.has_value());
-    EXPECT_EQ(error, 0u);
     path = staged->path();
     EXPECT_EQ(ReadFileBytes(path).value_or(""), "MZ payload");
     EXPECT_TRUE(CanOpen(path, GENERIC_READ));
@@ -128,10 +128,10 @@ TEST(StagedFile, IsWrittenOnceHeldAgainstChangeAndDeletedByItsOwner) {
   EXPECT_EQ(OwnHandleCount(), handlesBefore);
 
   {
-    DWORD error = 0;
-    std::optional<StagedFile> kept = StagedFile::Create(
+    std::optional<StagedFile> kept;
+    EXPECT_TRUE(StagedFile::Create(
         folder, "KSL", "msi",
-        [](HANDLE file, const std::string&) { return WriteText(file, "kept"); }, error);
+        [](HANDLE file, const std::string&) { return WriteText(file, "kept"); }, kept));
     ASSERT_TRUE(kept.has_value());
     path = kept->path();
     kept->Keep();
@@ -147,24 +147,23 @@ TEST(StagedFile, IsWrittenOnceHeldAgainstChangeAndDeletedByItsOwner) {
 TEST(StagedFile, AFailedWriteLeavesNothingBehind) {
   ScopedTempDir temp;
   const DWORD handlesBefore = OwnHandleCount();
-  DWORD error = 0;
-  std::optional<StagedFile> staged = StagedFile::Create(
+  std::optional<StagedFile> staged;
+  const Win32Result half = StagedFile::Create(
       temp.path() + "\\", "KSC", "exe",
       [](HANDLE file, const std::string&) {
-        WriteText(file, "MZ half");
-        SetLastError(ERROR_DISK_FULL);
-        return false;
+        EXPECT_TRUE(WriteText(file, "MZ half"));
+        return Win32Result::Failed(ERROR_DISK_FULL);
       },
-      error);
+      staged);
   EXPECT_FALSE(staged.has_value());
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_DISK_FULL));
+  EXPECT_EQ(half.error(), static_cast<DWORD>(ERROR_DISK_FULL));
   EXPECT_TRUE(IsFolderEmpty(temp.path()));
   EXPECT_EQ(OwnHandleCount(), handlesBefore);
 
   EXPECT_FALSE(StagedFile::Create(
-      temp.path() + "\\gone\\", "KSC", "exe", [](HANDLE, const std::string&) { return true; },
-      error));
-  EXPECT_NE(error, 0u);
+      temp.path() + "\\gone\\", "KSC", "exe",
+      [](HANDLE, const std::string&) { return Win32Result::Ok(); }, staged));
+  EXPECT_FALSE(staged.has_value());
 }
 
 // The user's temporary folder when it can take installers; otherwise a
@@ -179,6 +178,7 @@ TEST(StagingFolder, FallsBackToAPrivateFolderThatGoesWithTheRun) {
     ScopedEnvVar tmp("TMP", temp.path().c_str());
     StagingFolder usable("Maker\\Staging");
     EXPECT_EQ(usable.Path(), temp.path() + "\\");
+    EXPECT_TRUE(usable.ProgramsTempFolder().empty()) << "the programs keep their own";
     // Not writable: the private folder takes over; a full disk is no reason.
     EXPECT_FALSE(usable.FallBackAfter(ERROR_DISK_FULL));
     EXPECT_EQ(usable.Path(), temp.path() + "\\");
@@ -198,14 +198,13 @@ TEST(StagingFolder, FallsBackToAPrivateFolderThatGoesWithTheRun) {
       EXPECT_EQ(folder.Path(), privateFolder);
       EXPECT_TRUE(std::filesystem::is_directory(privateFolder));
       // The programs the run starts get a temporary folder inside it,
-      // which goes with what they left there.
-      EXPECT_EQ(Variable("TEMP"), privateFolder + "Temp\\");
-      EXPECT_EQ(Variable("TMP"), privateFolder + "Temp\\");
+      // which goes with what they left there; this process's own stays.
+      EXPECT_EQ(WideToAnsi(folder.ProgramsTempFolder()), privateFolder + "Temp\\");
+      EXPECT_EQ(Variable("TMP"), broken);
       ASSERT_TRUE(WriteFileBytes(privateFolder + "Temp\\setup.log", "x"));
       // What is left in it (not the run's own) keeps the folder.
       ASSERT_TRUE(WriteFileBytes(privateFolder + "other", "x"));
     }
-    EXPECT_EQ(Variable("TMP"), broken);
     EXPECT_FALSE(std::filesystem::exists(privateFolder + "Temp"));
     EXPECT_TRUE(std::filesystem::exists(privateFolder + "other"));
     std::filesystem::remove_all(local.path() + "\\Maker");

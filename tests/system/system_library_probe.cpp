@@ -9,7 +9,7 @@
 #include "logging/primitive_logger.h"
 #include "remediation/version_checks.h"
 #include "system/dll_search.h"
-#include "system/msi_library.h"
+#include "system/library_calls.h"
 #include "system/signature_verification.h"
 
 namespace {
