@@ -223,6 +223,8 @@ def stop(root):
 
 def main(argv):
     command, *args = argv[1:] or [None]
+    # Wine takes only an absolute WINEPREFIX.
+    args = [arg if arg.isdigit() else os.path.abspath(arg) for arg in args]
     if command in ("make", "ready") and len(args) == 1:
         if command == "ready":
             return 0 if is_ready(args[0]) else 1
