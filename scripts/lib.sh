@@ -1,6 +1,6 @@
 # Shared by scripts/setup, scripts/test and scripts/demo: which build runs
-# under Wine here, building it, and preparing a Wine prefix. Source it; the
-# build and prefix functions need $root.
+# under Wine here, and building a tree. Source it; the build functions need
+# $root.
 
 # Whether this machine executes 32-bit (i386) Linux programs. Machines of our
 # kind differ here, and Wine's 32-bit side needs it. Decided by running one: a
@@ -23,41 +23,31 @@ wine_flavour() {
   if [ -x /usr/lib/wine/wine ] && can_run_32bit; then echo x86; else echo x64; fi
 }
 
-# How many copies of the test prefix the tests that install components
-# into the prefix user's profile share out (tests/CMakeLists.txt assigns
-# each such test a lane; scripts/wine-run runs it in that lane's copy).
-readonly PREFIX_LANES=4
-
-# The shipped helper's build: 32-bit, with its package, never with tests.
-shipped_build_dir() { echo "$root/build/x86"; }
-
-# The tree whose test programs run under Wine, for a flavour, and its preset.
+# The preset (configure, build and test) of the tree whose programs run
+# under Wine, and the folder of a preset's tree (CMakePresets.json).
 test_preset() {
   if [ "$1" = x86 ]; then echo wine-x86; else echo wine-x64; fi
 }
-flavour_build_dir() {
-  if [ "$1" = x86 ]; then echo "$root/build/x86-tests"; else echo "$root/build/wine-x64"; fi
+preset_dir() {
+  case $1 in
+    windows-x86) echo "$root/build/x86" ;;
+    wine-x86) echo "$root/build/x86-tests" ;;
+    wine-x64) echo "$root/build/wine-x64" ;;
+  esac
 }
 
-# The shipped helper and its package; everywhere, whether or not this
-# machine can run them (tools/check_pe.py inspects the helper).
-build_shipped() {
-  cmake --preset windows-x86 >/dev/null
-  cmake --build --preset windows-x86 -j"$(nproc)"
-}
-
-# build_tests FLAVOUR [TARGET...]: the flavour's test tree, all of it or the
-# targets given.
-build_tests() {
-  local preset
-  preset=$(test_preset "$1")
+# build PRESET [TARGET...]: configures the preset's tree and builds it, all
+# of it or the targets given. A tree that another generator made (before the
+# presets named Ninja) is configured afresh.
+build() {
+  local preset=$1 cache fresh=()
   shift
-  cmake --preset "$preset" -DREMEDION_PREFIX_LANES="$PREFIX_LANES" >/dev/null
-  if [ $# -gt 0 ]; then
-    cmake --build --preset "$preset" -j"$(nproc)" --target "$@"
-  else
-    cmake --build --preset "$preset" -j"$(nproc)"
+  cache="$(preset_dir "$preset")/CMakeCache.txt"
+  if [ -f "$cache" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$cache"; then
+    fresh=(--fresh)
   fi
+  cmake --preset "$preset" "${fresh[@]}" >/dev/null
+  cmake --build --preset "$preset" -j"$(nproc)" ${1:+--target "$@"}
 }
 
 # Says, once per run, which build the tests or the demo execute.
@@ -67,47 +57,4 @@ announce_flavour() {
   else
     echo "wine: this machine cannot run 32-bit programs: the shipped 32-bit build was built and inspected but not executed; running the 64-bit build (build/wine-x64) instead"
   fi
-}
-
-# wine_prefix DIR FLAVOUR: exports the Wine settings for DIR and the loader
-# for FLAVOUR, and creates the 64-bit (WOW64) prefix there when it does not
-# exist yet (about 15 seconds; scripts/wine-prefix).
-wine_prefix() {
-  export WINEPREFIX=$1
-  export WINEARCH=win64
-  export WINEDEBUG=-all
-  export WINEDLLOVERRIDES="mscoree,mshtml="
-  export WINESERVER=/usr/lib/wine/wineserver64
-  if [ "${2:-x64}" = x86 ]; then
-    export WINELOADER=/usr/lib/wine/wine
-  else
-    export WINELOADER=/usr/lib/wine/wine64
-  fi
-  "$root/scripts/wine-prefix" "$WINEPREFIX"
-}
-
-# prefix_lanes BASE: a fresh copy of BASE for each lane, BASE-lane<n>. The
-# base's wine server is stopped first, so that its registry is on disk.
-prefix_lanes() {
-  local base=$1 lane
-  WINEPREFIX=$base "$WINESERVER" -k 2>/dev/null || true
-  for lane in $(seq 1 "$PREFIX_LANES"); do
-    WINEPREFIX=$base-lane$lane "$WINESERVER" -k 2>/dev/null || true
-    rm -rf "$base-lane$lane"
-    cp -a "$base" "$base-lane$lane"
-  done
-}
-
-# test_servers start|stop BASE: one persistent wine server for the base
-# prefix and for each lane, for the whole test run.
-test_servers() {
-  local action=$1 base=$2 prefix
-  for prefix in "$base" $(seq -f "$base-lane%g" 1 "$PREFIX_LANES"); do
-    if [ "$action" = start ]; then
-      # A server an earlier run left is used as it is (-p then ends with 2).
-      WINEPREFIX=$prefix "$WINESERVER" -p || true
-    else
-      WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null || true
-    fi
-  done
 }

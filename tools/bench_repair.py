@@ -27,12 +27,14 @@ import subprocess
 import sys
 from pathlib import Path
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wine_prefix  # noqa: E402
+
 ROOT = Path(__file__).resolve().parent.parent
 TREE = ROOT / "build" / "wine-x64"
 KIT = TREE / "payloads" / "kit"
 PREFIX = ROOT / "build" / "bench-prefix"
 WINE = "/usr/lib/wine/wine64"
-SERVER = "/usr/lib/wine/wineserver64"
 PACKAGE_ARGUMENTS = ["-msiInteractive:", "False",
                      "-kuhMSIProdCode:", "{6F1D2C3B-4A59-4E8D-9C71-2B3A4D5E6F70}"]
 OLD_LAUNCHER = "{C112CAC3-0114-44E0-A8F1-C32E28969D64}"
@@ -45,9 +47,7 @@ def windows_path(path):
 
 
 def environment():
-    env = dict(os.environ, WINEPREFIX=str(PREFIX), WINEARCH="win64", WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=", WINESERVER=SERVER)
-    return env
+    return wine_prefix.environment(PREFIX)
 
 
 def batch(lines):
@@ -63,9 +63,8 @@ def start_wait(program, *arguments):
 
 
 def reset():
-    if not (PREFIX / "system.reg").exists():
-        subprocess.run([str(ROOT / "scripts" / "wine-prefix"), str(PREFIX)], check=True)
-    subprocess.run([SERVER, "-p"], env=environment(), check=False)
+    wine_prefix.make(PREFIX)
+    wine_prefix.start_server(PREFIX)
     old = KIT / "old"
     batch([
         "start /wait msiexec /x " + NEW_LAUNCHER + " /qn",

@@ -38,7 +38,6 @@ constexpr auto kHelperEndTimeout = std::chrono::minutes(3);
 // How long a helper that was wrongly started would take at most to show up.
 constexpr auto kNothingStartsWait = std::chrono::seconds(8);
 constexpr auto kPollInterval = std::chrono::milliseconds(500);
-constexpr DWORD kInstallFailure = 1603;
 
 std::string PackagePath() { return RequiredEnv("REMEDION_DEPLOY_PACKAGE"); }
 std::string NewerPackagePath() { return RequiredEnv("REMEDION_DEPLOY_NEWER_PACKAGE"); }
@@ -337,7 +336,7 @@ TEST_F(DeploymentPackage, NewerPackageReplacesTheOlderOne) {
   EXPECT_TRUE(std::filesystem::exists(InstalledHelperPath()));
 
   before = HelperLogs();
-  EXPECT_EQ(InstallQuietly(PackagePath()), kInstallFailure);
+  EXPECT_EQ(InstallQuietly(PackagePath()), static_cast<DWORD>(ERROR_INSTALL_FAILURE));
   EXPECT_TRUE(NothingStartedSince(before));
   EXPECT_EQ(InstalledHelperProducts(), std::vector<std::string>{newerCode});
 }

@@ -25,8 +25,6 @@ using namespace test_support;
 
 namespace {
 
-constexpr char kPackageArguments[] =
-    "-msiInteractive: False -kuhMSIProdCode: {6F1D2C3B-4A59-4E8D-9C71-2B3A4D5E6F70}";
 constexpr char kRestoreRoot[] = "%LOCALAPPDATA%\\Tessaly\\Restore";
 constexpr char kRollBackTag[] = "(RollBackFailedInstalls)  ";
 

@@ -15,18 +15,17 @@ using namespace test_support;
 namespace {
 
 // The runs here look at the run driver, not at the remediation: with both
-// components current the passes find nothing to do and change nothing.
-class CurrentComponentsEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
+// components current the passes find nothing to do and change nothing. Set
+// up once for the suite (not for the whole program: the program holds other
+// suites, which start from a profile of their own).
+class RunDriver : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
     ResetProfile();
     InstallCurrentComponents();
   }
-  void TearDown() override { ResetProfile(); }
+  static void TearDownTestSuite() { ResetProfile(); }
 };
-
-const auto* const g_environment =
-    ::testing::AddGlobalTestEnvironment(new CurrentComponentsEnvironment);
 
 // The dump text as the log file holds it (CR LF line ends).
 std::string ExpectedDump(const std::string& extraArgLines, const char* forceReRun,
@@ -74,7 +73,7 @@ void ExpectStartAndMetadata(const std::vector<std::string>& messages) {
 
 }  // namespace
 
-TEST(RunDriver, WithoutArgumentsRunsThePassesBetweenTwoDumps) {
+TEST_F(RunDriver, WithoutArgumentsRunsThePassesBetweenTwoDumps) {
   const LoggedRun run = RunHelper("");
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 0u);
@@ -113,7 +112,7 @@ TEST(RunDriver, WithoutArgumentsRunsThePassesBetweenTwoDumps) {
             std::string::npos);
 }
 
-TEST(RunDriver, ElevateForSkipsThePassesAndRecordsNoResult) {
+TEST_F(RunDriver, ElevateForSkipsThePassesAndRecordsNoResult) {
   ClearRunRecord();
   const LoggedRun run = RunHelper("-elevateFor: {1234} -zar: 7.5");
   EXPECT_EQ(RunRecordValue("LastRunResult"), std::nullopt);
@@ -130,7 +129,7 @@ TEST(RunDriver, ElevateForSkipsThePassesAndRecordsNoResult) {
   EXPECT_TRUE(run.LogHolds("(PL.Dtor)  ===Tessaly Remedion Exiting at "));
 }
 
-TEST(RunDriver, UnrecognisedSwitchIsLoggedAndTheRunGoesOn) {
+TEST_F(RunDriver, UnrecognisedSwitchIsLoggedAndTheRunGoesOn) {
   const LoggedRun run = RunHelper("-unknown: value");
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 0u);
@@ -143,7 +142,7 @@ TEST(RunDriver, UnrecognisedSwitchIsLoggedAndTheRunGoesOn) {
   EXPECT_NE(run.log.find(ExpectedDump("", "True", "False", "87")), std::string::npos) << run.log;
 }
 
-TEST(RunDriver, AProgressBoxThatCannotBeCreatedLeavesTheRunGoing) {
+TEST_F(RunDriver, AProgressBoxThatCannotBeCreatedLeavesTheRunGoing) {
   // A Wine setting for the helper alone switches off the library that
   // provides the shell's progress dialog, so creating the dialog fails.
   constexpr char kSwitchedOff[] = "";

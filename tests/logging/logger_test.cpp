@@ -7,6 +7,7 @@
 #include <string>
 
 #include "logging/log_text.h"
+#include "tests/support/component_profile.h"
 #include "tests/support/test_support.h"
 
 using namespace test_support;
@@ -154,6 +155,12 @@ TEST(Logger, RefusesASymbolicLinkAtTheLogName) {
 }
 
 TEST(Logger, AFileInPlaceOfTheLogFolderSendsTheLogPerUserAndOfBothLeavesNone) {
+  // The helper's run below repairs the prefix user's components: the profile
+  // is reset at the end (once the folders below are back), as the next test
+  // in this prefix expects.
+  struct ProfileReset {
+    ~ProfileReset() { ResetProfile(); }
+  } resetAtTheEnd;
   ScopedTempDir temp;
   ScopedEnvVar publicFolder("Public", temp.path().c_str());
   ScopedPerUserFolder perUser;

@@ -40,7 +40,6 @@ constexpr char kLauncherProductName[] = "Kelvo Application Launcher";
 constexpr char kLauncher2271ProductCode[] = "{C112CAC3-0114-44E0-A8F1-C32E28969D64}";
 constexpr char kLauncher2272ProductCode[] = "{BC0B1052-FEA3-4B1F-B3C0-9F60332010BA}";
 constexpr char kQuietSwitches[] = " /quiet /qn /norestart";
-constexpr DWORD kInstallFailure = 1603;  // ERROR_INSTALL_FAILURE
 
 const std::vector<std::string> kCompanyFolders = {"Tessaly", "Quarnel Networks"};
 
@@ -278,7 +277,7 @@ TEST(LauncherPackages, FailingPackageEndsWithInstallFailureAndInstallsNothing) {
   ASSERT_PREFIX_CLEAN(components);
   const ChildResult install = InstallPackage("fixtures\\failing_launcher.msi");
   ASSERT_TRUE(install.finished);
-  EXPECT_EQ(install.exitCode, kInstallFailure);
+  EXPECT_EQ(install.exitCode, static_cast<DWORD>(ERROR_INSTALL_FAILURE));
   EXPECT_TRUE(InstalledLauncherProducts().empty());
   EXPECT_FALSE(Exists(LauncherFolder()));
 }

@@ -10,6 +10,11 @@
 
 namespace test_support {
 
+// The switches the deployment package starts the helper with (with a
+// product code of its own).
+constexpr char kPackageArguments[] =
+    "-msiInteractive: False -kuhMSIProdCode: {6F1D2C3B-4A59-4E8D-9C71-2B3A4D5E6F70}";
+
 // The temporary file a payload was written to, as the log names it; empty
 // when the log names none.
 std::string WrittenPayloadPath(const LoggedRun& run, const std::string& payloadName);

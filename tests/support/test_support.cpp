@@ -218,6 +218,10 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
   return content.str();
 }
 
+bool IsFolderEmpty(const std::string& folder) {
+  return std::filesystem::is_empty(std::filesystem::path(folder));
+}
+
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;

@@ -109,6 +109,8 @@ std::optional<StoredValue> ReadRegistryValue(HKEY root, const std::string& subKe
                                              const std::string& name);
 
 std::optional<std::string> ReadFileBytes(const std::string& path);
+// Whether the folder holds nothing (throws when it cannot be read).
+bool IsFolderEmpty(const std::string& folder);
 // How many names (hard links) the file has; 0 when it cannot be opened.
 DWORD LinkCount(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);

@@ -9,18 +9,9 @@
 
 #include "system/file_sys_utils.h"
 #include "tests/support/test_support.h"
+#include "tests/system/system_probe.h"
 
 using namespace test_support;
-
-namespace {
-
-constexpr char kProbe[] = "system_probe.exe";
-
-bool IsFolderEmpty(const std::string& folder) {
-  return std::filesystem::is_empty(std::filesystem::path(folder));
-}
-
-}  // namespace
 
 TEST(FileSysUtils, ExistsSeesFilesFoldersAndTreatsBadNamesAsMissing) {
   ScopedTempDir temp;
@@ -94,7 +85,7 @@ TEST(FileSysUtils, DeleteIfExistsRemovesFilesAndWholeTrees) {
 
 TEST(FileSysUtils, CleanUpOfAMissingFileLogsOnlyTheEntryTrace) {
   ScopedTempDir temp;
-  const auto run = RunProbe(kProbe, "cleanup " + Quoted(temp.path() + "\\missing.exe"));
+  const auto run = RunProbe(kSystemProbe, "cleanup " + Quoted(temp.path() + "\\missing.exe"));
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 0u);
   ASSERT_EQ(run.messages.size(), 1u);
@@ -119,7 +110,7 @@ TEST(FileSysUtils, CleanUpOfALockedFileLogsThePlatformErrorAndTheFailure) {
     EXPECT_TRUE(FileSysUtils::Exists(file));
   }
 
-  const auto run = RunProbe(kProbe, "cleanup-locked " + Quoted(file));
+  const auto run = RunProbe(kSystemProbe, "cleanup-locked " + Quoted(file));
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 1u) << "the held file must survive";
   ASSERT_EQ(run.messages.size(), 3u);
@@ -133,7 +124,7 @@ TEST(FileSysUtils, CleanUpOfALockedFileLogsThePlatformErrorAndTheFailure) {
   EXPECT_EQ(run.messages[2], "(CleanUpFile)  Clean-up of " + file + " failed");
 
   // Released, the same file goes.
-  EXPECT_EQ(RunProbe(kProbe, "cleanup " + Quoted(file)).child.exitCode, 0u);
+  EXPECT_EQ(RunProbe(kSystemProbe, "cleanup " + Quoted(file)).child.exitCode, 0u);
 }
 
 // An installer's temporary name that has become a folder (planted, or a
@@ -147,7 +138,7 @@ TEST(FileSysUtils, CleanUpDeletesAnEmptyFolderButNothingInsideOne) {
   ASSERT_TRUE(WriteFileBytes(precious, "keep"));
   ASSERT_TRUE(FileSysUtils::Exists(precious));
 
-  const auto refused = RunProbe(kProbe, "cleanup " + Quoted(planted));
+  const auto refused = RunProbe(kSystemProbe, "cleanup " + Quoted(planted));
   ASSERT_TRUE(refused.child.finished);
   EXPECT_EQ(refused.child.exitCode, 1u);
   EXPECT_EQ(ReadFileBytes(precious).value_or(""), "keep");
@@ -157,5 +148,5 @@ TEST(FileSysUtils, CleanUpDeletesAnEmptyFolderButNothingInsideOne) {
   EXPECT_EQ(CountOf(refused.messages, "(CleanUpFile)  Clean-up of " + planted + " failed"), 1u);
 
   ASSERT_TRUE(DeleteFileA(precious.c_str()));
-  EXPECT_EQ(RunProbe(kProbe, "cleanup " + Quoted(planted)).child.exitCode, 0u);
+  EXPECT_EQ(RunProbe(kSystemProbe, "cleanup " + Quoted(planted)).child.exitCode, 0u);
 }

@@ -8,14 +8,9 @@
 #include "system/known_folders.h"
 #include "system/temp_installer_path.h"
 #include "tests/support/test_support.h"
+#include "tests/system/system_probe.h"
 
 using namespace test_support;
-
-namespace {
-
-constexpr char kProbe[] = "system_probe.exe";
-
-}  // namespace
 
 TEST(KnownFolders, EnvironmentComesFirstAndGetsOneBackslashAppended) {
   {
@@ -88,7 +83,7 @@ TEST(KnownFolders, AFolderTheCodePageCannotHoldIsUnavailable) {
 
   {
     ScopedEnvVar appData(L"AppData", polish + L"\\AppData\\Roaming");
-    const auto run = RunProbe(kProbe, "known-folder 2");
+    const auto run = RunProbe(kSystemProbe, "known-folder 2");
     EXPECT_EQ(run.child.exitCode, 1u);
     EXPECT_EQ(CountOf(run.messages, "(probe)  folder=[]"), 1u);
     EXPECT_EQ(CountOf(run.messages,

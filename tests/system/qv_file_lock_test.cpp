@@ -9,12 +9,11 @@
 #include "system/qv_file_lock.h"
 #include "tests/support/handle_count.h"
 #include "tests/support/test_support.h"
+#include "tests/system/system_probe.h"
 
 using namespace test_support;
 
 namespace {
-
-constexpr char kProbe[] = "system_probe.exe";
 
 // What the probe may do with a file (its "access" mode's exit bits).
 constexpr DWORD kMayRead = 1;
@@ -43,7 +42,7 @@ TEST(QVFileLock, AnEmptyPathOrAMissingFileIsNotFound) {
   EXPECT_EQ(ThrownText(""), "File Not Found");
   EXPECT_EQ(OwnHandleCount(), before);
 
-  const auto run = RunProbe(kProbe, "lock " + Quoted(missing));
+  const auto run = RunProbe(kSystemProbe, "lock " + Quoted(missing));
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 1u);
   EXPECT_EQ(run.messages,
@@ -56,7 +55,7 @@ TEST(QVFileLock, WhileHeldOthersMayReadAndRunButNeitherOverwriteNorDelete) {
   const std::string file = temp.path() + "\\installer.bin";
   ASSERT_TRUE(WriteFileBytes(file, "MZ payload"));
   // Unlocked, the probe may do everything: the refusals below are the lock's.
-  EXPECT_EQ(RunProbe(kProbe, "access " + Quoted(file)).child.exitCode,
+  EXPECT_EQ(RunProbe(kSystemProbe, "access " + Quoted(file)).child.exitCode,
             kMayRead | kMayOverwrite | kMayDelete);
   ASSERT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
   ASSERT_TRUE(WriteFileBytes(file, "MZ payload"));
@@ -65,7 +64,7 @@ TEST(QVFileLock, WhileHeldOthersMayReadAndRunButNeitherOverwriteNorDelete) {
   ASSERT_GT(before, 0u) << "no handle count";
   {
     QVFileLock lock(file);
-    const auto run = RunProbe(kProbe, "access " + Quoted(file));
+    const auto run = RunProbe(kSystemProbe, "access " + Quoted(file));
     ASSERT_TRUE(run.child.finished);
     EXPECT_EQ(run.child.exitCode, kMayRead);
     EXPECT_EQ(ReadFileBytes(file), "MZ payload");
@@ -107,7 +106,7 @@ TEST(QVFileLock, AFileSomeoneWritesCannotBeLocked) {
   EXPECT_EQ(ThrownText(file), "CreateFile");
   EXPECT_EQ(OwnHandleCount(), before);
 
-  const auto run = RunProbe(kProbe, "lock " + Quoted(file));
+  const auto run = RunProbe(kSystemProbe, "lock " + Quoted(file));
   CloseHandle(writer);
   ASSERT_TRUE(run.child.finished);
   EXPECT_EQ(run.child.exitCode, 1u);

@@ -14,13 +14,12 @@
 #include "tests/support/component_profile.h"
 #include "tests/support/test_support.h"
 #include "tests/support/scoped_registry_tree.h"
+#include "tests/system/system_probe.h"
 
 using namespace test_support;
 using registry_test::ScopedRegistryTree;
 
 namespace {
-
-constexpr char kProbe[] = "system_probe.exe";
 
 constexpr char kTestKey[] = "SOFTWARE\\RemedionTest";
 
@@ -70,7 +69,7 @@ TEST(WriteValToReg, CreatesMissingKeysAndStoresNulTerminatedText) {
 
   // A successful write reports the registry's own result, not an error an
   // earlier call left behind.
-  const auto succeeded = RunProbe(kProbe, "write-after-error " + Quoted(deep));
+  const auto succeeded = RunProbe(kSystemProbe, "write-after-error " + Quoted(deep));
   ASSERT_TRUE(succeeded.child.finished);
   EXPECT_EQ(succeeded.child.exitCode, 10u);
   ASSERT_EQ(succeeded.messages.size(), 3u);
@@ -82,7 +81,7 @@ TEST(WriteValToReg, CreatesMissingKeysAndStoresNulTerminatedText) {
   // the registry's error, which the registry calls do not leave in
   // GetLastError themselves.
   const std::string tooLong = std::string(kTestKey) + "\\" + std::string(300, 'K');
-  const auto failed = RunProbe(kProbe, "write " + Quoted(tooLong));
+  const auto failed = RunProbe(kSystemProbe, "write " + Quoted(tooLong));
   ASSERT_TRUE(failed.child.finished);
   EXPECT_EQ(failed.child.exitCode, 11u);
   ASSERT_EQ(failed.messages.size(), 2u);

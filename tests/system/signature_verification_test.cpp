@@ -14,6 +14,7 @@
 #include "system/signature_verification.h"
 #include "tests/support/handle_count.h"
 #include "tests/support/test_support.h"
+#include "tests/system/system_probe.h"
 
 using namespace test_support;
 using namespace signature_constants;
@@ -25,8 +26,6 @@ constexpr char kSignerQuarnel[] = "Quarnel Networks, Inc.";
 constexpr char kSignerOrvane[] = "Orvane, Inc.";
 
 namespace {
-
-constexpr char kProbe[] = "system_probe.exe";
 
 std::string Fixture(const std::string& name) { return KitPath("fixtures\\" + name); }
 
@@ -43,7 +42,7 @@ struct Verification {
 Verification VerifyInProbe(const std::string& path, const std::string& name1 = kSignerTessaly,
                            const std::string& name2 = kSignerQuarnel,
                            const std::string& name3 = kSignerOrvane) {
-  const auto run = RunProbe(kProbe, "verify " + Quoted(path) + " " + Quoted(name1) + " " +
+  const auto run = RunProbe(kSystemProbe, "verify " + Quoted(path) + " " + Quoted(name1) + " " +
                                         Quoted(name2) + " " + Quoted(name3));
   return {run.child.finished ? run.child.exitCode : 0, Messages(run.log, "qvVerifySignature")};
 }

@@ -21,10 +21,6 @@ using namespace test_support;
 
 namespace {
 
-bool IsFolderEmpty(const std::string& folder) {
-  return std::filesystem::is_empty(std::filesystem::path(folder));
-}
-
 Win32Result WriteText(HANDLE file, const std::string& text) {
   DWORD written = 0;
   return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&

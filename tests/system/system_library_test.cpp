@@ -40,7 +40,7 @@ constexpr char kDisabled[] = "";
 // (uxtheme, for its theme).
 const Names kLoadedForUs = {"crypt32.dll", "uxtheme.dll"};
 
-constexpr char kProbe[] = "system_library_probe.exe";
+constexpr char kLibraryProbe[] = "system_library_probe.exe";
 constexpr char kProgressProbe[] = "progress_probe.exe";
 constexpr char kControl[] = "planted_library_control.exe";
 
@@ -138,9 +138,9 @@ TEST(SystemLibraries, APlantedCopyBesideTheProgramIsNeverLoaded) {
   // give the system's answers (a planted stub's would be 120) and load no
   // copy. 259: no more related products; 1605: unknown product.
   folder.ForgetLoads();
-  const ScopedLoadOrder probeOrder(kProbe, kPlantedButVersion, kNativeFirst);
+  const ScopedLoadOrder probeOrder(kLibraryProbe, kPlantedButVersion, kNativeFirst);
   ASSERT_TRUE(probeOrder.Holds(kNativeFirst));
-  const LoggedRun probe = RunLibraryProbe(folder.Copy(TestProgramPath(kProbe)));
+  const LoggedRun probe = RunLibraryProbe(folder.Copy(TestProgramPath(kLibraryProbe)));
   ASSERT_TRUE(probe.child.finished);
   EXPECT_EQ(folder.Loaded(kPlantedButVersion), Names());
   // The probe's answers to its two rounds of calls.
@@ -149,9 +149,9 @@ TEST(SystemLibraries, APlantedCopyBesideTheProgramIsNeverLoaded) {
 }
 
 TEST(SystemLibraries, ALibraryThatCannotBeLoadedFailsItsCallsAsTheCallsWould) {
-  const ScopedLoadOrder disabled(kProbe, kPlantedButVersion, kDisabled);
+  const ScopedLoadOrder disabled(kLibraryProbe, kPlantedButVersion, kDisabled);
   ASSERT_TRUE(disabled.Holds(kDisabled));
-  const LoggedRun probe = RunLibraryProbe(TestProgramPath(kProbe));
+  const LoggedRun probe = RunLibraryProbe(TestProgramPath(kLibraryProbe));
   ASSERT_TRUE(probe.child.finished);
   ASSERT_EQ(probe.child.exitCode, 0u);
 
