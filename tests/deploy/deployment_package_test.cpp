@@ -106,8 +106,8 @@ using LogSizes = std::map<std::string, uintmax_t>;
 LogSizes HelperLogs() {
   LogSizes logs;
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(LogFolder(), error)) {
-    const std::string name = entry.path().filename().string();
+  for (const auto& entry : std::filesystem::directory_iterator(FsPath(LogFolder()), error)) {
+    const std::string name = AnsiName(entry.path());
     if (name.rfind(kLogNamePrefix, 0) == 0) logs[name] = entry.file_size(error);
   }
   return logs;
@@ -175,7 +175,7 @@ class DeploymentPackage : public ::testing::Test {
   void SetUp() override {
     RestorePrefix();
     ASSERT_TRUE(InstalledHelperProducts().empty());
-    ASSERT_FALSE(std::filesystem::exists(InstalledHelperPath()));
+    ASSERT_FALSE(std::filesystem::exists(FsPath(InstalledHelperPath())));
     logsAtStart_ = HelperLogs();
   }
   void TearDown() override {
@@ -200,7 +200,7 @@ TEST_F(DeploymentPackage, SilentInstallOnABrokenProfileStartsTheHelperThatRepair
 
   const LogSizes before = HelperLogs();
   ASSERT_EQ(InstallQuietly(PackagePath()), 0u);
-  EXPECT_TRUE(std::filesystem::exists(InstalledHelperPath()));
+  EXPECT_TRUE(std::filesystem::exists(FsPath(InstalledHelperPath())));
   EXPECT_EQ(InstalledHelperProducts(), std::vector<std::string>{productCode});
   // msiexec has ended; the installed helper goes on (a repair of this
   // profile takes seconds), which is also what the waits below watch.
@@ -217,7 +217,7 @@ TEST_F(DeploymentPackage, SilentInstallOnABrokenProfileStartsTheHelperThatRepair
 
   // Without the machine-wide client the setup client comes from 22.7.3.
   EXPECT_EQ(FileVersionOf(SetupClientExePath("Tessaly")), "22.7.3.0");
-  EXPECT_FALSE(std::filesystem::exists(SetupClientExePath("Quarnel Networks")));
+  EXPECT_FALSE(std::filesystem::exists(FsPath(SetupClientExePath("Quarnel Networks"))));
   EXPECT_EQ(FileVersionOf(LauncherExePath()), "22.7.2.0");
   const auto launchers = InstalledLauncherProducts();
   ASSERT_EQ(launchers.size(), 1u);
@@ -269,7 +269,7 @@ TEST_F(DeploymentPackage, AMachineWideInstallIsRefusedAndStartsNothing) {
   const LogSizes before = HelperLogs();
   EXPECT_EQ(RunMsiexec("/i \"" + PackagePath() + "\" ALLUSERS=1 /qn"), 1603u);
   EXPECT_TRUE(InstalledHelperProducts().empty());
-  EXPECT_FALSE(std::filesystem::exists(InstalledHelperPath()));
+  EXPECT_FALSE(std::filesystem::exists(FsPath(InstalledHelperPath())));
   EXPECT_TRUE(NothingStartedSince(before));
 }
 
@@ -302,8 +302,8 @@ TEST_F(DeploymentPackage, RepeatedInstallStartsNoSecondHelperRepairRerunsItRemov
   ASSERT_EQ(RunMsiexec("/x " + productCode + " /qn"), 0u);
   EXPECT_TRUE(NothingStartedSince(beforeRemoval));
   EXPECT_TRUE(InstalledHelperProducts().empty());
-  EXPECT_FALSE(std::filesystem::exists(InstalledHelperPath()));
-  EXPECT_FALSE(std::filesystem::exists(OrvaneFolder()));
+  EXPECT_FALSE(std::filesystem::exists(FsPath(InstalledHelperPath())));
+  EXPECT_FALSE(std::filesystem::exists(FsPath(OrvaneFolder())));
   HKEY key = nullptr;
   EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Orvane\\Upgrade Helper", 0, KEY_READ, &key),
             ERROR_SUCCESS);
@@ -333,7 +333,7 @@ TEST_F(DeploymentPackage, NewerPackageReplacesTheOlderOne) {
   EXPECT_TRUE(LogHolds(runs.texts[0], "\r\n-kuhMSIProdCode: " + newerCode + "\r\n"));
   EXPECT_EQ(InstalledHelperProducts(), std::vector<std::string>{newerCode});
   EXPECT_EQ(MsiQueryProductStateA(olderCode.c_str()), INSTALLSTATE_UNKNOWN);
-  EXPECT_TRUE(std::filesystem::exists(InstalledHelperPath()));
+  EXPECT_TRUE(std::filesystem::exists(FsPath(InstalledHelperPath())));
 
   before = HelperLogs();
   EXPECT_EQ(InstallQuietly(PackagePath()), static_cast<DWORD>(ERROR_INSTALL_FAILURE));

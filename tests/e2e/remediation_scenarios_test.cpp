@@ -50,8 +50,8 @@ TEST_F(RemediationScenario, FreshProfileGetsBothComponentsFromTheCurrentPayloads
   const std::string launcherPath = WrittenPayloadPath(run, "TessalyAppLauncher.msi");
   ASSERT_FALSE(setupPath.empty());
   ASSERT_FALSE(launcherPath.empty());
-  EXPECT_FALSE(std::filesystem::exists(setupPath));
-  EXPECT_FALSE(std::filesystem::exists(launcherPath));
+  EXPECT_FALSE(std::filesystem::exists(FsPath(setupPath)));
+  EXPECT_FALSE(std::filesystem::exists(FsPath(launcherPath)));
 }
 
 // Outdated components, running, replaced as the installer package runs the
@@ -67,7 +67,7 @@ void RunOutdatedProfileScenario(bool machineWideClientPresent) {
   ASSERT_EQ(ProductVersion(oldProducts[0]), "22.7.1");
   if (machineWideClientPresent) {
     std::filesystem::create_directories(
-        std::filesystem::path(MachineWideClientPath()).parent_path());
+        FsPath(MachineWideClientPath()).parent_path());
     ASSERT_TRUE(CopyFileA(StandInPath("Kelvo-22.7.2.0", "Kelvo.exe").c_str(),
                           MachineWideClientPath().c_str(), FALSE));
   }
@@ -90,7 +90,7 @@ void RunOutdatedProfileScenario(bool machineWideClientPresent) {
   // The setup client under both company folders, and the launcher.
   EXPECT_EQ(FinalDump(run, "AppsUnInstalled"), "3: Setup Client, Kelvo Application Launcher");
   EXPECT_EQ(FinalDump(run, "AppsInstalled"), "2: Setup Client, KVAL");
-  EXPECT_FALSE(std::filesystem::exists(SetupClientExePath("Quarnel Networks")));
+  EXPECT_FALSE(std::filesystem::exists(FsPath(SetupClientExePath("Quarnel Networks"))));
   for (const auto& product : InstalledLauncherProducts()) EXPECT_NE(product, oldProducts[0]);
 
   // Without the machine-wide client, the package's run takes the setup
@@ -201,7 +201,7 @@ TEST_F(RemediationScenario, PayloadsOfAnotherSignerAreNeverRunAndTheOldComponent
   for (const char* name : {"TYSetupClientInstaller_22.7.3.exe", "TessalyAppLauncher.msi"}) {
     const std::string path = WrittenPayloadPath(run, name);
     ASSERT_FALSE(path.empty()) << name;
-    EXPECT_TRUE(std::filesystem::exists(path)) << path;
+    EXPECT_TRUE(std::filesystem::exists(FsPath(path))) << path;
     DeleteFileA(path.c_str());
   }
 
@@ -236,7 +236,7 @@ TEST_F(RemediationScenario, ABusyWindowsInstallerDelaysMsiexecAndTheRepairStillS
     planted = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
     SetEvent(held.get());
     const ULONGLONG start = GetTickCount64();
-    while (!std::filesystem::exists(SetupClientExePath()) &&
+    while (!std::filesystem::exists(FsPath(SetupClientExePath())) &&
            GetTickCount64() - start < kHoldAtMostMs) {
       Sleep(100);
     }
@@ -319,7 +319,7 @@ TEST_F(RemediationScenario, OutdatedComponentsOfAUserNamedInTheCodePageAreReplac
   EXPECT_EQ(run.child.exitCode, 0u);
   EXPECT_TRUE(run.Has(kSuccessLine));
   ExpectCurrentComponents("22.7.3.0");
-  EXPECT_FALSE(std::filesystem::exists(SetupClientExePath("Quarnel Networks")));
+  EXPECT_FALSE(std::filesystem::exists(FsPath(SetupClientExePath("Quarnel Networks"))));
   // The installers went to this user's temporary folder, and went again.
   const std::string written = WrittenPayloadPath(run, "TessalyAppLauncher.msi");
   EXPECT_EQ(written.find(folders.tempNarrow()), 0u) << written;

@@ -133,11 +133,11 @@ class KitComponentsInPrefix {
     std::error_code ignored;
     for (const std::string& company : kCompanyFolders) {
       if (Exists(SetupClientFolder(company) + "uninstall.exe")) RunUninstaller(company);
-      std::filesystem::remove_all(SetupClientFolder(company), ignored);
-      std::filesystem::remove(RoamingAppData() + company, ignored);  // only when empty
+      std::filesystem::remove_all(FsPath(SetupClientFolder(company)), ignored);
+      std::filesystem::remove(FsPath(RoamingAppData() + company), ignored);  // only when empty
     }
-    std::filesystem::remove_all(LauncherFolder(), ignored);
-    std::filesystem::remove(RoamingAppData() + "Tessaly", ignored);
+    std::filesystem::remove_all(FsPath(LauncherFolder()), ignored);
+    std::filesystem::remove(FsPath(RoamingAppData() + "Tessaly"), ignored);
   }
 
   // NSIS runs an uninstaller from a copy in a "~nsuN.tmp" folder of the
@@ -147,8 +147,8 @@ class KitComponentsInPrefix {
     char temp[MAX_PATH] = {};
     if (GetTempPathA(MAX_PATH, temp) == 0) return folders;
     std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(temp, ignored)) {
-      const std::string name = entry.path().filename().string();
+    for (const auto& entry : std::filesystem::directory_iterator(FsPath(temp), ignored)) {
+      const std::string name = AnsiName(entry.path());
       if (name.rfind("~nsu", 0) == 0 && entry.is_directory(ignored)) folders.insert(entry.path());
     }
     return folders;

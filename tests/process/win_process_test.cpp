@@ -134,7 +134,7 @@ TEST(WinProcess, ReadsTheExitCodeOfAChild) {
 TEST(WinProcess, APathWithABlankRunsThatProgramNotAPrefixOfIt) {
   ScopedTempDir temp;
   const std::string folder = temp.path() + "\\Jane Doe";
-  std::filesystem::create_directories(folder);
+  std::filesystem::create_directories(FsPath(folder));
   const std::string child = folder + "\\process_test_child.exe";
   ASSERT_TRUE(CopyFileA(ChildPath().c_str(), child.c_str(), FALSE));
   // What an unquoted command line would start instead: a program that never

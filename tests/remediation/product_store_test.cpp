@@ -101,7 +101,7 @@ TEST(GetVersionFromINI, ReadsDisplayVersionOfTheDesktopClientsFile) {
   ScopedEnvVar folder("ProgramFiles(x86)", programFiles.path().c_str());
   const std::string iniFolder = programFiles.path() + "\\Tessaly\\Kelvo";
   EXPECT_EQ(GetVersionFromINI(), "NotInINI");
-  std::filesystem::create_directories(iniFolder);
+  std::filesystem::create_directories(FsPath(iniFolder));
   ASSERT_TRUE(WriteFileBytes(iniFolder + "\\TessalyVersion.ini",
                              "[Tessaly]\r\nDisplayVersion=22.7.3.1234\r\n"));
   EXPECT_EQ(GetVersionFromINI(), "22.7.3.1234");

@@ -98,7 +98,7 @@ TEST_F(RemediationPasses, UninstallPassActsOnTheMaskedComponentsOnly) {
   }
   EXPECT_TRUE(namedJob);
   EXPECT_EQ(CountOf(setupClient.messages, "(UninstallProductByUpgradeCode)  >>>"), 0u);
-  EXPECT_FALSE(std::filesystem::exists(SetupClientExePath()));
+  EXPECT_FALSE(std::filesystem::exists(FsPath(SetupClientExePath())));
 }
 
 // msiexec started while another installation runs ends with 1618, and one

@@ -48,7 +48,7 @@ class ComponentsFolder {
   }
 
   void Install(const std::string& folder, const std::string& source, const std::string& name) {
-    std::filesystem::create_directories(Path(folder));
+    std::filesystem::create_directories(FsPath(Path(folder)));
     ASSERT_TRUE(CopyFileA(source.c_str(), Path(folder + "\\" + name).c_str(), FALSE)) << source;
   }
 
@@ -194,7 +194,7 @@ TEST(IsUpgradeRequired, SetsTheBitOfEachMissingOrOlderComponent) {
     // An executable that is empty, truncated or no program at all is a
     // broken installation: reinstalled, like a missing one.
     ComponentsFolder broken("", "22.7.2.0");
-    std::filesystem::create_directories(broken.Path("KVAL"));
+    std::filesystem::create_directories(FsPath(broken.Path("KVAL")));
     const std::string launcher = broken.Path("KVAL\\KelvoApplicationLauncher.exe");
     const std::string program =
         ReadFileBytes(StandInPath("KelvoApplicationLauncher-22.7.2.0", kLauncherExe)).value_or("");

@@ -37,7 +37,7 @@ const char* const kClientPrograms[] = {"KelvoSetupClient.exe",
 
 void RemoveTree(const std::string& path) {
   std::error_code error;
-  std::filesystem::remove_all(path, error);
+  std::filesystem::remove_all(FsPath(path), error);
 }
 
 void DeleteValue(HKEY hive, REGSAM view, const char* valueName) {
@@ -183,7 +183,7 @@ void SetInstalledDesktopClientVersion(const std::optional<std::string>& version)
   const std::string ini = VersionIniPath();
   DeleteFileA(ini.c_str());
   if (!version) return;
-  std::filesystem::create_directories(std::filesystem::path(ini).parent_path());
+  std::filesystem::create_directories(FsPath(ini).parent_path());
   if (!WriteFileBytes(ini, "[Tessaly]\r\nDisplayVersion=" + *version + "\r\n")) {
     throw std::runtime_error("cannot write " + ini);
   }

@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include "logging/ansi_text.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -218,8 +220,16 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
   return content.str();
 }
 
+std::filesystem::path FsPath(const std::string& ansiPath) {
+  return std::filesystem::path(AnsiToWide(ansiPath));
+}
+
+std::string AnsiName(const std::filesystem::path& path) {
+  return WideToAnsi(path.filename().wstring());
+}
+
 bool IsFolderEmpty(const std::string& folder) {
-  return std::filesystem::is_empty(std::filesystem::path(folder));
+  return std::filesystem::is_empty(FsPath(folder));
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
@@ -315,12 +325,12 @@ ScopedTempDir::ScopedTempDir() {
   static unsigned counter = 0;
   path_ = std::string(base) + "remedion_test_" + std::to_string(GetCurrentProcessId()) + "_" +
           std::to_string(GetTickCount()) + "_" + std::to_string(++counter);
-  std::filesystem::create_directories(path_);
+  std::filesystem::create_directories(FsPath(path_));
 }
 
 ScopedTempDir::~ScopedTempDir() {
   std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  std::filesystem::remove_all(FsPath(path_), ignored);
 }
 
 }  // namespace test_support

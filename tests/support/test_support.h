@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -107,6 +108,12 @@ struct StoredValue {
 };
 std::optional<StoredValue> ReadRegistryValue(HKEY root, const std::string& subKey,
                                              const std::string& name);
+
+// A narrow path as std::filesystem takes it: decoded through the ANSI code
+// page, as the narrow Windows calls do (libstdc++'s own conversion from char
+// is not the code page). And a name it lists, back in the code page.
+std::filesystem::path FsPath(const std::string& ansiPath);
+std::string AnsiName(const std::filesystem::path& path);
 
 std::optional<std::string> ReadFileBytes(const std::string& path);
 // Whether the folder holds nothing (throws when it cannot be read).

@@ -73,8 +73,8 @@ TEST(FileSysUtils, DeleteIfExistsRemovesFilesAndWholeTrees) {
   EXPECT_FALSE(FileSysUtils::Exists(file));
 
   const std::string tree = temp.path() + "\\tree";
-  std::filesystem::create_directories(tree + "\\sub\\deeper");
-  std::filesystem::create_directories(tree + "\\empty");
+  std::filesystem::create_directories(FsPath(tree + "\\sub\\deeper"));
+  std::filesystem::create_directories(FsPath(tree + "\\empty"));
   ASSERT_TRUE(WriteFileBytes(tree + "\\top.txt", "1"));
   ASSERT_TRUE(WriteFileBytes(tree + "\\sub\\mid.txt", "2"));
   ASSERT_TRUE(WriteFileBytes(tree + "\\sub\\deeper\\low.txt", "3"));

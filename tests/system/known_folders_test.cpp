@@ -25,7 +25,7 @@ TEST(KnownFolders, EnvironmentComesFirstAndGetsOneBackslashAppended) {
     EXPECT_EQ(shellPublic.substr(1, 2), ":\\");
     EXPECT_EQ(shellPublic.back(), '\\');
     EXPECT_NE(shellPublic[shellPublic.size() - 2], '\\');
-    EXPECT_TRUE(std::filesystem::is_directory(shellPublic));
+    EXPECT_TRUE(std::filesystem::is_directory(FsPath(shellPublic)));
   }
   {
     // A value too long for the 260-byte buffer names no folder; the shell is
@@ -69,7 +69,7 @@ TEST(KnownFolders, The32BitProgramFilesFallBackToTheShellsFolder) {
   EXPECT_EQ(_stricmp(folder.c_str(), (std::string(fromEnvironment) + "\\").c_str()), 0) << folder;
   EXPECT_NE(_stricmp(folder.c_str(), GetKnownFolderPath(KnownFolder::ProgramW6432).c_str()), 0)
       << folder;
-  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_TRUE(std::filesystem::is_directory(FsPath(folder)));
 }
 
 // A folder name the ANSI code page cannot hold (a Cyrillic user name under

@@ -116,10 +116,10 @@ TEST(StagedFile, IsWrittenOnceHeldAgainstChangeAndDeletedByItsOwner) {
     // Moving the owner keeps one hold and one deletion.
     std::optional<StagedFile> moved(std::move(*staged));
     staged.reset();
-    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_TRUE(std::filesystem::exists(FsPath(path)));
     EXPECT_FALSE(CanOpen(path, GENERIC_WRITE));
   }
-  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_FALSE(std::filesystem::exists(FsPath(path)));
   EXPECT_TRUE(IsFolderEmpty(temp.path()));
   EXPECT_EQ(OwnHandleCount(), handlesBefore);
 
@@ -192,7 +192,7 @@ TEST(StagingFolder, FallsBackToAPrivateFolderThatGoesWithTheRun) {
     {
       StagingFolder folder("Maker\\Staging");
       EXPECT_EQ(folder.Path(), privateFolder);
-      EXPECT_TRUE(std::filesystem::is_directory(privateFolder));
+      EXPECT_TRUE(std::filesystem::is_directory(FsPath(privateFolder)));
       // The programs the run starts get a temporary folder inside it,
       // which goes with what they left there; this process's own stays.
       EXPECT_EQ(WideToAnsi(folder.ProgramsTempFolder()), privateFolder + "Temp\\");
@@ -201,9 +201,9 @@ TEST(StagingFolder, FallsBackToAPrivateFolderThatGoesWithTheRun) {
       // What is left in it (not the run's own) keeps the folder.
       ASSERT_TRUE(WriteFileBytes(privateFolder + "other", "x"));
     }
-    EXPECT_FALSE(std::filesystem::exists(privateFolder + "Temp"));
-    EXPECT_TRUE(std::filesystem::exists(privateFolder + "other"));
-    std::filesystem::remove_all(local.path() + "\\Maker");
+    EXPECT_FALSE(std::filesystem::exists(FsPath(privateFolder + "Temp")));
+    EXPECT_TRUE(std::filesystem::exists(FsPath(privateFolder + "other")));
+    std::filesystem::remove_all(FsPath(local.path() + "\\Maker"));
   }
 
   // The log says which folder is used and why.
