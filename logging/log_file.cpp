@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "logging/owners.h"
+#include "logging/unique_any.h"
 
 namespace {
 
