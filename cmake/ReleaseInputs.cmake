@@ -68,7 +68,7 @@ if(REMEDION_RELEASE)
       "REMEDION_RELEASE is ON but the release's inputs are missing:${missing}\n"
       "A release embeds the maker's signed installers and signs its package with the "
       "maker's certificate, timestamped; it never falls back to the payload kit's "
-      "installers or its throwaway signing key. See \"Release build\" in README.md.")
+      "installers or its throwaway signing key. See \"Release build\" in docs/development.md.")
   endif()
   unset(missing)
   unset(problem)

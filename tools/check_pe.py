@@ -70,8 +70,8 @@ SIGNER = "Orvane, Inc."
 # (about 50 KiB of code of their own). The limit leaves room for growth; a
 # change that drags in much of the C++ library fails here (std::filesystem's
 # error type alone once brought in the whole locale machinery, 610 KiB; the
-# wide printf engine, 13 KiB, came with one swprintf). README: "What the exe
-# is made of".
+# wide printf engine, 13 KiB, came with one swprintf). docs/development.md:
+# "What the exe is made of".
 OWN_BYTES_LIMIT_KIB = 512
 
 
