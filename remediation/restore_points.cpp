@@ -229,7 +229,34 @@ void RestorePoints::RollBackFailedInstalls(const std::string& appData,
                                            const InstallReport& setupClient,
                                            const InstallReport& launcher,
                                            std::vector<std::string>& restored) {
-  if (removingSetupClients_.empty() && !removingLauncher_) return;
+  try {
+    if (!PutBackFailedInstalls(appData, environment, setupClient, launcher, restored)) {
+      KeepForLaterRun();
+    }
+  } catch (...) {
+    KeepForLaterRun();
+    throw;
+  }
+}
+
+void RestorePoints::KeepForLaterRun() {
+  // The journal names what was being removed and where its restore points
+  // are: the next run's recovery puts back what is still missing then.
+  if (folder_.path().empty()) return;
+  PrimitiveLogger::Log(kRollBackTag,
+                       "Not everything this run removed is back; its restore points in %s are "
+                       "kept for the next run to put back",
+                       WideToAnsi(folder_.path()).c_str());
+  folder_.Keep();
+}
+
+bool RestorePoints::PutBackFailedInstalls(const std::string& appData,
+                                          const std::wstring& environment,
+                                          const InstallReport& setupClient,
+                                          const InstallReport& launcher,
+                                          std::vector<std::string>& restored) {
+  if (removingSetupClients_.empty() && !removingLauncher_) return true;
+  bool allBack = true;
   const ComponentReadings now = ReadComponentVersionsQuietly();
 
   if (!removingSetupClients_.empty() && !(setupClient.succeeded && IsReadable(now.setupClient))) {
@@ -248,6 +275,7 @@ void RestorePoints::RollBackFailedInstalls(const std::string& appData,
         PrimitiveLogger::Log(kRollBackTag,
                              "Unable to restore %s after its new installation failed; Error:  %lu",
                              name.c_str(), back.error());
+        allBack = false;
         continue;
       }
       PrimitiveLogger::Log(
@@ -266,12 +294,13 @@ void RestorePoints::RollBackFailedInstalls(const std::string& appData,
       PrimitiveLogger::Log(kRollBackTag,
                            "Unable to restore %s after its new installation failed; Error:  %lu",
                            kLauncherProductName, back.error());
-      return;
+      return false;
     }
     PrimitiveLogger::Log(kRollBackTag, "%s restored to %s after its new installation failed: %s",
                          kLauncherProductName, launcher_->version.c_str(), why.c_str());
     restored.push_back(RestoredText(kLauncherLabel, launcher_->version));
   }
+  return allBack;
 }
 
 Win32Result PutBackSetupClient(const std::wstring& runFolder, const SavedSetupClient& saved,

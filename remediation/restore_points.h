@@ -53,12 +53,21 @@ class RestorePoints {
   // Puts back each component this run removed that is not at a readable
   // version now (its setup did not start, failed, or left no readable
   // executable), msiexec running in `environment`; each one put back is
-  // added to `restored` as "<label> <version>".
+  // added to `restored` as "<label> <version>". What cannot be put back
+  // (a failure, or an exception, which goes on to the caller) keeps its
+  // restore points: the run folder is left, its lock let go, for the next
+  // run to finish.
   void RollBackFailedInstalls(const std::string& appData, const std::wstring& environment,
                               const InstallReport& setupClient, const InstallReport& launcher,
                               std::vector<std::string>& restored);
 
  private:
+  // False when a component that needed it was not put back.
+  bool PutBackFailedInstalls(const std::string& appData, const std::wstring& environment,
+                             const InstallReport& setupClient, const InstallReport& launcher,
+                             std::vector<std::string>& restored);
+  void KeepForLaterRun();
+
   std::optional<std::string> problem_;
   RunFolder folder_;
   RunJournal journal_;

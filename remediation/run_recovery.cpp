@@ -115,10 +115,16 @@ void RemoveMadeFolders(const JournalEntries& journal, const StagingPlaces& place
   }
 }
 
-void PutBack(const std::wstring& runFolder, const JournalEntries& journal) {
+// False when a component that needed it was not put back.
+bool PutBack(const std::wstring& runFolder, const JournalEntries& journal) {
+  bool allBack = true;
   const ComponentReadings now = ReadComponentVersionsQuietly();
   const std::string appData = GetKnownFolderPath(KnownFolder::AppData);
-  if (!journal.removingSetupClients.empty() && !IsReadable(now.setupClient) && !appData.empty()) {
+  const bool setupClientGone =
+      !journal.removingSetupClients.empty() && !IsReadable(now.setupClient);
+  // Without the application-data folder there is nowhere to put it yet.
+  if (setupClientGone && appData.empty()) allBack = false;
+  if (setupClientGone && !appData.empty()) {
     for (const SavedSetupClient& saved : journal.savedSetupClients) {
       const Win32Result back = PutBackSetupClient(runFolder, saved, appData, kTag);
       if (back) {
@@ -128,6 +134,7 @@ void PutBack(const std::wstring& runFolder, const JournalEntries& journal) {
       } else {
         PrimitiveLogger::Log(kTag, "Unable to restore %s (from %s); Error:  %lu",
                              kSetupClientProduct, saved.company.c_str(), back.error());
+        allBack = false;
       }
     }
   }
@@ -141,8 +148,10 @@ void PutBack(const std::wstring& runFolder, const JournalEntries& journal) {
     } else {
       PrimitiveLogger::Log(kTag, "Unable to restore %s; Error:  %lu", kLauncherProductName,
                            back.error());
+      allBack = false;
     }
   }
+  return allBack;
 }
 
 void Recover(const std::wstring& path, const StagingPlaces& places) {
@@ -193,7 +202,25 @@ void Recover(const std::wstring& path, const StagingPlaces& places) {
     folder.Keep();
     return;
   }
-  PutBack(path, journal);
+  // What cannot be put back now keeps its restore points for a later run,
+  // also when an exception ends the recovery here.
+  const auto keep = [&] {
+    PrimitiveLogger::Log(kTag, "Not everything the stopped run removed is back; %s is kept for a "
+                               "later run to finish",
+                         shown.c_str());
+    folder.Keep();
+  };
+  bool allBack = false;
+  try {
+    allBack = PutBack(path, journal);
+  } catch (...) {
+    keep();
+    throw;
+  }
+  if (!allBack) {
+    keep();
+    return;
+  }
   RemoveMadeFolders(journal, places);
 }
 
