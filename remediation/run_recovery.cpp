@@ -175,6 +175,16 @@ void Recover(const std::wstring& path, const StagingPlaces& places) {
   JournalEntries journal;
   std::string why;
   const Win32Result read = ReadSmallFile(journalPath, kJournalLimitBytes, text, kTag);
+  // Only a journal refused for what it is (a link, too large) or for what
+  // it says is not ours; one that cannot be read just now (a scanner holds
+  // it) may still be the only record of a removal.
+  if (!read && read.error() != kErrorLinkRefused && read.error() != ERROR_FILE_TOO_LARGE) {
+    PrimitiveLogger::Log(kTag, "The journal in %s cannot be read now; the folder is kept for a "
+                               "later run to finish",
+                         shown.c_str());
+    folder.Keep();
+    return;
+  }
   if (!read) why = "it cannot be read (error " + std::to_string(read.error()) + ")";
   if (read && !ParseJournal(text, journal, why)) why = "it is not a run's journal: " + why;
   if (!why.empty()) {

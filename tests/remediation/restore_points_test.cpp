@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "logging/ansi_text.h"
+#include "logging/owners.h"
 #include "remediation/component_constants.h"
 #include "remediation/restore_points.h"
 #include "remediation/run_recovery.h"
@@ -104,4 +105,31 @@ TEST_F(RollBack, WhatCannotBePutBackKeepsItsRestorePointsForTheNextRun) {
   RunFolder again;
   EXPECT_TRUE(RunFolder::TakeOver(kept.front(), kRunLockFileName, again, kRollBackTestTag))
       << "the recovery let the folder's lock go";
+}
+
+using Recovery = RollBack;
+
+TEST_F(Recovery, KeepsAFolderWhoseJournalCannotBeReadNowAndIgnoresOneThatIsNotARunsJournal) {
+  std::wstring path;
+  {
+    RunFolder stopped;
+    ASSERT_TRUE(RunFolder::Make(kRestoreRoot, kRunLockFileName, stopped, kRollBackTestTag));
+    path = stopped.path();
+    ASSERT_TRUE(WriteFileBytes(WideToAnsi(path + kJournalFileName), "not a journal\r\n"));
+    ASSERT_TRUE(WriteFileBytes(WideToAnsi(path + L"saved.msi"), "a restore point"));
+    stopped.Keep();  // as a stopped run leaves it
+  }
+  {
+    // Held by another program for a moment, which lets it be deleted but
+    // not read.
+    UniqueHandle held(CreateFileW((path + kJournalFileName).c_str(), GENERIC_READ,
+                                  FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    ASSERT_TRUE(held.valid());
+    RecoverUnfinishedRuns();
+    EXPECT_EQ(ReadFileBytes(WideToAnsi(path + L"saved.msi")), "a restore point");
+  }
+  EXPECT_EQ(RestoreFolders(), std::vector<std::wstring>{path});
+  RecoverUnfinishedRuns();
+  EXPECT_TRUE(RestoreFolders().empty()) << "a journal that is not a run's is ignored, its folder removed";
 }
