@@ -109,11 +109,28 @@ def make(prefix):
         stop_servers(prefix)
 
 
+def holds_server_lock(pid):
+    """Whether process pid holds the write lock on its server folder's lock
+    file, as the one running server does. A server started while another
+    runs (two programs starting one at the same moment) opens the file too,
+    fails to lock it and ends at once: it never served a program."""
+    fd_folder = f"/proc/{pid}/fd"
+    for fd in os.listdir(fd_folder):
+        if os.path.basename(os.readlink(f"{fd_folder}/{fd}")) != "lock":
+            continue
+        with open(f"/proc/{pid}/fdinfo/{fd}") as info:
+            for line in info:
+                fields = line.split()
+                if fields[:1] == ["lock:"] and "WRITE" in fields and str(pid) in fields:
+                    return True
+    return False
+
+
 def server_pid(prefix):
     """The process id of the Wine server of prefix, or None when none runs.
 
     The server works in a folder named after the prefix's device and inode,
-    server-<device>-<inode> in hex."""
+    server-<device>-<inode> in hex, and holds the lock in it."""
     try:
         status = os.stat(prefix)
     except FileNotFoundError:
@@ -126,7 +143,8 @@ def server_pid(prefix):
             with open(f"/proc/{entry.name}/comm") as comm:
                 if comm.read().strip() not in SERVER_NAMES:
                     continue
-            if os.path.basename(os.readlink(f"/proc/{entry.name}/cwd")) == folder:
+            if (os.path.basename(os.readlink(f"/proc/{entry.name}/cwd")) == folder
+                    and holds_server_lock(entry.name)):
                 return int(entry.name)
         except OSError:
             continue

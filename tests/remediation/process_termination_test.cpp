@@ -32,7 +32,7 @@ std::string InternetExplorerStandIn() { return StandInPath("iexplore", "iexplore
 
 std::unique_ptr<RunningProgram> Start(const std::string& path) {
   auto program = std::make_unique<RunningProgram>(path);
-  EXPECT_TRUE(program->started()) << path;
+  EXPECT_TRUE(program->started()) << path << ": error " << program->startError();
   return program;
 }
 

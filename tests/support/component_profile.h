@@ -9,9 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/support/test_support.h"
 
 namespace test_support {
 
@@ -89,8 +92,16 @@ void ResetProfile();
 // A test that changes the profile: it starts from a reset one and leaves one.
 class ResetProfileTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetProfile(); }
-  void TearDown() override { ResetProfile(); }
+  void SetUp() override {
+    TakeLoggedRuns();
+    ResetProfile();
+  }
+  // A failed scenario shows what the programs it ran logged.
+  void TearDown() override {
+    const std::string logs = TakeLoggedRuns();
+    if (HasFailure()) std::fprintf(stderr, "The logs of the programs this test ran:\n%s", logs.c_str());
+    ResetProfile();
+  }
 };
 
 }  // namespace test_support

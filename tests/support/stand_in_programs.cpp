@@ -21,6 +21,7 @@ RunningProgram::RunningProgram(const std::string& executablePath, const std::str
   PROCESS_INFORMATION info = {};
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &info)) {
+    startError_ = GetLastError();
     return;
   }
   UniqueHandle thread(info.hThread);

@@ -24,6 +24,8 @@ class RunningProgram {
   RunningProgram& operator=(const RunningProgram&) = delete;
 
   bool started() const { return process_.valid(); }
+  // CreateProcess's error when it did not start, for the failure message.
+  DWORD startError() const { return startError_; }
   DWORD pid() const { return pid_; }
   // Waits up to `waitMs` for the program to end on its own.
   bool IsRunning(DWORD waitMs = 0) const;
@@ -31,6 +33,7 @@ class RunningProgram {
  private:
   UniqueHandle process_;
   DWORD pid_ = 0;
+  DWORD startError_ = ERROR_SUCCESS;
 };
 
 // Whether a process with this id exists and has not ended (a suspended one

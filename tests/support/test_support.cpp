@@ -114,6 +114,17 @@ bool LoggedRun::LogHolds(const std::string& text) const {
   return log.find(text) != std::string::npos;
 }
 
+namespace {
+
+std::string& LoggedRunsText() {
+  static std::string text;
+  return text;
+}
+
+}  // namespace
+
+std::string TakeLoggedRuns() { return std::exchange(LoggedRunsText(), std::string()); }
+
 LoggedRun RunLogged(const std::string& commandLine,
                     const std::function<void(const std::string& logPath)>& beforeStart,
                     DWORD timeoutMs) {
@@ -139,6 +150,7 @@ LoggedRun RunLogged(const std::string& commandLine,
     run.logPath = logPath;
     run.log = std::move(*log);
   }
+  LoggedRunsText() += "== " + commandLine + "\n" + run.log + "\n";
   if (!run.child.finished) {
     std::fprintf(stderr, "%s did not end within %lu ms and was ended; its log:\n%s\n",
                  commandLine.c_str(), timeoutMs, run.log.c_str());

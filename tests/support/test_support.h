@@ -83,6 +83,10 @@ LoggedRun RunLogged(const std::string& commandLine,
 LoggedRun RunProbe(const std::string& programName, const std::string& arguments,
                    const std::function<void(const std::string& logPath)>& beforeStart = {});
 
+// The command lines and logs of the programs RunLogged ran since the last
+// call, for the report of a test that failed (their files are gone by then).
+std::string TakeLoggedRuns();
+
 // The helper under test, or a build of it with other payloads, with
 // `arguments`, as RunLogged runs it.
 LoggedRun RunHelper(const std::string& arguments);
