@@ -229,25 +229,18 @@ void RestorePoints::RollBackFailedInstalls(const std::string& appData,
                                            const InstallReport& setupClient,
                                            const InstallReport& launcher,
                                            std::vector<std::string>& restored) {
-  try {
-    if (!PutBackFailedInstalls(appData, environment, setupClient, launcher, restored)) {
-      KeepForLaterRun();
-    }
-  } catch (...) {
-    KeepForLaterRun();
-    throw;
+  // Until everything this run removed is back, its restore points stay for
+  // the next run's recovery (the journal says what was being removed),
+  // also when an exception ends the rollback here.
+  folder_.KeepWhenGone(true);
+  if (PutBackFailedInstalls(appData, environment, setupClient, launcher, restored)) {
+    folder_.KeepWhenGone(false);
+    return;
   }
-}
-
-void RestorePoints::KeepForLaterRun() {
-  // The journal names what was being removed and where its restore points
-  // are: the next run's recovery puts back what is still missing then.
-  if (folder_.path().empty()) return;
   PrimitiveLogger::Log(kRollBackTag,
                        "Not everything this run removed is back; its restore points in %s are "
                        "kept for the next run to put back",
                        WideToAnsi(folder_.path()).c_str());
-  folder_.Keep();
 }
 
 bool RestorePoints::PutBackFailedInstalls(const std::string& appData,

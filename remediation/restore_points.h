@@ -66,7 +66,6 @@ class RestorePoints {
   bool PutBackFailedInstalls(const std::string& appData, const std::wstring& environment,
                              const InstallReport& setupClient, const InstallReport& launcher,
                              std::vector<std::string>& restored);
-  void KeepForLaterRun();
 
   std::optional<std::string> problem_;
   RunFolder folder_;

@@ -214,23 +214,14 @@ void Recover(const std::wstring& path, const StagingPlaces& places) {
   }
   // What cannot be put back now keeps its restore points for a later run,
   // also when an exception ends the recovery here.
-  const auto keep = [&] {
+  folder.KeepWhenGone(true);
+  if (!PutBack(path, journal)) {
     PrimitiveLogger::Log(kTag, "Not everything the stopped run removed is back; %s is kept for a "
                                "later run to finish",
                          shown.c_str());
-    folder.Keep();
-  };
-  bool allBack = false;
-  try {
-    allBack = PutBack(path, journal);
-  } catch (...) {
-    keep();
-    throw;
-  }
-  if (!allBack) {
-    keep();
     return;
   }
+  folder.KeepWhenGone(false);
   RemoveMadeFolders(journal, places);
 }
 

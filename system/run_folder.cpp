@@ -41,29 +41,39 @@ UniqueHandle OpenLock(const std::wstring& folder, const wchar_t* lockName, DWORD
 
 }  // namespace
 
-RunFolder::~RunFolder() { Remove(); }
+RunFolder::~RunFolder() { LetGo(); }
 
 RunFolder::RunFolder(RunFolder&& other) noexcept
     : path_(std::move(other.path_)),
       lock_(std::move(other.lock_)),
-      madeAbove_(std::move(other.madeAbove_)) {
+      madeAbove_(std::move(other.madeAbove_)),
+      keepWhenGone_(other.keepWhenGone_) {
   other.path_.clear();
   other.madeAbove_.clear();
 }
 
 RunFolder& RunFolder::operator=(RunFolder&& other) noexcept {
   if (this != &other) {
-    Remove();
+    LetGo();
     path_ = std::move(other.path_);
     lock_ = std::move(other.lock_);
     madeAbove_ = std::move(other.madeAbove_);
+    keepWhenGone_ = other.keepWhenGone_;
     other.path_.clear();
     other.madeAbove_.clear();
   }
   return *this;
 }
 
-void RunFolder::Keep() {
+void RunFolder::LetGo() noexcept {
+  if (keepWhenGone_) {
+    Keep();
+  } else {
+    Remove();
+  }
+}
+
+void RunFolder::Keep() noexcept {
   lock_.reset();
   path_.clear();
   madeAbove_.clear();

@@ -19,7 +19,7 @@ class RunFolder {
   RunFolder() = default;
   // The lock is let go, then the folder is removed with what is in it
   // (links are removed, never followed), then the levels above it that
-  // Make made, when empty. Never throws.
+  // Make made, when empty; or kept, see KeepWhenGone. Never throws.
   ~RunFolder();
   RunFolder(RunFolder&& other) noexcept;
   RunFolder& operator=(RunFolder&& other) noexcept;
@@ -45,7 +45,11 @@ class RunFolder {
                                             std::vector<std::wstring>& refused);
 
   // Lets the lock go and leaves the folder as it is, for a later run.
-  void Keep();
+  void Keep() noexcept;
+  // Whether the owner going keeps the folder (as Keep) instead of removing
+  // it: set while what the folder holds is still needed, so that nothing
+  // on the way out, an exception included, takes it away.
+  void KeepWhenGone(bool keep) { keepWhenGone_ = keep; }
 
   // Removes <LocalAppData>\<root>\ when nothing is left in it.
   static void RemoveRootIfEmpty(const std::wstring& root);
@@ -56,10 +60,12 @@ class RunFolder {
 
  private:
   void Remove() noexcept;
+  void LetGo() noexcept;
 
   std::wstring path_;
   UniqueHandle lock_;
   // The levels above it that Make made, outermost first: they go as well
   // when nothing else is in them.
   std::vector<std::wstring> madeAbove_;
+  bool keepWhenGone_ = false;
 };

@@ -72,7 +72,7 @@ def choose_prefix():
         lane = allocated_lane()
         if lane is None:
             fail("this test needs a prefix lane and ctest gave it none (resource "
-                 "allocation is off: a --resource-spec-file other than the tree's?)")
+                 "allocation is off: was ctest given another list of resources than the tree's?)")
         name = f"lane{lane}"
     prefix = prefixes / name
     if not (prefix / "system.reg").is_file():
