@@ -119,7 +119,12 @@ int CompareNames(const std::wstring& first, const std::wstring& second) {
 std::wstring EnvironmentBlockWith(
     const std::vector<std::pair<std::wstring, std::wstring>>& variables) {
   const UniqueEnvironmentStrings current(GetEnvironmentStringsW());
-  if (!current) return {};
+  if (!current) {
+    // The children then inherit this process's environment as it is.
+    PrimitiveLogger::Log("EnvironmentBlockWith", "GetEnvironmentStrings() failed, error: %lu",
+                         GetLastError());
+    return {};
+  }
   // Each entry goes in after those whose names sort before or with its own:
   // the block comes out sorted even where this process's environment is not
   // (Wine's keeps the order of the Unix one).

@@ -104,10 +104,10 @@ bool LoggedRemoval(const std::string& path, const char* operation, Removal remov
     if (!FileSysUtils::Exists(path)) return true;
     RemovalFailure failure;
     if (removal(failure)) return true;
-    const std::string text =
-        ErrorText(std::string(operation) + " [" + WideToAnsi(failure.path) + "]", failure.error);
-    PrimitiveLogger::Log(kDeleteTag, "FileSystem Error (%d) in FS op:  %s",
-                         static_cast<int>(failure.error), text.c_str());
+    FileSysUtils::LogFileSystemException(
+        kDeleteTag, FileSysUtils::FileSystemError(
+                        std::string(operation) + " [" + WideToAnsi(failure.path) + "]",
+                        failure.error));
   } catch (const std::exception& error) {
     FileSysUtils::LogFileSystemException(kDeleteTag, error);
   }

@@ -79,15 +79,17 @@ Win32Result StagedFile::Create(const std::string& folder, const std::string& pre
   // shares reading only. What is checked and run later is what this hold
   // keeps unchanged from here on. The hold's construction throws (its
   // contract), with its failure logged.
+  Win32Result held = Win32Result::Failed(ERROR_SHARING_VIOLATION);
   try {
     QVFileLock hold(path);
     staged.emplace(
         StagedFile(std::move(path), static_cast<ULONGLONG>(size.QuadPart), std::move(hold)));
     return Win32Result::Ok();
   } catch (const std::exception&) {
+    // The lock logged why, and its last error is still the system's.
+    const DWORD error = GetLastError();
+    held = Win32Result::Failed(error != ERROR_SUCCESS ? error : ERROR_SHARING_VIOLATION);
   }
-  const Win32Result held = Win32Result::Failed(
-      GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_SHARING_VIOLATION);
   CleanUpFile(path);
   return held;
 }

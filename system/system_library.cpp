@@ -17,15 +17,20 @@ SystemLibrary SystemLibrary::Load(const char* fileName, LogSite site) noexcept {
     // (ERROR_INVALID_PARAMETER), and only there is the library loaded
     // another way: by its full path, since the bare name would search the
     // program's own folder first. Any other failure is the answer.
-    char folder[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    if (error == ERROR_INVALID_PARAMETER && length > 0 &&
-        length + 1 + std::strlen(fileName) < MAX_PATH) {
-      module = LoadLibraryA((std::string(folder, length) + "\\" + fileName).c_str());
-      if (module == nullptr) {
-        error = GetLastError();
-        PrimitiveLogger::Log(site.tag, "%sLoadLibrary(\"%s\") failed, error: 0x%x", site.prefix,
-                             fileName, static_cast<unsigned>(error));
+    if (error == ERROR_INVALID_PARAMETER) {
+      char folder[MAX_PATH] = {};
+      const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+      if (length == 0 || length + 1 + std::strlen(fileName) >= MAX_PATH) {
+        PrimitiveLogger::Log(site.tag, "%sGetSystemDirectory() failed, error: 0x%x", site.prefix,
+                             static_cast<unsigned>(length == 0 ? GetLastError()
+                                                               : ERROR_INSUFFICIENT_BUFFER));
+      } else {
+        module = LoadLibraryA((std::string(folder, length) + "\\" + fileName).c_str());
+        if (module == nullptr) {
+          error = GetLastError();
+          PrimitiveLogger::Log(site.tag, "%sLoadLibrary(\"%s\") failed, error: 0x%x",
+                               site.prefix, fileName, static_cast<unsigned>(error));
+        }
       }
     }
     // A failure that named no error must still read as one.
